@@ -1,0 +1,337 @@
+// The saver window: set-up, activation, painting, the close path, the input
+// rules and the host password check.
+#include "saver/form1.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "moire/assets.h"
+#include "moire/rounding.h"
+#include "settings/settings_store.h"
+
+namespace quellora {
+
+namespace {
+
+constexpr int32_t kFormMoveThreshold = 8;    // mouse moves outside the viewport
+constexpr int32_t kImageMoveThreshold = 10;  // mouse moves over the picture
+constexpr const char* kDesktopKey = "Control Panel\\desktop";
+constexpr const char* kUsePasswordValue = "ScreenSaveUsePassword";
+
+Rect Intersect(const Rect& a, const Rect& b) {
+    Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+    if (r.right < r.left) r.right = r.left;
+    if (r.bottom < r.top) r.bottom = r.top;
+    return r;
+}
+
+}  // namespace
+
+TForm1::TForm1(Platform& platform, Application& app, WindowHandle previewParent, bool isMainForm,
+               WindowHandle hostWindow)
+    : platform_(platform),
+      app_(app),
+      previewParent_(previewParent),
+      isMainForm_(isMainForm),
+      shape_(hostWindow ? FormShape::Hosted : (previewParent ? FormShape::Preview : FormShape::Saver)),
+      hostWindow_(hostWindow),
+      anim_([&platform] { return platform.TickCount(); },
+            moire::Pictures{&Img1Picture(), &Img2Picture(), &TitlePicture()}) {
+    anim_.SetOnImageChanged([this] { InvalidateViewport(); });
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::CreateParams(WindowParams& p) {
+    // A borderless form: a pop-up at the form's position and size.
+    p.parent = 0;
+    p.style = style::kPopup | style::kClipChildren;
+    p.exStyle = 0;
+    p.classStyle = style::kClassDblClks;
+    p.x = left_;
+    p.y = top_;
+    p.width = width_;
+    p.height = height_;
+    p.caption = "screen saver";
+    switch (shape_) {
+        case FormShape::Preview:
+            // A disabled child that shows itself on creation and takes no input.
+            p.parent = previewParent_;
+            p.style = style::kChild | style::kVisible | style::kDisabled;
+            p.classStyle = style::kClassParentDC;
+            break;
+        case FormShape::Saver:
+            p.exStyle |= style::kExTopmost;
+            break;
+        case FormShape::Hosted:
+            p.parent = hostWindow_;
+            p.style = style::kChild | style::kVisible;
+            p.drawIntoParent = true;
+            break;
+    }
+}
+
+Window* TForm1::HandleNeeded() {
+    if (!window_) {
+        WindowParams params;
+        CreateParams(params);
+        window_ = platform_.CreateWindow(params, *this);
+        if (window_) window_->SetCrossCursorRect(Image1Rect());
+    }
+    return window_.get();
+}
+
+void TForm1::PlacePanel(int windowWidth, int windowHeight, int originX, int originY) {
+    const int w = anim_.ViewportWidth(), h = anim_.ViewportHeight();
+    panel_.left = originX + HalfRoundedEven(windowWidth - w);
+    panel_.top = originY + HalfRoundedEven(windowHeight - h);
+    panel_.right = panel_.left + w;
+    panel_.bottom = panel_.top + h;
+}
+
+void TForm1::FormCreate() {
+    left_ = 0;
+    top_ = 0;
+    if (shape_ == FormShape::Preview) {
+        Rect parent;
+        if (!platform_.GetWindowRect(previewParent_, parent)) {
+            // The handle names no window: there is nothing to show the
+            // preview in, so it ends at once.
+            FormClose();
+            return;
+        }
+        width_ = parent.Width();
+        height_ = parent.Height();
+        panelVisible_ = false;
+        HandleNeeded();
+        if (window_) window_->PaintNow();  // the sample picture, drawn once
+    } else if (shape_ == FormShape::Hosted) {
+        Rect host;
+        if (!platform_.GetWindowRect(hostWindow_, host)) {
+            FormClose();
+            if (isMainForm_) app_.Terminate();
+            return;
+        }
+        width_ = host.Width();
+        height_ = host.Height();
+        PlacePanel(width_, height_, 0, 0);
+        panelVisible_ = true;
+    } else {
+        platform_.ShowCursor(false);
+        cursorHidden_ = true;
+        // The black window covers every monitor; the viewport is centred on
+        // the primary one, whose top-left corner is the screen origin.
+        const int screenW = platform_.ScreenWidth();
+        const int screenH = platform_.ScreenHeight();
+        Rect all = platform_.VirtualScreen();
+        if (all.Width() <= 0 || all.Height() <= 0) all = Rect{0, 0, screenW, screenH};
+        left_ = all.left;
+        top_ = all.top;
+        width_ = all.Width();
+        height_ = all.Height();
+        PlacePanel(screenW, screenH, -all.left, -all.top);
+        panelVisible_ = true;
+
+        const auto id = platform_.PlatformId();
+        if (!id) {
+            // Without the version the saver can't tell how to clean up: it
+            // ends before its window is ever shown.
+            FormClose();
+            if (isMainForm_) app_.Terminate();
+            return;
+        }
+        platformId_ = *id;
+        if (platformId_ == 1) platform_.SetScreenSaverRunning(true);
+    }
+
+    {
+        SettingsStore settings(platform_.Keys(), kSettingsKey);
+        dispStr_ = settings.ReadString(kSettingsSection, kDispStrEntry, kDefaultDispStr);
+        // Read as the window always has, but the pace stays at 40 ms a frame.
+        (void)settings.ReadInteger(kSettingsSection, kSleepTimeEntry, 15);
+    }
+
+    activated_ = false;
+    mouseMoveCounter_ = 0;
+    anim_.InitState();
+    anim_.CreateBuffers();
+    closed_ = false;
+
+    if (shape_ != FormShape::Preview) {
+        app_.SetIdleHandler(IdleHandler{[this](bool& done) { AnimeLoop(done); },
+                                        [this](uint32_t now) { return anim_.MsUntilNextPass(now); }});
+        HandleNeeded();
+    }
+}
+
+void TForm1::FormActivate() {
+    if (activated_) return;
+    if (shape_ != FormShape::Preview) {
+        if (shape_ == FormShape::Saver) platform_.HideApplicationWindow();
+        anim_.PrepareFirstFrame();
+    }
+    anim_.SetStartTick(platform_.TickCount());
+    activated_ = true;
+}
+
+int TForm1::SampleX() const { return -HalfRoundedEven(SamplePicture().width - width_); }
+int TForm1::SampleY() const { return -HalfRoundedEven(SamplePicture().height - height_); }
+
+Rect TForm1::Image1Rect() const {
+    if (!panelVisible_) return {};
+    const auto& img = anim_.Image1();
+    const Rect image{panel_.left + img.left, panel_.top + img.top, panel_.left + img.left + img.width,
+                     panel_.top + img.top + img.height};
+    return Intersect(Intersect(image, panel_), Rect{0, 0, width_, height_});
+}
+
+void TForm1::InvalidateViewport() {
+    if (!window_ || !panelVisible_) return;
+    const Rect r = Intersect(panel_, Rect{0, 0, width_, height_});
+    window_->Invalidate(&r);
+    window_->SetCrossCursorRect(Image1Rect());
+}
+
+void TForm1::FormPaint(Surface& surface) {
+    if (shape_ == FormShape::Preview) surface.PutGrey(SamplePicture(), SampleX(), SampleY());
+}
+
+void TForm1::OnPaint(Surface& surface) {
+    const Rect client{0, 0, width_, height_};
+    const Rect view = panelVisible_ ? Intersect(panel_, client) : Rect{};
+    // The black window around the viewport.
+    if (view.Width() <= 0 || view.Height() <= 0) {
+        surface.FillBlack(client);
+    } else {
+        surface.FillBlack({0, 0, width_, view.top});
+        surface.FillBlack({0, view.bottom, width_, height_});
+        surface.FillBlack({0, view.top, view.left, view.bottom});
+        surface.FillBlack({view.right, view.top, width_, view.bottom});
+    }
+    if (view.Width() > 0 && view.Height() > 0) {
+        // The display image, clipped to the viewport; the panel's black shows
+        // wherever the picture does not reach.
+        const auto& img = anim_.Image1();
+        const int ix = panel_.left + img.left, iy = panel_.top + img.top;
+        const Rect pic{ix, iy, ix + std::min(img.picture.Width(), img.width),
+                       iy + std::min(img.picture.Height(), img.height)};
+        const Rect shown = Intersect(view, pic);
+        if (shown != view) surface.FillBlack(view);
+        if (shown.Width() > 0 && shown.Height() > 0)
+            surface.PutBitmap1(img.picture, shown.left - ix, shown.top - iy, shown.Width(), shown.Height(),
+                               shown.left, shown.top);
+    }
+    FormPaint(surface);
+}
+
+void TForm1::FormClose() {
+    app_.ClearIdleHandler();
+    if (platformId_ == 1) platform_.SetScreenSaverRunning(false);
+    closed_ = true;
+}
+
+void TForm1::Close() {
+    bool canClose = true;
+    FormCloseQuery(canClose);
+    if (!canClose) return;
+    FormClose();
+    // The main form ends the application; any other form is only hidden,
+    // which changes nothing for a preview child.
+    if (isMainForm_) app_.Terminate();
+}
+
+void TForm1::OnDestroyedExternally() {
+    // The window is gone (a preview host destroyed its window without asking
+    // us to close): end as if closed, without asking anyone.
+    FormClose();
+    if (isMainForm_) app_.Terminate();
+}
+
+void TForm1::OnResize(int width, int height) {
+    if (shape_ != FormShape::Hosted || (width == width_ && height == height_)) return;
+    width_ = width;
+    height_ = height;
+    PlacePanel(width_, height_, 0, 0);
+    if (window_) {
+        window_->Invalidate(nullptr);
+        window_->SetCrossCursorRect(Image1Rect());
+    }
+}
+
+bool TForm1::WMSysCommand(uint32_t command) {
+    // No other screen saver may start over this one.
+    return command == kScScreenSave;
+}
+
+void TForm1::FormKeyDown(uint16_t key, uint32_t /*shift*/) {
+    if (key == vk::kEscape)
+        Close();
+    else if (key == vk::kSpace)
+        Btn_AnimeStopClick(this);
+}
+
+void TForm1::FormKeyUp(uint16_t key, uint32_t /*shift*/) {
+    if (key == vk::kSpace) Btn_AnimeStartClick(this);
+}
+
+void TForm1::CountMouseMove(int32_t threshold) {
+    int64_t c = static_cast<int64_t>(mouseMoveCounter_) + 1;
+    if (c >= std::numeric_limits<int32_t>::max()) c = 100;
+    mouseMoveCounter_ = static_cast<int32_t>(c);
+    if (mouseMoveCounter_ > threshold) Close();
+}
+
+void TForm1::FormMouseMove(uint32_t, int, int) { CountMouseMove(kFormMoveThreshold); }
+void TForm1::Image1MouseMove(uint32_t, int, int) { CountMouseMove(kImageMoveThreshold); }
+void TForm1::Image1MouseDown(MouseButton, uint32_t, int, int) { Close(); }
+void TForm1::Image1DblClick() {
+    if (previewParent_ == 0) Close();
+}
+
+// Input reaches the handlers only in saver mode: a preview child is disabled,
+// and in a daemon's window input is the daemon's business.
+void TForm1::OnKeyDown(uint16_t key, uint32_t shift) {
+    if (shape_ == FormShape::Saver) FormKeyDown(key, shift);
+}
+void TForm1::OnKeyUp(uint16_t key, uint32_t shift) {
+    if (shape_ == FormShape::Saver) FormKeyUp(key, shift);
+}
+void TForm1::OnMouseMove(int x, int y, uint32_t shift) {
+    if (shape_ != FormShape::Saver) return;
+    if (Image1Rect().Contains(x, y))
+        Image1MouseMove(shift, x - panel_.left - anim_.Image1().left, y - panel_.top - anim_.Image1().top);
+    else
+        FormMouseMove(shift, x, y);
+}
+void TForm1::OnMouseDown(MouseButton button, int x, int y, uint32_t shift) {
+    // The window itself has no handler for button presses.
+    if (shape_ == FormShape::Saver && Image1Rect().Contains(x, y)) Image1MouseDown(button, shift, x, y);
+}
+void TForm1::OnDoubleClick(int x, int y) {
+    if (shape_ == FormShape::Saver && Image1Rect().Contains(x, y)) Image1DblClick();
+}
+
+void TForm1::FormCloseQuery(bool& canClose) {
+    canClose = true;
+    if (previewParent_ != 0 || platformId_ == 2) return;
+
+    KeyStore& keys = platform_.Keys();
+    if (!keys.KeyExists(kDesktopKey)) return;
+    const auto flag = keys.ReadValue(kDesktopKey, kUsePasswordValue);
+    if (!flag || flag->type != KeyValue::Type::Dword || flag->dword == 0) return;
+
+    platform_.ShowCursor(true);
+    std::string path = platform_.SystemDirectory();
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    path += "PASSWORD.CPL";
+    const auto library = platform_.LoadLibrary(path);
+    if (!library) return;
+    if (void* entry = library->Entry("VerifyScreenSavePwd")) {
+        const auto verify = reinterpret_cast<VerifyScreenSavePwdFn>(entry);
+        void* self = window_ ? reinterpret_cast<void*>(window_->Handle()) : nullptr;
+        canClose = (static_cast<uint32_t>(verify(self)) & 0xFFu) != 0;
+    }
+}
+
+}  // namespace quellora

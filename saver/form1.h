@@ -1,0 +1,124 @@
+// The saver window: full screen in saver mode, a disabled child of the host's
+// preview window in preview mode, or the animation inside a screen saver
+// daemon's window. It sets itself up, runs the moiré, applies the input rules
+// that end or pause the saver, and asks the host password check on close.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/application.h"
+#include "moire/animation.h"
+#include "platform/platform.h"
+
+namespace quellora {
+
+enum class FormShape {
+    Saver,    // preview parent handle 0
+    Preview,  // preview parent handle set
+    Hosted,   // drawing into a daemon's window; input is the daemon's business
+};
+
+class TForm1 : public WindowEvents {
+public:
+    // Constructs the window object and runs FormCreate. `previewParent` is the
+    // preview parent handle (0 in saver mode). A main form ends the
+    // application when it closes. With a `hostWindow` the animation runs in
+    // that window instead (a daemon's window).
+    TForm1(Platform& platform, Application& app, WindowHandle previewParent, bool isMainForm,
+           WindowHandle hostWindow = 0);
+    ~TForm1() override;
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    void CreateParams(WindowParams& params);
+    void FormCreate();
+    void FormActivate();
+    void FormPaint(Surface& surface);
+    void FormClose();
+    // The close operation: asks the close permission, then runs FormClose and
+    // ends the application if this is the main form.
+    void Close();
+    // WM_SYSCOMMAND: true when swallowed.
+    bool WMSysCommand(uint32_t command);
+    void FormKeyDown(uint16_t key, uint32_t shift);
+    void FormKeyUp(uint16_t key, uint32_t shift);
+    void FormMouseMove(uint32_t shift, int x, int y);
+    void Image1MouseMove(uint32_t shift, int x, int y);
+    void Image1MouseDown(MouseButton button, uint32_t shift, int x, int y);
+    void Image1DblClick();
+    // The host password check.
+    void FormCloseQuery(bool& canClose);
+
+    void AnimeLoop(bool& done) { anim_.AnimeLoop(done); }
+    void Btn_AnimeStartClick(void* /*sender*/) { anim_.Btn_AnimeStartClick(); }
+    void Btn_AnimeStopClick(void* /*sender*/) { anim_.Btn_AnimeStopClick(); }
+
+    // WindowEvents: the platform's messages, routed to the handlers above.
+    void OnActivate() override { FormActivate(); }
+    void OnPaint(Surface& surface) override;
+    void OnKeyDown(uint16_t key, uint32_t shift) override;
+    void OnKeyUp(uint16_t key, uint32_t shift) override;
+    void OnMouseMove(int x, int y, uint32_t shift) override;
+    void OnMouseDown(MouseButton button, int x, int y, uint32_t shift) override;
+    void OnDoubleClick(int x, int y) override;
+    void OnCloseRequest() override { Close(); }
+    bool OnSysCommand(uint32_t command) override { return WMSysCommand(command); }
+    void OnDestroyedExternally() override;
+    void OnResize(int width, int height) override;
+
+    FormShape Shape() const { return shape_; }
+    bool Closed() const { return closed_; }
+    bool Activated() const { return activated_; }
+    uint32_t PlatformIdField() const { return platformId_; }
+    const std::string& DisplayString() const { return dispStr_; }
+    int32_t MouseMoveCounter() const { return mouseMoveCounter_; }
+    void SetMouseMoveCounter(int32_t v) { mouseMoveCounter_ = v; }
+    Window* GetWindow() { return window_.get(); }
+    // Creates the window if it does not exist yet.
+    Window* HandleNeeded();
+    // Window size and the viewport panel, in the window's client coordinates.
+    int Left() const { return left_; }
+    int Top() const { return top_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    const Rect& Panel1() const { return panel_; }
+    bool Panel1Visible() const { return panelVisible_; }
+    // Where the sample picture is drawn in preview mode.
+    int SampleX() const;
+    int SampleY() const;
+    // The display image's rectangle on the window, clipped to the viewport.
+    Rect Image1Rect() const;
+    moire::Animation& Anim() { return anim_; }
+    const moire::Animation& Anim() const { return anim_; }
+
+private:
+    bool Preview() const { return previewParent_ != 0; }
+    void CountMouseMove(int32_t threshold);
+    void PlacePanel(int windowWidth, int windowHeight, int originX, int originY);
+    void InvalidateViewport();
+
+    Platform& platform_;
+    Application& app_;
+    WindowHandle previewParent_;
+    bool isMainForm_;
+    FormShape shape_;
+    WindowHandle hostWindow_;
+
+    std::unique_ptr<Window> window_;
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    Rect panel_;
+    bool panelVisible_ = true;
+
+    uint32_t platformId_ = 0;
+    std::string dispStr_;
+    bool closed_ = false;
+    bool activated_ = false;
+    int32_t mouseMoveCounter_ = 0;
+    bool cursorHidden_ = false;
+
+    moire::Animation anim_;
+};
+
+}  // namespace quellora

@@ -1,0 +1,192 @@
+// Run modes, handle arguments, the settings store and the About dialog model.
+#include <gtest/gtest.h>
+
+#include "app/entry.h"
+#include "platform/headless/headless_platform.h"
+#include "settings/about_dialog.h"
+#include "settings/settings_store.h"
+
+namespace quellora {
+namespace {
+
+using headless::HeadlessPlatform;
+
+TEST(CommandLine, ModeBySecondCharacter) {
+    const struct { std::vector<std::string> args; RunMode mode; } cases[] = {
+        {{}, RunMode::Configure},          {{"/s"}, RunMode::Saver},   {{"/S"}, RunMode::Saver},
+        {{"-s"}, RunMode::Saver},          {{"s"}, RunMode::Saver},    {{"/x"}, RunMode::Saver},
+        {{""}, RunMode::Saver},            {{"p"}, RunMode::Saver},    {{"/c:1234"}, RunMode::Configure},
+        {{"/c"}, RunMode::Configure},      {{"-C"}, RunMode::Configure}, {{"/p", "1234"}, RunMode::Preview},
+        {{"xP"}, RunMode::Preview},        {{"/a", "1"}, RunMode::PasswordChange},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ModeOf(ModeString(c.args)), c.mode) << (c.args.empty() ? "(none)" : c.args[0]);
+    EXPECT_EQ(ModeString({}), "/C");
+    EXPECT_EQ(ModeString({"/c:abc"}), "/C:ABC");
+}
+
+TEST(CommandLine, HandleArguments) {
+    const struct { const char* text; WindowHandle handle; } cases[] = {
+        {"1234", 1234}, {"$4D2", 1234}, {"0x4D2", 1234}, {"0X4d2", 1234}, {"x4D2", 1234}, {"X4D2", 1234},
+        {"  1234", 1234}, {"+1234", 1234}, {"-1", -1}, {"-$10", -16}, {"2147483647", 2147483647},
+        // Hosts pass handles as unsigned decimal: the upper half is the signed twin.
+        {"2147483648", -2147483647 - 1}, {"4294967295", -1}, {"$FFFFFFFF", -1},
+        {"-2147483648", -2147483647 - 1},
+        // Not a number, or more than 32 bits: no handle.
+        {"abc", 0}, {"", 0}, {" ", 0}, {"12a", 0}, {"1234 ", 0}, {"$", 0}, {"0x", 0}, {"-", 0},
+        {"4294967296", 0}, {"-2147483649", 0}, {"$100000000", 0}, {"99999999999999999999", 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseHandle(c.text), c.handle) << '"' << c.text << '"';
+    // Settings keep the signed range for decimal text.
+    EXPECT_EQ(ParseInt32("2147483648"), std::nullopt);
+    EXPECT_EQ(ParseInt32("$FFFFFFFF"), -1);
+    EXPECT_EQ(ParseInt32("250"), 250);
+    EXPECT_EQ(ParseInt32("12a"), std::nullopt);
+}
+
+struct ChangePassword {
+    static inline int calls = 0;
+    static inline std::string provider;
+    static inline void* parent = nullptr;
+    static inline uint32_t r1 = 99;
+    static inline void* r2 = &calls;
+    static uint32_t QUELLORA_STDCALL Fn(const char* p, void* w, uint32_t a, void* b) {
+        ++calls;
+        provider = p;
+        parent = w;
+        r1 = a;
+        r2 = b;
+        return 0;
+    }
+};
+
+TEST(PasswordChangeMode, CallsTheHostOnceWithItsArguments) {
+    HeadlessPlatform p;
+    p.libraries["mpr.dll"]["PwdChangePasswordA"] = reinterpret_cast<void*>(&ChangePassword::Fn);
+    RunQuellora(p, {"/a", "4294967295"});
+    EXPECT_EQ(ChangePassword::calls, 1);
+    EXPECT_EQ(ChangePassword::provider, "SCRSAVE");
+    EXPECT_EQ(ChangePassword::parent, reinterpret_cast<void*>(intptr_t{-1}));
+    EXPECT_EQ(ChangePassword::r1, 0u);
+    EXPECT_EQ(ChangePassword::r2, nullptr);
+    EXPECT_EQ(p.libraryLoads, (std::vector<std::string>{"MPR.DLL"}));
+    EXPECT_EQ(p.libraryUnloads, 1);
+    EXPECT_EQ(p.appWindowHides, 1);
+    EXPECT_TRUE(p.created.empty());
+}
+
+TEST(PasswordChangeMode, NothingWhenTheLibraryOrEntryIsMissing) {
+    ChangePassword::calls = 0;
+    HeadlessPlatform none;
+    RunQuellora(none, {"/a", "12"});
+    EXPECT_EQ(none.libraryUnloads, 0);
+    HeadlessPlatform noEntry;
+    noEntry.libraries["MPR.DLL"]["SomethingElse"] = reinterpret_cast<void*>(&ChangePassword::Fn);
+    RunQuellora(noEntry, {"/a", "12"});
+    EXPECT_EQ(noEntry.libraryUnloads, 1);
+    EXPECT_EQ(ChangePassword::calls, 0);
+}
+
+constexpr const char* kSection = "Software\\Orvandel\\ScreenSaverSample";
+
+TEST(SettingsStore, FallBacks) {
+    const struct { const char* what; bool section; const char* entry; KeyValue value; int32_t integer; std::string text; } cases[] = {
+        {"no section", false, nullptr, {}, 15, "dflt"},
+        {"no entry", true, "Other", {KeyValue::Type::String, "7", 0}, 15, "dflt"},
+        {"decimal", true, "E", {KeyValue::Type::String, "250", 0}, 250, "250"},
+        {"hexadecimal", true, "E", {KeyValue::Type::String, "$FA", 0}, 250, "$FA"},
+        {"not a number", true, "E", {KeyValue::Type::String, "12a", 0}, 15, "12a"},
+        {"empty", true, "E", {KeyValue::Type::String, "", 0}, 15, ""},
+        {"expandable, not expanded", true, "E", {KeyValue::Type::ExpandString, "%X%", 0}, 15, "%X%"},
+        {"a number where text belongs", true, "E", {KeyValue::Type::Dword, "", 250}, 15, "dflt"},
+        {"binary", true, "E", {KeyValue::Type::Other, "", 0}, 15, "dflt"},
+    };
+    for (const auto& c : cases) {
+        HeadlessPlatform p;
+        if (c.section) p.keys.CreateKey(kSection);
+        if (c.entry) p.keys.Set(kSection, c.entry, c.value);
+        SettingsStore s(p.keys, kSettingsKey);
+        EXPECT_EQ(s.ReadInteger("ScreenSaverSample", "E", 15), c.integer) << c.what;
+        EXPECT_EQ(s.ReadString("ScreenSaverSample", "E", "dflt"), c.text) << c.what;
+    }
+}
+
+TEST(SettingsStore, OpeningCreatesTheKeyAndAFailedCreateGivesDefaults) {
+    HeadlessPlatform p;
+    {
+        SettingsStore s(p.keys, kSettingsKey);
+        EXPECT_TRUE(s.IsOpen());
+    }
+    EXPECT_TRUE(p.keys.Has("Software\\Orvandel"));
+
+    HeadlessPlatform locked;
+    locked.keys.createFails = true;
+    SettingsStore s(locked.keys, kSettingsKey);
+    EXPECT_FALSE(s.IsOpen());
+    EXPECT_EQ(s.ReadInteger("ScreenSaverSample", "SleepTime", 10), 10);
+    EXPECT_FALSE(locked.keys.Has("Software\\Orvandel"));
+}
+
+TEST(AboutDialog, LayoutAndDefaults) {
+    HeadlessPlatform p;
+    p.foreground = 0x777;
+    TScrnSaveSetupDlg d(p);
+    d.FormCreate();
+    EXPECT_EQ(d.caption, "About");
+    EXPECT_EQ(d.width, 309);
+    EXPECT_EQ(d.height, 190);
+    EXPECT_EQ(d.clientWidth, 303);
+    EXPECT_EQ(d.OKBtn.left, 115);  // centred: R((303 - 73) / 2)
+    EXPECT_EQ(d.Label_Copyright.width, 303);
+    EXPECT_EQ(d.Edit_URL.left, 99);
+    EXPECT_EQ(d.Label2.text, "Speed : 10");
+    EXPECT_EQ(d.DispStrEdit.text, "Screen Saver Sample");
+    EXPECT_EQ(d.Label_Version.text, "Version 0.5  (July 5, 2002)");
+    // The settings area lies below the visible client height.
+    EXPECT_GE(d.BlinkTrackBar.top, d.clientHeight);
+    EXPECT_GE(d.CancelBtn.top, d.clientHeight);
+    EXPECT_FALSE(d.CancelBtn.enabled);
+    EXPECT_TRUE(d.OKBtn.isDefault);
+    // The owner is disabled from creation to destruction.
+    EXPECT_EQ(d.owner, 0x777);
+    EXPECT_EQ(p.enableCalls, (std::vector<std::pair<WindowHandle, bool>>{{0x777, false}}));
+    d.FormDestroy();
+    EXPECT_EQ(p.enableCalls.back(), (std::pair<WindowHandle, bool>{0x777, true}));
+}
+
+TEST(AboutDialog, SliderClampsAndRaisesItsChangeEvent) {
+    const struct { const char* stored; int position; const char* label; int events; } cases[] = {
+        {"250", 250, "Speed : 250", 1}, {"200", 200, "Speed", 0}, {"999", 400, "Speed : 400", 1},
+        {"-5", 0, "Speed : 0", 1},      {"12a", 10, "Speed : 10", 1},
+    };
+    for (const auto& c : cases) {
+        HeadlessPlatform p;
+        p.keys.SetString(kSection, "SleepTime", c.stored);
+        TScrnSaveSetupDlg d(p);
+        d.FormCreate();
+        EXPECT_EQ(d.trackBar.position, c.position) << c.stored;
+        EXPECT_EQ(d.Label2.text, c.label) << c.stored;
+        EXPECT_EQ(d.changeEvents, c.events) << c.stored;
+    }
+}
+
+TEST(ConfigureMode, ShowsTheDialogAndRestoresTheForegroundWindow) {
+    for (auto args : {std::vector<std::string>{}, std::vector<std::string>{"/c:1234"}}) {
+        HeadlessPlatform p;
+        p.foreground = 0x55;
+        int result = 0;
+        p.onModal = [&](TScrnSaveSetupDlg& d) {
+            EXPECT_EQ(p.enableCalls.size(), 1u);  // disabled while it shows
+            d.OKBtnClick();
+            return result = d.modalResult;
+        };
+        RunQuellora(p, args);
+        EXPECT_EQ(p.modalShown, 1);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(p.enableCalls.back(), (std::pair<WindowHandle, bool>{0x55, true}));
+        EXPECT_TRUE(p.keys.Has("Software\\Orvandel"));
+        EXPECT_TRUE(p.created.empty());
+    }
+}
+
+}  // namespace
+}  // namespace quellora

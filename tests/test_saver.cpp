@@ -1,0 +1,441 @@
+// The saver window on the headless platform: set-up, pacing, frames, the
+// input rules, the close path and the preview.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/application.h"
+#include "app/entry.h"
+#include "moire/assets.h"
+#include "moire/raster.h"
+#include "platform/headless/headless_platform.h"
+#include "saver/form1.h"
+
+namespace quellora {
+namespace {
+
+using headless::Event;
+using headless::HeadlessPlatform;
+
+// The viewport frame after `step` moves of the sweep, with or without the card.
+Bitmap1 ExpectedFrame(int step, bool title) {
+    uint32_t now = title ? 0 : 100000;
+    moire::Animation a([&] { return now; }, {&Img1Picture(), &Img2Picture(), &TitlePicture()});
+    a.InitState();
+    a.CreateBuffers();
+    a.BmpInit();
+    for (int i = 0; i < step; ++i) a.AutoMove();
+    a.ReDraw();
+    return a.ViewportPicture();
+}
+
+struct SaverRun {
+    HeadlessPlatform p;
+    Application app{p};
+    std::unique_ptr<TForm1> form;
+
+    explicit SaverRun(uint32_t startTick = 100000, int w = 1280, int h = 1024) : p(startTick, w, h) {}
+    void Create() { form = std::make_unique<TForm1>(p, app, 0, true); }
+    // Creates the saver and runs its loop until it ends or `ms` pass.
+    void Run(uint64_t ms) {
+        if (!form) Create();
+        p.StopAfter(ms);
+        app.Run(form->GetWindow());
+    }
+    bool Ended() const { return !p.stoppedByLimit; }
+    // Client coordinates of a point outside the viewport and one on the picture.
+    int OutX() const { return 5; }
+    int InX() const { return form->Panel1().left + 100; }
+    int InY() const { return form->Panel1().top + 100; }
+};
+
+TEST(SaverSetup, ViewportCentredOnThePrimaryScreen) {
+    const struct { int w, h, x, y; } cases[] = {{1280, 1024, 128, 128}, {1024, 768, 0, 0}, {800, 600, -112, -84}};
+    for (const auto& c : cases) {
+        SaverRun r(100000, c.w, c.h);
+        r.Create();
+        EXPECT_EQ(r.form->Panel1(), (Rect{c.x, c.y, c.x + 1024, c.y + 768})) << c.w;
+        EXPECT_EQ(r.form->Width(), c.w);
+        EXPECT_EQ(r.p.created.at(0).params.exStyle & style::kExTopmost, style::kExTopmost);
+        EXPECT_EQ(r.p.cursorCount, -1);
+    }
+}
+
+TEST(SaverSetup, BlackWindowCoversEveryMonitor) {
+    SaverRun r(100000, 1920, 1080);
+    r.p.virtualScreen = Rect{-1280, 0, 1920, 1080};  // a second monitor left of the primary
+    r.Create();
+    const WindowParams& wp = r.p.created.at(0).params;
+    EXPECT_EQ(wp.x, -1280);
+    EXPECT_EQ(wp.width, 3200);
+    EXPECT_EQ(wp.height, 1080);
+    // Centred on the primary monitor, in window coordinates.
+    EXPECT_EQ(r.form->Panel1().left, 1280 + 448);
+    EXPECT_EQ(r.form->Panel1().top, 156);
+    // The other monitor counts as outside the viewport.
+    r.p.Schedule(100, Event::MouseMove(10, 10));
+    r.Run(200);
+    EXPECT_EQ(r.form->MouseMoveCounter(), 1);
+    EXPECT_EQ(r.p.ScreenPixel(r.p.LastWindow(), 10, 10), 0);
+}
+
+TEST(SaverRun, FramesAtTwentyFivePerSecondWithoutPolling) {
+    SaverRun r;
+    r.Run(10000);
+    ASSERT_TRUE(r.p.stoppedByLimit);
+    const auto& frames = r.p.frames;
+    EXPECT_NEAR(static_cast<double>(frames.size()), 251.0, 1.0);  // the first frame, then one per 40 ms
+    EXPECT_LE(r.app.IdlePasses(), 3 * frames.size());
+    // The first frame is step 0; its start tick is still 0, so no card.
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].x, 128);
+    EXPECT_TRUE(frames[0].pixels == ExpectedFrame(0, false));
+    // The first idle pass is due at once (no frame has been paced yet), then
+    // one every 40 ms.
+    for (size_t i = 2; i < frames.size(); ++i) EXPECT_EQ(frames[i].tick - frames[i - 1].tick, 40u) << i;
+    // The card shows before 4500 ms after the start tick and not from then on.
+    const uint32_t start = r.form->Anim().StartTick();
+    for (size_t i : {size_t{1}, size_t{50}, size_t{113}, size_t{114}, size_t{200}}) {
+        const bool card = frames[i].tick - start < 4500;
+        EXPECT_TRUE(frames[i].pixels == ExpectedFrame(static_cast<int>(i), card)) << i;
+    }
+    EXPECT_EQ(frames[113].tick - start, 4480u);
+    EXPECT_EQ(frames[114].tick - start, 4520u);
+}
+
+TEST(SaverRun, TickWrapNeitherStallsNorJumps) {
+    SaverRun r(0xFFFFFFFFu - 3000);
+    r.Run(8000);
+    const auto& frames = r.p.frames;
+    EXPECT_NEAR(static_cast<double>(frames.size()), 201.0, 1.0);
+    for (size_t i = 2; i < frames.size(); ++i) ASSERT_EQ(frames[i].tick - frames[i - 1].tick, 40u) << i;
+    // Each frame is the next step: compare a few around the wrap.
+    for (size_t i : {size_t{74}, size_t{75}, size_t{76}, size_t{150}})
+        EXPECT_TRUE(frames[i].pixels == ExpectedFrame(static_cast<int>(i), frames[i].tick - r.form->Anim().StartTick() < 4500)) << i;
+}
+
+TEST(InputRules, MouseMoveCounter) {
+    // (moves outside the viewport, then moves over the picture, ends?)
+    const struct { int outside, inside; bool ends; } cases[] = {
+        {8, 0, false}, {9, 0, true}, {0, 10, false}, {0, 11, true}, {6, 4, false}, {6, 5, true},
+    };
+    for (const auto& c : cases) {
+        SaverRun r;
+        r.Create();
+        uint32_t t = 100;
+        for (int i = 0; i < c.outside; ++i) r.p.Schedule(t += 10, Event::MouseMove(r.OutX(), 5));
+        for (int i = 0; i < c.inside; ++i) r.p.Schedule(t += 10, Event::MouseMove(r.InX(), r.InY()));
+        r.Run(2000);
+        EXPECT_EQ(r.Ended(), c.ends) << c.outside << " outside, " << c.inside << " inside";
+    }
+    // Nine over the picture, then one outside: 10 > 8 closes.
+    SaverRun r;
+    r.Create();
+    for (int i = 0; i < 9; ++i) r.p.Schedule(100 + i, Event::MouseMove(r.InX(), r.InY()));
+    r.p.Schedule(200, Event::MouseMove(r.OutX(), 5));
+    r.Run(2000);
+    EXPECT_TRUE(r.Ended());
+    EXPECT_EQ(r.p.Elapsed(), 200u);
+}
+
+TEST(InputRules, CounterStaysPositiveAtItsLimit) {
+    SaverRun r;
+    r.Create();
+    r.form->SetMouseMoveCounter(2147483646);
+    r.p.platformId = 1;
+    r.form->Image1MouseMove(0, 0, 0);  // 2147483647 becomes 100, which closes
+    EXPECT_EQ(r.form->MouseMoveCounter(), 100);
+    EXPECT_TRUE(r.form->Closed());
+}
+
+TEST(InputRules, Keys) {
+    const struct { uint16_t key; uint32_t shift; bool ends; } cases[] = {
+        {vk::kEscape, 0, true}, {vk::kEscape, kShift, true}, {vk::kReturn, 0, false},
+        {'A', 0, false},        {37, 0, false},             {112, 0, false}, {123, 0, false},
+    };
+    for (const auto& c : cases) {
+        SaverRun r;
+        r.p.Schedule(500, Event::KeyDown(c.key, c.shift));
+        r.Run(1000);
+        EXPECT_EQ(r.Ended(), c.ends) << c.key;
+    }
+}
+
+TEST(InputRules, ButtonPressOverThePictureClosesAndOnTheBorderDoesNot) {
+    for (const auto button : {MouseButton::Left, MouseButton::Right, MouseButton::Middle}) {
+        SaverRun r;
+        r.Create();
+        r.p.Schedule(100, Event::MouseDown(r.InX(), r.InY(), button));
+        r.Run(1000);
+        EXPECT_TRUE(r.Ended());
+    }
+    SaverRun r;
+    r.Create();
+    r.p.Schedule(100, Event::MouseDown(r.OutX(), 5));
+    r.p.Schedule(110, Event::DoubleClick(r.OutX(), 5));
+    r.Run(1000);
+    EXPECT_FALSE(r.Ended());
+    SaverRun d;
+    d.Create();
+    d.p.Schedule(100, Event::DoubleClick(d.InX(), d.InY()));
+    d.Run(1000);
+    EXPECT_TRUE(d.Ended());
+}
+
+TEST(InputRules, SpaceHeldFreezesAndReleaseResumesWithoutAJump) {
+    SaverRun r;
+    r.Create();
+    r.p.Schedule(1000, Event::KeyDown(vk::kSpace));
+    for (int t = 1500; t < 4000; t += 33) r.p.Schedule(t, Event::KeyDown(vk::kSpace));  // auto-repeat
+    r.p.Schedule(4000, Event::KeyUp(vk::kSpace));
+    r.Run(5000);
+    const auto& frames = r.p.frames;
+    // No frame is composed while Space is held.
+    size_t before = 0, after = 0;
+    for (const auto& f : frames) {
+        const uint32_t t = f.tick - 100000;
+        EXPECT_FALSE(t > 1000 && t < 4000) << t;
+        (t <= 1000 ? before : after)++;
+    }
+    ASSERT_GT(after, 0u);
+    // The first frame after the release is the step after the last one shown.
+    EXPECT_TRUE(frames[before].pixels == ExpectedFrame(static_cast<int>(before), true));
+    EXPECT_EQ(r.form->Anim().GetMotion().moveCounter, static_cast<int>(frames.size()) - 1);
+    // A release with no press only starts what already runs.
+    r.form->FormKeyUp(vk::kSpace, 0);
+    EXPECT_TRUE(r.form->Anim().Animating());
+}
+
+TEST(SaverClose, ScreenSaveCommandIsSwallowed) {
+    SaverRun r;
+    r.p.Schedule(100, Event::SysCommand(kScScreenSave));
+    r.p.Schedule(200, Event::SysCommand(0xF141));  // not masked: not ours
+    r.p.Schedule(300, Event::SysCommand(0xF060));
+    r.Run(1000);
+    EXPECT_FALSE(r.Ended());
+    EXPECT_EQ(r.p.sysCommandResults, (std::vector<bool>{true, false, false}));
+}
+
+TEST(SaverClose, RunningFlagOnTheWindows95FamilyAndTwoClosesAreHarmless) {
+    for (uint32_t id : {1u, 2u}) {
+        SaverRun r;
+        r.p.platformId = id;
+        r.Create();
+        r.p.Schedule(100, Event::Run([&] {
+            r.form->Close();
+            r.form->Close();
+        }));
+        r.Run(1000);
+        EXPECT_TRUE(r.Ended());
+        EXPECT_TRUE(r.form->Closed());
+        EXPECT_FALSE(r.app.HasIdleHandler());
+        if (id == 1)
+            EXPECT_EQ(r.p.screenSaverRunningCalls, (std::vector<bool>{true, false, false}));
+        else
+            EXPECT_TRUE(r.p.screenSaverRunningCalls.empty());
+        // The cursor is not shown again on the way out.
+        EXPECT_EQ(r.p.cursorCount, -1);
+    }
+}
+
+TEST(SaverClose, FailedVersionQueryEndsBeforeTheWindowShows) {
+    SaverRun r;
+    r.p.platformId = std::nullopt;
+    r.Run(1000);
+    EXPECT_TRUE(r.Ended());
+    EXPECT_TRUE(r.form->Closed());
+    EXPECT_FALSE(r.form->Activated());
+    EXPECT_TRUE(r.p.created.empty());
+    EXPECT_TRUE(r.p.frames.empty());
+    EXPECT_FALSE(r.app.HasIdleHandler());
+}
+
+TEST(SaverSetup, SettingsKeyCreatedAndSpeedSettingIgnored) {
+    SaverRun r;
+    r.p.keys.SetString("Software\\Orvandel\\ScreenSaverSample", "SleepTime", "250");
+    r.p.keys.SetString("Software\\Orvandel\\ScreenSaverSample", "DispStr", "hello");
+    r.Run(2000);
+    EXPECT_EQ(r.form->DisplayString(), "hello");
+    EXPECT_EQ(r.form->Anim().FrameInterval(), 40);
+    EXPECT_EQ(r.p.frames[2].tick - r.p.frames[1].tick, 40u);
+
+    SaverRun clean;
+    clean.Create();
+    EXPECT_TRUE(clean.p.keys.Has("Software\\Orvandel"));
+    EXPECT_EQ(clean.form->DisplayString(), "Screen Saver Sample");
+}
+
+TEST(SaverSetup, ActivationRunsOnce) {
+    SaverRun r;
+    r.Run(500);
+    const uint32_t start = r.form->Anim().StartTick();
+    const int steps = r.form->Anim().GetMotion().moveCounter;
+    r.form->FormActivate();
+    EXPECT_EQ(r.form->Anim().StartTick(), start);
+    EXPECT_EQ(r.form->Anim().GetMotion().moveCounter, steps);
+    EXPECT_EQ(r.p.appWindowHides, 1);
+}
+
+// --- the host password check --------------------------------------------
+
+struct Verify {
+    static inline int calls = 0;
+    static inline int32_t answer = 0;
+    static inline void* window = nullptr;
+    static int32_t QUELLORA_STDCALL Fn(void* w) {
+        ++calls;
+        window = w;
+        return answer;
+    }
+};
+
+TEST(PasswordCheck, Situations) {
+    enum Flag { None, Zero, One, Text };
+    const struct {
+        const char* what;
+        uint32_t platformId;
+        bool keyExists;
+        Flag flag;
+        const char* sysDir;
+        bool library, entry;
+        int32_t answer;
+        bool canClose, cursorShown;
+        const char* path;  // library asked for, or nullptr when none
+    } cases[] = {
+        {"NT family", 2, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"no desktop key", 1, false, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"no flag", 1, true, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"flag 0", 1, true, Zero, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"flag as text", 1, true, Text, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"refused", 1, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, false, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+        {"refused, high bits", 1, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0x100, false, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+        {"verified", 1, true, One, "C:\\", true, true, 1, true, true, "C:\\PASSWORD.CPL"},
+        {"no system dir", 0, true, One, "", true, true, 1, true, true, "PASSWORD.CPL"},
+        {"library missing", 1, true, One, "C:\\WINDOWS\\SYSTEM", false, false, 0, true, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+        {"entry missing", 1, true, One, "C:\\WINDOWS\\SYSTEM", true, false, 0, true, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+    };
+    for (const auto& c : cases) {
+        SaverRun r;
+        r.p.platformId = c.platformId;
+        r.p.systemDirectory = c.sysDir;
+        if (c.keyExists) r.p.keys.CreateKey("Control Panel\\desktop");
+        if (c.flag == Zero) r.p.keys.SetDword("Control Panel\\desktop", "ScreenSaveUsePassword", 0);
+        if (c.flag == One) r.p.keys.SetDword("Control Panel\\desktop", "ScreenSaveUsePassword", 1);
+        if (c.flag == Text) r.p.keys.SetString("Control Panel\\desktop", "ScreenSaveUsePassword", "1");
+        if (c.library) {
+            auto& lib = r.p.libraries[std::string(c.sysDir) + (std::string(c.sysDir).empty() || std::string(c.sysDir).back() == '\\' ? "" : "\\") + "PASSWORD.CPL"];
+            if (c.entry) lib["VerifyScreenSavePwd"] = reinterpret_cast<void*>(&Verify::Fn);
+        }
+        Verify::calls = 0;
+        Verify::answer = c.answer;
+        r.Create();
+        const int cursorBefore = r.p.cursorCount;
+        bool canClose = !c.canClose;
+        r.form->FormCloseQuery(canClose);
+        EXPECT_EQ(canClose, c.canClose) << c.what;
+        EXPECT_EQ(r.p.cursorCount - cursorBefore, c.cursorShown ? 1 : 0) << c.what;
+        if (c.path) {
+            EXPECT_EQ(r.p.libraryLoads, (std::vector<std::string>{c.path})) << c.what;
+            EXPECT_EQ(r.p.libraryUnloads, c.library ? 1 : 0) << c.what;
+            EXPECT_EQ(Verify::calls, c.library && c.entry ? 1 : 0) << c.what;
+        } else {
+            EXPECT_TRUE(r.p.libraryLoads.empty()) << c.what;
+        }
+        if (Verify::calls) EXPECT_EQ(Verify::window, reinterpret_cast<void*>(r.form->GetWindow()->Handle()));
+    }
+}
+
+TEST(PasswordCheck, RefusedCloseKeepsTheSaverRunningUntilVerified) {
+    SaverRun r;
+    r.p.platformId = 1;
+    r.p.keys.SetDword("Control Panel\\desktop", "ScreenSaveUsePassword", 1);
+    r.p.libraries["C:\\WINDOWS\\SYSTEM32\\PASSWORD.CPL"]["VerifyScreenSavePwd"] = reinterpret_cast<void*>(&Verify::Fn);
+    Verify::calls = 0;
+    Verify::answer = 0;
+    r.Create();
+    r.p.Schedule(1000, Event::KeyDown(vk::kEscape));
+    r.p.Schedule(2000, Event::Run([] { Verify::answer = 1; }));
+    r.p.Schedule(3000, Event::KeyDown(vk::kEscape));
+    r.Run(10000);
+    EXPECT_TRUE(r.Ended());
+    EXPECT_EQ(r.p.Elapsed(), 3000u);
+    EXPECT_EQ(Verify::calls, 2);
+    EXPECT_EQ(r.p.cursorCount, 1);  // hidden once, shown at each ask
+    // The animation went on between the refusal and the close.
+    EXPECT_GT(r.p.frames.back().tick - 100000, 2900u);
+}
+
+TEST(PasswordCheck, PreviewNeverAsks) {
+    HeadlessPlatform p(1000);
+    p.platformId = 1;
+    p.keys.SetDword("Control Panel\\desktop", "ScreenSaveUsePassword", 1);
+    const WindowHandle host = p.AddForeignWindow({0, 0, 152, 112});
+    Application app(p);
+    TForm1 form(p, app, host, false);
+    bool can = false;
+    form.FormCloseQuery(can);
+    EXPECT_TRUE(can);
+    EXPECT_TRUE(p.libraryLoads.empty());
+    EXPECT_EQ(form.PlatformIdField(), 0u);
+}
+
+// --- preview ------------------------------------------------------------
+
+TEST(Preview, SampleCentredInTheHostWindow) {
+    const struct { int w, h, x, y; } cases[] = {{152, 112, -29, -22}, {211, 156, 0, 0}, {300, 200, 45, 22}};
+    const GreyPicture& sample = SamplePicture();
+    for (const auto& c : cases) {
+        HeadlessPlatform p(1000);
+        const WindowHandle host = p.AddForeignWindow({500, 400, 500 + c.w, 400 + c.h});
+        Application app(p);
+        TForm1 form(p, app, host, false);
+        EXPECT_EQ(form.SampleX(), c.x);
+        EXPECT_EQ(form.SampleY(), c.y);
+        const WindowParams& wp = p.created.at(0).params;
+        EXPECT_EQ(wp.parent, host);
+        EXPECT_EQ(wp.style, 0x58000000u);
+        EXPECT_EQ(wp.classStyle, 0x80u);
+        EXPECT_EQ(wp.width, c.w);
+        EXPECT_EQ(wp.height, c.h);
+        // Drawn at creation, before any message.
+        const WindowHandle win = p.LastWindow();
+        const int sx = std::max(0, c.x), sy = std::max(0, c.y);
+        EXPECT_EQ(p.ScreenPixel(win, sx, sy), sample.LevelAt(sx - c.x, sy - c.y)) << c.w;
+        if (c.x > 0) EXPECT_EQ(p.ScreenPixel(win, 0, 0), 0);  // black around a smaller picture
+    }
+}
+
+TEST(Preview, NoAnimationNoInputAndTheLoopEnds) {
+    // (how the host ends the preview, when)
+    enum How { CloseRequest, DestroyHost };
+    for (How how : {CloseRequest, DestroyHost}) {
+        HeadlessPlatform p(1000);
+        const WindowHandle host = p.AddForeignWindow({0, 0, 152, 112});
+        for (int t = 100; t < 900; t += 50) {
+            p.Schedule(t, Event::MouseMove(10, 10));
+            p.Schedule(t + 1, Event::KeyDown(vk::kEscape));
+            p.Schedule(t + 2, Event::MouseDown(10, 10));
+        }
+        p.Schedule(1000, how == CloseRequest ? Event::CloseRequest() : Event::Destroy(host));
+        p.StopAfter(60000);
+        RunQuellora(p, {"/p", std::to_string(host)});
+        EXPECT_FALSE(p.stoppedByLimit);
+        EXPECT_EQ(p.Elapsed(), 1000u) << how;
+        EXPECT_TRUE(p.frames.empty());
+        EXPECT_EQ(p.cursorCount, 0);
+        EXPECT_FALSE(p.WindowAlive(p.created.at(0).handle));
+    }
+}
+
+TEST(Preview, WithoutAWindowReturnsAtOnce) {
+    for (const char* arg : {"", "abc", "0", "99999"}) {
+        HeadlessPlatform p(1000);
+        p.StopAfter(60000);
+        RunQuellora(p, {"/p", arg});
+        EXPECT_FALSE(p.stoppedByLimit) << arg;
+        EXPECT_EQ(p.Elapsed(), 0u) << arg;
+    }
+}
+
+}  // namespace
+}  // namespace quellora
