@@ -72,6 +72,9 @@ struct WindowParams {
     // saver daemon's window or the root window); the window then follows the
     // parent's size and reports it through OnResize.
     bool drawIntoParent = false;
+    // While the window has the focus, the input method is off, so key presses
+    // arrive as plain keys on East Asian systems too.
+    bool inputMethodDisabled = false;
 };
 
 // Drawing on a window's client area, valid during one paint.

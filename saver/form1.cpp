@@ -63,6 +63,7 @@ void TForm1::CreateParams(WindowParams& p) {
             break;
         case FormShape::Saver:
             p.exStyle |= style::kExTopmost;
+            p.inputMethodDisabled = true;
             break;
         case FormShape::Hosted:
             p.parent = hostWindow_;
