@@ -1,0 +1,78 @@
+# The native Linux program `quellora` on Xlib (Xft for the About dialog's
+# text), its install rules as an XScreenSaver hack, and its tests under Xvfb.
+if(NOT WIN32)
+  find_package(X11 REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(XFT REQUIRED IMPORTED_TARGET xft fontconfig)
+  if(NOT X11_Xrandr_FOUND OR NOT X11_Xext_FOUND)
+    message(FATAL_ERROR "quellora needs the XRandR and Xext development files (libxrandr-dev, libxext-dev)")
+  endif()
+  include(GNUInstallDirs)
+
+  add_library(quellora_x11 STATIC
+    platform/x11/bitmap_pack.cpp
+    platform/x11/command_line.cpp
+    platform/x11/settings_file.cpp
+    platform/x11/x11_about.cpp
+    platform/x11/x11_keymap.cpp
+    platform/x11/x11_platform.cpp
+    platform/x11/x11_window.cpp
+  )
+  target_link_libraries(quellora_x11 PUBLIC quellora_core X11::X11 X11::Xrandr X11::Xext PkgConfig::XFT)
+
+  add_executable(quellora platform/x11/main.cpp)
+  target_link_libraries(quellora PRIVATE quellora_x11)
+  set_target_properties(quellora PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+  set(QUELLORA_HACK_DIR "/usr/libexec/xscreensaver" CACHE PATH
+    "Where `cmake --install` puts quellora: the folder XScreenSaver runs its hacks from")
+  set(QUELLORA_HACK_CONFIG_DIR "/usr/share/xscreensaver/config" CACHE PATH
+    "Where `cmake --install` puts quellora.xml, the hack's description for XScreenSaver's settings")
+  install(TARGETS quellora RUNTIME DESTINATION ${QUELLORA_HACK_DIR})
+  install(FILES platform/x11/quellora.xml DESTINATION ${QUELLORA_HACK_CONFIG_DIR})
+  install(FILES platform/x11/quellora.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+
+  if(QUELLORA_TESTS)
+    # Pieces that need no display: the command line, the settings file and
+    # the packing of frames into the server's bitmap layout.
+    add_executable(test_x11 tests/x11/test_x11.cpp)
+    target_link_libraries(test_x11 PRIVATE quellora_x11 GTest::gtest_main)
+    add_test(NAME test_x11 COMMAND test_x11)
+    set_tests_properties(test_x11 PROPERTIES LABELS "unit;x11")
+
+    # End to end, each case on an Xvfb of its own.
+    add_executable(xhelper tests/x11/xhelper.c)
+    target_link_libraries(xhelper PRIVATE X11::X11 X11::Xrandr)
+    # Debian's Python, where python3-numpy lives, before any other on PATH.
+    set(QUELLORA_X11_PYTHON "" CACHE FILEPATH "Python 3 with numpy, for the tests under Xvfb")
+    if(NOT QUELLORA_X11_PYTHON)
+      find_program(_quellora_x11_path_python python3)
+      foreach(_py /usr/bin/python3 ${_quellora_x11_path_python})
+        if(EXISTS ${_py})
+          execute_process(COMMAND ${_py} -c "import numpy" RESULT_VARIABLE _no_numpy OUTPUT_QUIET ERROR_QUIET)
+          if(_no_numpy EQUAL 0)
+            set(QUELLORA_X11_PYTHON ${_py} CACHE FILEPATH "Python 3 with numpy, for the tests under Xvfb" FORCE)
+            break()
+          endif()
+        endif()
+      endforeach()
+    endif()
+    if(NOT QUELLORA_X11_PYTHON)
+      message(FATAL_ERROR "the X11 tests need python3 with numpy (python3-numpy)")
+    endif()
+
+    set(renders ${CMAKE_CURRENT_BINARY_DIR}/x11_renders)
+    add_test(NAME x11_renders COMMAND $<TARGET_FILE:quellora-render> --steps 0:899 --out ${renders})
+    set_tests_properties(x11_renders PROPERTIES LABELS x11 FIXTURES_SETUP x11_renders)
+
+    set(cases saver_picture saver_monitors saver_moves saver_space hack_window hack_root daemon preview about errors)
+    foreach(case ${cases})
+      add_test(NAME x11_${case} COMMAND ${QUELLORA_X11_PYTHON} ${CMAKE_SOURCE_DIR}/tests/x11/x11_e2e.py
+        --quellora $<TARGET_FILE:quellora> --helper $<TARGET_FILE:xhelper> --renders ${renders}
+        --sample ${CMAKE_SOURCE_DIR}/assets/sample.bmp --render $<TARGET_FILE:quellora-render> --work ${CMAKE_CURRENT_BINARY_DIR}/x11_work/${case}
+        ${case})
+      set_tests_properties(x11_${case} PROPERTIES LABELS x11 TIMEOUT 180 FIXTURES_REQUIRED x11_renders
+        SKIP_RETURN_CODE 77)
+    endforeach()
+  endif()
+endif()

@@ -1,0 +1,107 @@
+// The platform on Win32 and GDI: the message loop primitives, windows drawn
+// with device-independent bitmaps, the real HKEY_CURRENT_USER and the host's
+// libraries loaded for real.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// The platform interface has members of these names.
+#undef CreateWindow
+#undef LoadLibrary
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace quellora::win32 {
+
+inline HWND ToHwnd(WindowHandle h) { return reinterpret_cast<HWND>(h); }
+// Window handles are 32-bit values; the host passes them sign-extended.
+inline WindowHandle FromHwnd(HWND h) {
+    return static_cast<WindowHandle>(static_cast<int32_t>(reinterpret_cast<intptr_t>(h)));
+}
+
+class RegistryKeys : public KeyStore {
+public:
+    bool CreateKey(const std::string& path) override;
+    bool KeyExists(const std::string& path) override;
+    std::optional<KeyValue> ReadValue(const std::string& path, const std::string& name) override;
+};
+
+class Win32Platform : public Platform {
+public:
+    explicit Win32Platform(HINSTANCE instance);
+    ~Win32Platform() override;
+    Win32Platform(const Win32Platform&) = delete;
+    Win32Platform& operator=(const Win32Platform&) = delete;
+
+    HINSTANCE Instance() const { return instance_; }
+    // The hidden top-level window that owns every pop-up of ours, so that
+    // they get no taskbar entry of their own.
+    HWND ApplicationWindow() const { return appWindow_; }
+    // Counts the frames put on screen, for the CPU and frame-rate measurement.
+    void CountFrame();
+
+    // Application object.
+    void HideApplicationWindow() override;
+    void SetApplicationTitle(const std::string& title) override;
+
+    // Message loop primitives.
+    bool ProcessOneMessage() override;
+    void WaitForMessage(std::optional<uint32_t> timeoutMs) override;
+    void PostQuit() override;
+    bool QuitPosted() const override { return quit_; }
+
+    // Windows.
+    std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
+    bool GetWindowRect(WindowHandle window, Rect& out) override;
+    bool IsWindow(WindowHandle window) override;
+    WindowHandle ForegroundWindow() override;
+    void EnableWindow(WindowHandle window, bool enable) override;
+    int ScreenWidth() override;
+    int ScreenHeight() override;
+    Rect VirtualScreen() override;
+    void DialogFrameSize(int& extraWidth, int& extraHeight) override;
+    int ShowModal(TScrnSaveSetupDlg& dialog) override;
+
+    // System.
+    int ShowCursor(bool show) override;
+    uint32_t TickCount() override;
+    std::optional<uint32_t> PlatformId() override;
+    void SetScreenSaverRunning(bool running) override;
+    std::string SystemDirectory() override;
+    std::unique_ptr<Library> LoadLibrary(const std::string& name) override;
+    KeyStore& Keys() override { return keys_; }
+
+private:
+    HINSTANCE instance_;
+    HWND appWindow_ = nullptr;
+    bool quit_ = false;
+    uint64_t framesPut_ = 0;
+    uint32_t firstFrameTick_ = 0, lastFrameTick_ = 0;
+    RegistryKeys keys_;
+};
+
+// The About dialog's styles, shared by the dialog and the frame-size query.
+constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME;
+
+// Builds the About dialog from its model and runs it modally; returns the
+// modal result (1 OK, 2 closed).
+int RunAboutDialog(Win32Platform& platform, TScrnSaveSetupDlg& dialog);
+
+// Creates a saver window (win32_window.cpp).
+std::unique_ptr<Window> MakeWindow(Win32Platform& platform, const WindowParams& params, WindowEvents& events);
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+
+}  // namespace quellora::win32

@@ -1,0 +1,51 @@
+// quellora's command line on Linux: the host's switches (/s, /p ID, /c, /a),
+// which go to the core unchanged, or an XScreenSaver hack's options (--root,
+// --window-id ID and the usual ones a hack accepts and may ignore).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellora::x11 {
+
+struct CommandLine {
+    enum class Kind {
+        Host,   // switches for RunQuellora
+        Hack,   // draw into a window that a daemon (or the user) names
+        Help,   // --help
+        Error,  // `error` says what is wrong
+    };
+    enum class Target {
+        Root,      // --root: XSCREENSAVER_WINDOW, or the root window
+        WindowId,  // --window-id ID
+        Own,       // no target named: a window of our own
+    };
+    Kind kind = Kind::Host;
+    Target target = Target::Own;
+    std::string windowId;  // the text after --window-id
+    std::string display;   // --display NAME; empty: $DISPLAY
+    std::string error;
+};
+
+// Arguments exclude the program name. The arguments are a hack's when one of
+// them is a hack option or starts with "--"; every argument must then be one.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// A window id as XScreenSaver and xwininfo write it: 0x followed by
+// hexadecimal digits, or decimal. nullopt for anything else, 0 included.
+std::optional<unsigned long> ParseWindowId(const std::string& text);
+
+inline constexpr const char* kUsage =
+    "usage: quellora [/s | /p WINDOW-ID | /c | /a]\n"
+    "       quellora --root | --window-id WINDOW-ID | --window  [hack options]\n"
+    "  /s           the screen saver, full screen (also -s, s)\n"
+    "  /p ID        the preview picture in window ID\n"
+    "  /c           the About dialog (also with no arguments)\n"
+    "  --root       the animation in $XSCREENSAVER_WINDOW, or in the root window\n"
+    "  --window-id  the animation in the window ID (0x... or decimal)\n"
+    "  --window     the animation in a window of its own\n"
+    "  -install, -visual V, -fps, -delay N, -pair, -geometry G and the other\n"
+    "  usual hack options are accepted and ignored; -display NAME is honoured.\n";
+
+}  // namespace quellora::x11

@@ -1,0 +1,297 @@
+// The Xlib platform: the connection, the message loop primitives, screens,
+// cursor, clock and the frame log.
+#include "platform/x11/x11_platform.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/cursorfont.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
+#include <fontconfig/fontconfig.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "settings/about_dialog.h"
+
+namespace quellora::x11 {
+
+namespace {
+
+int g_trapDepth = 0;
+bool g_trapped = false;
+
+int OnXError(Display*, XErrorEvent*) {
+    // Requests on a window that another client has just destroyed fail
+    // harmlessly; a trap records its own failures.
+    if (g_trapDepth > 0) g_trapped = true;
+    return 0;
+}
+
+int OnXIOError(Display*) {
+    std::fputs("quellora: lost the connection to the X server\n", stderr);
+    std::_Exit(1);
+}
+
+}  // namespace
+
+void InstallErrorHandlers() {
+    XSetErrorHandler(OnXError);
+    XSetIOErrorHandler(OnXIOError);
+}
+
+ErrorTrap::ErrorTrap(Display* dpy) : dpy_(dpy) {
+    XSync(dpy_, False);
+    if (g_trapDepth++ == 0) g_trapped = false;
+}
+
+ErrorTrap::~ErrorTrap() {
+    XSync(dpy_, False);
+    --g_trapDepth;
+}
+
+bool ErrorTrap::Failed() {
+    XSync(dpy_, False);
+    return g_trapped;
+}
+
+X11Platform::X11Platform(Display* display)
+    : dpy_(display),
+      screen_(DefaultScreen(display)),
+      wmProtocols_(XInternAtom(display, "WM_PROTOCOLS", False)),
+      wmDeleteWindow_(XInternAtom(display, "WM_DELETE_WINDOW", False)),
+      keys_(SettingsFile::DefaultFolder()) {
+    InstallErrorHandlers();
+    // Held keys repeat as presses alone, without the releases in between.
+    Bool supported = False;
+    XkbSetDetectableAutoRepeat(dpy_, True, &supported);
+    FindPrimaryMonitor();
+    if (XShmQueryExtension(dpy_)) shmCompletion_ = XShmGetEventBase(dpy_) + ShmCompletion;
+    if (const char* log = std::getenv("QUELLORA_FRAME_LOG"); log && *log) {
+        frameLogFd_ = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        frameLogTick_ = TickCount();
+        WriteFrameLog();
+    }
+}
+
+X11Platform::~X11Platform() {
+    if (frameLogFd_ >= 0) {
+        WriteFrameLog();
+        close(frameLogFd_);
+    }
+    if (blank_) XFreeCursor(dpy_, blank_);
+    if (cross_) XFreeCursor(dpy_, cross_);
+    XCloseDisplay(dpy_);  // Xft lets go of its fonts here
+    // The dialog's fonts came through fontconfig: its caches go too, so that
+    // the process ends with nothing left allocated.
+    if (usedFonts_) FcFini();
+}
+
+void X11Platform::FindPrimaryMonitor() {
+    primary_ = Rect{0, 0, DisplayWidth(dpy_, screen_), DisplayHeight(dpy_, screen_)};
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XRRQueryExtension(dpy_, &eventBase, &errorBase) || !XRRQueryVersion(dpy_, &major, &minor) ||
+        major * 100 + minor < 105)
+        return;  // no monitor list: the whole screen is the one monitor
+    // The primary monitor; without one, the first.
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(dpy_, Root(), True, &count);
+    if (!monitors) return;
+    const XRRMonitorInfo* pick = nullptr;
+    for (int i = 0; i < count; ++i) {
+        if (monitors[i].width <= 0 || monitors[i].height <= 0) continue;
+        if (!pick || (monitors[i].primary && !pick->primary)) pick = &monitors[i];
+    }
+    if (pick) primary_ = Rect{pick->x, pick->y, pick->x + pick->width, pick->y + pick->height};
+    XRRFreeMonitors(monitors);
+}
+
+Rect X11Platform::VirtualScreen() {
+    return Rect{-primary_.left, -primary_.top, DisplayWidth(dpy_, screen_) - primary_.left,
+                DisplayHeight(dpy_, screen_) - primary_.top};
+}
+
+void X11Platform::DialogFrameSize(int& extraWidth, int& extraHeight) {
+    // The window manager draws its frame outside our window. The dialog keeps
+    // the frame sizes of its design, so its client area has the size and
+    // proportions it was laid out for.
+    extraWidth = 6;
+    extraHeight = 29;
+}
+
+int X11Platform::ShowModal(TScrnSaveSetupDlg& dialog) {
+    usedFonts_ = true;
+    return RunAboutDialog(*this, dialog);
+}
+
+void X11Platform::Register(::Window window, EventSink* sink) {
+    sinks_.emplace(window, sink);
+    if (std::find(painters_.begin(), painters_.end(), sink) == painters_.end()) painters_.push_back(sink);
+}
+
+void X11Platform::Unregister(::Window window, EventSink* sink) {
+    for (auto it = sinks_.lower_bound(window); it != sinks_.end() && it->first == window;) {
+        if (it->second == sink)
+            it = sinks_.erase(it);
+        else
+            ++it;
+    }
+    const bool stillUsed =
+        std::any_of(sinks_.begin(), sinks_.end(), [sink](const auto& kv) { return kv.second == sink; });
+    if (!stillUsed) painters_.erase(std::remove(painters_.begin(), painters_.end(), sink), painters_.end());
+}
+
+void X11Platform::Dispatch(XEvent& event) {
+    if (event.type == MappingNotify) {
+        XRefreshKeyboardMapping(&event.xmapping);
+        return;
+    }
+    // A handler may unregister sinks: collect them first.
+    std::vector<EventSink*> targets;
+    for (auto it = sinks_.lower_bound(event.xany.window); it != sinks_.end() && it->first == event.xany.window; ++it)
+        targets.push_back(it->second);
+    for (EventSink* s : targets) {
+        if (std::find(painters_.begin(), painters_.end(), s) != painters_.end()) s->HandleEvent(event);
+    }
+}
+
+bool X11Platform::ProcessOneMessage() {
+    if (XPending(dpy_) > 0) {
+        XEvent event;
+        XNextEvent(dpy_, &event);
+        Dispatch(event);
+        return true;
+    }
+    // Like WM_PAINT: a marked window is painted once the queue is empty.
+    for (size_t i = 0; i < painters_.size(); ++i) {
+        if (painters_[i]->PaintIfDirty()) return true;
+    }
+    return false;
+}
+
+void X11Platform::WaitForMessage(std::optional<uint32_t> timeoutMs) {
+    if (quit_) return;
+    if (XPending(dpy_) > 0) return;  // flushes our requests, too
+    for (EventSink* s : painters_)
+        if (s->Dirty()) return;
+    pollfd pfd{ConnectionNumber(dpy_), POLLIN, 0};
+    if (!timeoutMs) {
+        poll(&pfd, 1, -1);
+        return;
+    }
+    // The time is up when the tick count has moved on by timeoutMs: sleep to
+    // that millisecond's start, not timeoutMs from somewhere inside the
+    // current one, so paced frames keep to the tick grid instead of drifting
+    // by the fraction of a millisecond each pass takes.
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const uint64_t nowNs = static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+    const uint64_t deadlineNs = (nowNs / 1000000u + *timeoutMs) * 1000000u;
+    const uint64_t waitNs = deadlineNs > nowNs ? deadlineNs - nowNs : 0;
+    const timespec wait{static_cast<time_t>(waitNs / 1000000000u), static_cast<long>(waitNs % 1000000000u)};
+    ppoll(&pfd, 1, &wait, nullptr);
+}
+
+std::unique_ptr<Window> X11Platform::CreateWindow(const WindowParams& params, WindowEvents& events) {
+    return MakeWindow(*this, params, events);
+}
+
+bool X11Platform::GetWindowRect(WindowHandle window, Rect& out) {
+    const ::Window w = static_cast<::Window>(static_cast<uint32_t>(window));
+    if (!w) return false;
+    ErrorTrap trap(dpy_);
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(dpy_, w, &a) || trap.Failed()) return false;
+    int x = 0, y = 0;
+    ::Window child;
+    XTranslateCoordinates(dpy_, w, a.root, 0, 0, &x, &y, &child);
+    if (trap.Failed()) return false;
+    x -= primary_.left;
+    y -= primary_.top;
+    out = Rect{x, y, x + a.width, y + a.height};
+    return true;
+}
+
+bool X11Platform::IsWindow(WindowHandle window) {
+    const ::Window w = static_cast<::Window>(static_cast<uint32_t>(window));
+    if (!w) return false;
+    ErrorTrap trap(dpy_);
+    XWindowAttributes a;
+    return XGetWindowAttributes(dpy_, w, &a) && !trap.Failed();
+}
+
+WindowHandle X11Platform::ForegroundWindow() {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    ::Window active = 0;
+    if (XGetWindowProperty(dpy_, Root(), Intern("_NET_ACTIVE_WINDOW"), 0, 1, False, XA_WINDOW, &type, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+        if (type == XA_WINDOW && format == 32 && count == 1) active = reinterpret_cast<unsigned long*>(data)[0];
+        XFree(data);
+    }
+    if (!active || !IsWindow(static_cast<WindowHandle>(active))) return 0;
+    return static_cast<WindowHandle>(active);
+}
+
+Cursor X11Platform::BlankCursor() {
+    if (!blank_) {
+        char zero = 0;
+        Pixmap p = XCreateBitmapFromData(dpy_, Root(), &zero, 1, 1);
+        XColor black{};
+        blank_ = XCreatePixmapCursor(dpy_, p, p, &black, &black, 0, 0);
+        XFreePixmap(dpy_, p);
+    }
+    return blank_;
+}
+
+Cursor X11Platform::CrossCursor() {
+    if (!cross_) cross_ = XCreateFontCursor(dpy_, XC_crosshair);
+    return cross_;
+}
+
+int X11Platform::ShowCursor(bool show) {
+    cursorCount_ += show ? 1 : -1;
+    ApplyCursor();
+    return cursorCount_;
+}
+
+void X11Platform::ApplyCursor() {
+    for (EventSink* s : painters_) s->CursorChanged();
+}
+
+uint32_t X11Platform::TickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+void X11Platform::CountFrame() {
+    ++frames_;
+    if (frameLogFd_ >= 0 && TickCount() - frameLogTick_ >= 1000) WriteFrameLog();
+}
+
+void X11Platform::WriteFrameLog() {
+    if (frameLogFd_ < 0) return;
+    frameLogTick_ = TickCount();
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const unsigned long long ms =
+        static_cast<unsigned long long>(ts.tv_sec) * 1000u + static_cast<unsigned long long>(ts.tv_nsec) / 1000000u;
+    // Frames so far and the monotonic clock's milliseconds when they were
+    // counted, at a fixed width so that every write replaces the whole line:
+    // the process may end by SIGTERM at any moment.
+    char line[64];
+    const int n = std::snprintf(line, sizeof line, "%20llu %20llu\n", static_cast<unsigned long long>(frames_), ms);
+    if (n > 0) (void)!pwrite(frameLogFd_, line, static_cast<size_t>(n), 0);
+}
+
+}  // namespace quellora::x11

@@ -1,0 +1,153 @@
+// The platform on Xlib: the message loop primitives over the X connection,
+// windows that put 1-bit frames with XPutImage (shared memory when the server
+// is local), the primary monitor from XRandR, the per-user settings file and
+// the About dialog drawn with Xft.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/x11/settings_file.h"
+
+namespace quellora::x11 {
+
+// Something of ours that wants the events of an X window, and paints what
+// has been marked for painting when the queue is empty.
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    virtual void HandleEvent(XEvent& event) = 0;
+    // Delivers a pending paint, if any; true when one was delivered.
+    virtual bool PaintIfDirty() = 0;
+    virtual bool Dirty() const = 0;
+    // The cursor's display count went across its threshold.
+    virtual void CursorChanged() {}
+};
+
+class X11Platform : public Platform {
+public:
+    // Takes over an open connection.
+    explicit X11Platform(Display* display);
+    ~X11Platform() override;
+    X11Platform(const X11Platform&) = delete;
+    X11Platform& operator=(const X11Platform&) = delete;
+
+    Display* Dpy() const { return dpy_; }
+    int ScreenNumber() const { return screen_; }
+    ::Window Root() const { return RootWindow(dpy_, screen_); }
+    Atom WmProtocols() const { return wmProtocols_; }
+    Atom WmDeleteWindow() const { return wmDeleteWindow_; }
+    Atom Intern(const char* name) const { return XInternAtom(dpy_, name, False); }
+    // The primary monitor's top-left corner on the X screen.
+    int PrimaryX() const { return primary_.left; }
+    int PrimaryY() const { return primary_.top; }
+    // MIT-SHM completion events carry this type; 0 when shared memory is off.
+    int ShmCompletionType() const { return shmCompletion_; }
+    bool ShmUsable() const { return shmCompletion_ != 0; }
+    void DisableShm() { shmCompletion_ = 0; }
+
+    void Register(::Window window, EventSink* sink);
+    void Unregister(::Window window, EventSink* sink);
+    bool CursorHidden() const { return cursorCount_ < 0; }
+    // An invisible cursor, and the cross-hair.
+    Cursor BlankCursor();
+    Cursor CrossCursor();
+    // Counts one frame put on screen (QUELLORA_FRAME_LOG).
+    void CountFrame();
+
+    // Application object.
+    void HideApplicationWindow() override {}
+    void SetApplicationTitle(const std::string& title) override { title_ = title; }
+
+    // Message loop primitives.
+    bool ProcessOneMessage() override;
+    void WaitForMessage(std::optional<uint32_t> timeoutMs) override;
+    void PostQuit() override { quit_ = true; }
+    bool QuitPosted() const override { return quit_; }
+
+    // Windows.
+    std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
+    bool GetWindowRect(WindowHandle window, Rect& out) override;
+    bool IsWindow(WindowHandle window) override;
+    WindowHandle ForegroundWindow() override;
+    // There is no disabling another client's window on X; the About dialog
+    // marks itself modal for its owner instead.
+    void EnableWindow(WindowHandle, bool) override {}
+    int ScreenWidth() override { return primary_.Width(); }
+    int ScreenHeight() override { return primary_.Height(); }
+    Rect VirtualScreen() override;
+    void DialogFrameSize(int& extraWidth, int& extraHeight) override;
+    int ShowModal(TScrnSaveSetupDlg& dialog) override;
+
+    // System.
+    int ShowCursor(bool show) override;
+    uint32_t TickCount() override;
+    std::optional<uint32_t> PlatformId() override { return 2; }  // no host password check on Linux
+    void SetScreenSaverRunning(bool) override {}
+    std::string SystemDirectory() override { return {}; }
+    // No host libraries exist here: password change does nothing.
+    std::unique_ptr<Library> LoadLibrary(const std::string&) override { return nullptr; }
+    KeyStore& Keys() override { return keys_; }
+
+private:
+    void Dispatch(XEvent& event);
+    void FindPrimaryMonitor();
+    void WriteFrameLog();
+    void ApplyCursor();
+
+    Display* dpy_;
+    int screen_;
+    Atom wmProtocols_, wmDeleteWindow_;
+    Rect primary_;  // on the X screen
+    int shmCompletion_ = 0;
+    bool quit_ = false;
+    bool usedFonts_ = false;
+    int cursorCount_ = 0;
+    Cursor blank_ = 0, cross_ = 0;
+    std::string title_;
+    std::multimap<::Window, EventSink*> sinks_;
+    std::vector<EventSink*> painters_;  // every sink, in registration order
+    SettingsFile keys_;
+
+    int frameLogFd_ = -1;
+    uint64_t frames_ = 0;
+    uint32_t frameLogTick_ = 0;
+};
+
+// Tells whether any request made while it lives failed: for the few requests
+// that can fail in ordinary use (a window id that names no window).
+class ErrorTrap {
+public:
+    explicit ErrorTrap(Display* dpy);
+    ~ErrorTrap();
+    // Waits for the server and says whether any trapped request failed.
+    bool Failed();
+
+private:
+    Display* dpy_;
+};
+
+// Installs the handlers that make X errors quiet failures (a request on a
+// window that has just gone away) and a lost connection one line on stderr
+// and exit status 1.
+void InstallErrorHandlers();
+
+// Creates a window of ours or wraps the host's window (x11_window.cpp).
+std::unique_ptr<Window> MakeWindow(X11Platform& platform, const WindowParams& params, WindowEvents& events);
+
+// Runs the About dialog modally (x11_about.cpp).
+int RunAboutDialog(X11Platform& platform, TScrnSaveSetupDlg& dialog);
+
+// Maps a key event to a Windows virtual key code; 0 for keys without one.
+uint16_t VirtualKeyOf(XKeyEvent& event);
+// The shift state of an X event's modifier mask.
+uint32_t ShiftStateOf(unsigned int state);
+
+}  // namespace quellora::x11

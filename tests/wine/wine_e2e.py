@@ -1,0 +1,642 @@
+#!/usr/bin/python3
+"""End-to-end tests of quellora.scr under Wine, each in its own Wine prefix
+and its own Xvfb display.
+
+    wine_e2e.py prefix --work DIR
+        makes the prefix template that every test copies (once per build dir)
+    wine_e2e.py CASE --work DIR --scr SCR --helpers DIR --render RENDER
+        runs one case (see CASES at the end)
+
+The screen is 1280x1024, so the 1024x768 viewport sits at (128, 128) with a
+black border around it.
+"""
+import argparse
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+from PIL import Image
+
+SCREEN_W, SCREEN_H = 1280, 1024
+VIEW_W, VIEW_H = 1024, 768
+VIEW_X, VIEW_Y = (SCREEN_W - VIEW_W) // 2, (SCREEN_H - VIEW_H) // 2
+END_DEADLINE = 1.0        # "ends within a second"
+START_DEADLINE = 30.0     # Wine's first process in a prefix starts its services
+TITLE_MS = 4500
+OUTSIDE = (40, 40)        # on the black border
+OVER_PICTURE = (640, 500)  # inside the viewport
+TEMPLATE_STAMP = "quellora-template-ready"
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def log(*args):
+    print(*args, flush=True)
+
+
+def die_with_parent():
+    """Run in a child before exec: it gets SIGKILL when the test script dies,
+    so a test stopped by its timeout leaves no display or saver behind."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# --- the prefix template ---------------------------------------------------
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True,
+                          env=dict(os.environ, WINEDEBUG="-all")).stdout.strip()
+
+
+def make_template(work):
+    template = os.path.join(work, "template")
+    stamp = os.path.join(template, TEMPLATE_STAMP)
+    version = wine_version()
+    if os.path.exists(stamp) and open(stamp).read() == version:
+        log("prefix template is ready:", template)
+        return
+    shutil.rmtree(template, ignore_errors=True)
+    os.makedirs(work, exist_ok=True)
+    env = dict(os.environ, WINEPREFIX=template, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    env.pop("DISPLAY", None)
+    start = time.monotonic()
+    subprocess.run(["wineboot", "-i"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Unmanaged windows: no window manager is asked, and a full-screen window
+    # closes at once.
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                    "/d", "N", "/f"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, check=True)
+    with open(stamp, "w") as f:
+        f.write(version)
+    log("prefix template made in %.1f s: %s" % (time.monotonic() - start, template))
+
+
+# --- one test's world: a prefix copy, a display, the saver -----------------
+
+class World:
+    def __init__(self, args, name):
+        self.args = args
+        self.dir = tempfile.mkdtemp(prefix=name + "-", dir=args.work)
+        self.prefix = os.path.join(self.dir, "prefix")
+        self.xvfb = None
+        self.display = None
+        self.procs = []
+
+    def __enter__(self):
+        template = os.path.join(self.args.work, "template")
+        check(os.path.exists(os.path.join(template, TEMPLATE_STAMP)),
+              "no prefix template in %s (run the wine_prefix test first)" % template)
+        # The system files are shared with the template through hard links;
+        # the registry files, which Wine rewrites in place, are copied.
+        os.makedirs(self.prefix)
+        for entry in os.listdir(template):
+            src, dst = os.path.join(template, entry), os.path.join(self.prefix, entry)
+            if entry == "drive_c":
+                subprocess.run(["cp", "-al", src, dst], check=True)
+            elif os.path.isdir(src) and not os.path.islink(src):
+                shutil.copytree(src, dst, symlinks=True)
+            elif entry != TEMPLATE_STAMP:
+                shutil.copy2(src, dst, follow_symlinks=False)
+        self.start_display()
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        subprocess.run(["wineserver", "-k"], env=self.env(), stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env(), stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.send_signal(signal.SIGTERM)
+            self.xvfb.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def start_display(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=die_with_parent)
+        os.close(write_end)
+        text = b""
+        with os.fdopen(read_end, "rb") as f:
+            while not text.endswith(b"\n"):
+                chunk = f.read(1)
+                check(chunk, "Xvfb did not start")
+                text += chunk
+        self.display = ":" + text.decode().strip()
+
+    def env(self, **extra):
+        env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
+        if self.display:
+            env["DISPLAY"] = self.display
+        env.update(extra)
+        return env
+
+    def wine(self, *argv, **extra):
+        return subprocess.run(["wine", *argv], env=self.env(**extra), capture_output=True, text=True)
+
+    def reg_add(self, key, name, value, kind="REG_SZ"):
+        r = self.wine("reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
+        check(r.returncode == 0, "reg add %s %s failed: %s" % (key, name, r.stderr))
+
+    def key_exists(self, key):
+        return self.wine("reg", "query", key).returncode == 0
+
+    def start(self, *argv, **extra):
+        p = subprocess.Popen(["wine", *argv], env=self.env(**extra), stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, text=True, preexec_fn=die_with_parent)
+        self.procs.append(p)
+        return p
+
+    def xdotool(self, *argv):
+        subprocess.run(["xdotool", *argv], env=self.env(), check=True)
+
+    def screenshot(self):
+        raw = subprocess.run(["xwd", "-root", "-silent"], env=self.env(), capture_output=True,
+                             check=True).stdout
+        return parse_xwd(raw)
+
+    # The saver, from its start to its picture on screen.
+    def start_saver(self, pointer=OUTSIDE, **extra):
+        self.xdotool("mousemove", str(pointer[0]), str(pointer[1]))
+        saver = self.start(self.args.scr, "/s", **extra)
+        deadline = time.monotonic() + START_DEADLINE
+        while time.monotonic() < deadline:
+            check(saver.poll() is None, "the saver ended before showing anything")
+            if viewport(self.screenshot()).any():
+                return saver, time.monotonic()
+            time.sleep(0.1)
+        raise Failure("the saver showed no picture within %d s" % START_DEADLINE)
+
+
+def parse_xwd(raw):
+    """An RGB array of a 24-bit TrueColor xwd dump."""
+    h = np.frombuffer(raw[:100], dtype=">u4")
+    header_size, width, height = int(h[0]), int(h[4]), int(h[5])
+    byte_order, bits_per_pixel, bytes_per_line = int(h[7]), int(h[11]), int(h[12])
+    ncolors = int(h[19])
+    check(bits_per_pixel == 32, "expected 32 bits per pixel, got %d" % bits_per_pixel)
+    offset = header_size + ncolors * 12
+    pixels = np.frombuffer(raw[offset:offset + bytes_per_line * height], dtype="<u4" if byte_order == 0 else ">u4")
+    pixels = pixels.reshape(height, bytes_per_line // 4)[:, :width]
+    rgb = np.stack([(pixels >> 16) & 255, (pixels >> 8) & 255, pixels & 255], axis=-1)
+    return rgb.astype(np.uint8)
+
+
+def viewport(shot):
+    """The viewport as booleans, True for white."""
+    crop = shot[VIEW_Y:VIEW_Y + VIEW_H, VIEW_X:VIEW_X + VIEW_W]
+    return crop.min(axis=-1) > 127
+
+
+def outside_is_black(shot):
+    mask = np.ones(shot.shape[:2], dtype=bool)
+    mask[VIEW_Y:VIEW_Y + VIEW_H, VIEW_X:VIEW_X + VIEW_W] = False
+    return not shot[mask].any()
+
+
+def only_black_and_white(shot):
+    crop = shot[VIEW_Y:VIEW_Y + VIEW_H, VIEW_X:VIEW_X + VIEW_W].reshape(-1, 3)
+    return bool(np.all((crop == 0).all(axis=1) | (crop == 255).all(axis=1)))
+
+
+def wait_end(proc, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if proc.poll() is not None:
+            return True
+        time.sleep(0.02)
+    return proc.poll() is not None
+
+
+def alive_after(proc, seconds):
+    time.sleep(seconds)
+    return proc.poll() is None
+
+
+# --- the renderer's frames ------------------------------------------------
+
+class Frames:
+    """The renderer's frames of steps first..last, looked up by their pixels."""
+
+    def __init__(self, args, first, last, title):
+        self.steps = {}
+        out = tempfile.mkdtemp(prefix="frames-", dir=args.work)
+        try:
+            argv = [args.render, "--steps", "%d:%d" % (first, last), "--out", out, "--format", "bmp"]
+            if title:
+                argv.append("--title")
+            subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)
+            for step in range(first, last + 1):
+                img = Image.open(os.path.join(out, "step%05d.bmp" % step)).convert("L")
+                self.steps[np.packbits(np.asarray(img) > 127).tobytes()] = step
+        finally:
+            shutil.rmtree(out, ignore_errors=True)
+
+    def find(self, view):
+        return self.steps.get(np.packbits(view).tobytes())
+
+
+def find_frame(world, frames, until):
+    """Screenshots until one shows a frame of `frames` (a shot can catch a
+    frame half drawn); returns (step, shot) or (None, last shot)."""
+    shot = None
+    while time.monotonic() < until:
+        shot = world.screenshot()
+        step = frames.find(viewport(shot))
+        if step is not None:
+            return step, shot
+    return None, shot
+
+
+# --- the cases ---------------------------------------------------------------
+
+def case_saver_picture(args):
+    """/s: black around the centred viewport, the renderer's frames in it, the
+    title card first and gone after 4.5 s; Escape ends it within a second;
+    the settings key exists afterwards."""
+    titled = Frames(args, 0, 130, title=True)
+    plain = Frames(args, 0, 350, title=False)
+    with World(args, "saver_picture") as w:
+        check(not w.key_exists(r"HKCU\Software\Orvandel"), "the settings key exists before the first run")
+        saver, shown = w.start_saver()
+        step, shot = find_frame(w, titled, shown + 3.0)
+        check(step is not None, "no frame with the title card during the first seconds")
+        check(outside_is_black(shot), "the border around the viewport is not black")
+        log("title card over step", step)
+
+        time.sleep(max(0.0, shown + TITLE_MS / 1000 + 1.0 - time.monotonic()))
+        step, shot = find_frame(w, plain, time.monotonic() + 3.0)
+        check(step is not None, "after 4.5 s the viewport shows none of the renderer's frames")
+        check(outside_is_black(shot), "the border around the viewport is not black")
+        check(only_black_and_white(shot), "the viewport holds colours other than black and white")
+        later, _ = find_frame(w, plain, time.monotonic() + 3.0)
+        check(later is not None and later > step, "the picture does not move on (%s, %s)" % (step, later))
+        log("frames", step, "and", later)
+
+        w.xdotool("key", "Escape")
+        check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
+        check(saver.returncode == 0, "the saver exited with %d" % saver.returncode)
+        check(w.key_exists(r"HKCU\Software\Orvandel"), r"HKCU\Software\Orvandel does not exist afterwards")
+
+
+# Input that ends the saver, and input just short of it: (pointer start,
+# actions before the last, the last action). Each move is one pixel.
+INPUT_CASES = {
+    "outside_moves": (OUTSIDE, [("move", 8)], ("move", 1)),
+    "picture_moves": (OVER_PICTURE, [("move", 10)], ("move", 1)),
+    "picture_click": (OVER_PICTURE, [], ("click", 1)),
+    "outside_click_then_escape": (OUTSIDE, [("click", 1)], ("key", "Escape")),
+    "shift_escape": (OVER_PICTURE, [("key", "Return"), ("key", "a"), ("key", "F1")], ("key", "shift+Escape")),
+}
+
+
+def run_input_case(args, name):
+    start, before, last = INPUT_CASES[name]
+    with World(args, name) as w:
+        saver, _ = w.start_saver(pointer=start)
+        x, y = start
+
+        def act(action):
+            nonlocal x
+            kind, what = action
+            if kind == "move":
+                for _ in range(what):
+                    x += 1
+                    w.xdotool("mousemove", str(x), str(y))
+                    time.sleep(0.15)  # one event each, never merged
+            elif kind == "click":
+                for _ in range(what):
+                    w.xdotool("click", "1")
+                    time.sleep(0.15)
+            else:
+                w.xdotool("key", what)
+                time.sleep(0.15)
+
+        for action in before:
+            act(action)
+        check(alive_after(saver, 0.7), "%s: the saver ended too early, after %s" % (name, before))
+        act(last)
+        check(wait_end(saver, END_DEADLINE), "%s: %s did not end the saver within a second" % (name, last))
+        check(saver.returncode == 0, "the saver exited with %d" % saver.returncode)
+
+
+def case_saver_space(args):
+    """Space held freezes the picture; releasing it resumes the motion. The
+    window is a top-most pop-up over the virtual screen with no taskbar entry
+    and swallows SC_SCREENSAVE."""
+    with World(args, "saver_space") as w:
+        saver, _ = w.start_saver(pointer=OUTSIDE)
+        time.sleep(1.0)
+        w.xdotool("keydown", "space")
+        time.sleep(0.5)
+        a = viewport(w.screenshot())
+        time.sleep(1.5)
+        b = viewport(w.screenshot())
+        check(np.array_equal(a, b), "the picture moved while Space was held")
+        w.xdotool("keyup", "space")
+        time.sleep(0.5)
+        c = viewport(w.screenshot())
+        check(not np.array_equal(b, c), "the picture stood still after Space was released")
+        check(saver.poll() is None, "Space ended the saver")
+
+        # The window itself: a top-most pop-up over the whole virtual screen,
+        # owned by a hidden window (so no taskbar entry), that swallows
+        # SC_SCREENSAVE.
+        r = w.wine(os.path.join(args.helpers, "test_host.exe"), "saver-window")
+        facts, _ = parse_facts(r.stdout)
+        log("saver window", facts)
+        expect_facts(facts, {"found": "1", "owner_hidden": "1", "class_style": "0x8",
+                             "rect": facts.get("virtual_screen"), "screensave_result": "1",
+                             "alive_after": "1"}, "saver window")
+        style, exstyle = int(facts["style"], 16), int(facts["exstyle"], 16)
+        check(style & 0x80000000 and not style & 0x40000000, "not a pop-up: style 0x%08X" % style)
+        check(exstyle & 0x8 and not exstyle & 0x40000, "not top-most, or on the taskbar: 0x%08X" % exstyle)
+        check(alive_after(saver, 0.5), "SC_SCREENSAVE ended the saver")
+        w.xdotool("key", "Escape")
+        check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
+
+
+def parse_facts(text):
+    facts, controls = {}, []
+    for line in text.splitlines():
+        if line.startswith("control="):
+            cls, ctext, rect, visible, enabled, style = line[len("control="):].split("|")
+            controls.append({"class": cls, "text": ctext, "rect": tuple(int(v) for v in rect.split(",")),
+                             "visible": visible == "visible=1", "enabled": enabled == "enabled=1"})
+        elif "=" in line:
+            k, v = line.split("=", 1)
+            facts[k] = v
+    return facts, controls
+
+
+def expect_facts(facts, expected, what):
+    for k, v in expected.items():
+        check(facts.get(k) == v, "%s: %s is %r, expected %r" % (what, k, facts.get(k), v))
+
+
+def case_preview(args):
+    """/p HWND: the disabled child with the exact styles, as big as the host's
+    window; it ends on WM_CLOSE and when the host destroys its window; with
+    no handle it returns at once."""
+    with World(args, "preview") as w:
+        for how in ("close", "destroy"):
+            r = w.wine(os.path.join(args.helpers, "test_host.exe"), "preview", windows_path(args.scr), how)
+            facts, _ = parse_facts(r.stdout)
+            log(how, facts)
+            expect_facts(facts, {"started": "1", "child_found": "1", "child_of_saver": "1",
+                                 "child_style": "0x58000000", "child_class_style": "0x80",
+                                 "alive_before": "1", "ended": "1", "exit_code": "0"}, "preview/" + how)
+            check(facts["child_rect"] == facts["host_rect"],
+                  "preview/%s: the child %s does not fill the host %s" % (how, facts["child_rect"],
+                                                                          facts["host_rect"]))
+        start = time.monotonic()
+        saver = w.start(args.scr, "/p")
+        check(wait_end(saver, 10.0), "/p without a handle did not return")
+        check(saver.returncode == 0, "/p without a handle exited with %d" % saver.returncode)
+        log("/p without a handle returned after %.2f s" % (time.monotonic() - start))
+
+
+def about_controls(client_width):
+    """The About dialog's controls as laid out for a client area of this
+    width: (class, text, left, top, width or None for a label that grows to
+    fit its text, height, enabled, seen). The copyright line stretches with the dialog, the
+    address moves with its right edge, and OK is centred."""
+    grow = client_width - 292
+    return [
+        ("static", "QUELLORA", 47, 10, None, 19, True, True),
+        ("static", "Version 0.5  (July 5, 2002)", 131, 34, None, 12, True, True),
+        ("static", "Copyright (C) 2002 Orvandel", 0, 60, 292 + grow, 12, True, True),
+        ("static", "You can get the latest version from", 16, 86, None, 12, True, True),
+        ("edit", "https://orvandel.example/quellora/", 88 + grow, 102, 201, 18, True, True),
+        ("button", "OK", round((client_width - 73) / 2), 132, 73, 24, True, True),
+        # The settings area: hidden, or below the dialog's visible height.
+        ("static", "test", 32, 185, None, 12, True, False),
+        ("edit", "Screen Saver Sample", 32, 202, 214, 20, False, False),
+        ("static", "Speed : 10", 32, 233, None, 12, True, False),
+        ("msctls_trackbar32", "", 32, 256, 214, 33, False, False),
+        ("button", "Cancel", 132, 322, 74, 24, False, False),
+    ]
+
+
+# Preview window sizes and where the 210x156 sample picture lands in them:
+# centred, half pixels rounded to the even neighbour.
+PREVIEW_PIXEL_CASES = [((152, 112), (-29, -22)), ((211, 160), (0, 2)), ((300, 200), (45, 22))]
+
+
+def case_preview_pixels(args):
+    """The preview's pixels, drawn in-process: the sample picture centred on
+    black, its middle shown when the window is smaller."""
+    sample = np.asarray(Image.open(os.path.join(SOURCE_DIR, "assets", "sample.bmp")).convert("RGB"))
+    with World(args, "preview_pixels") as w:
+        for (width, height), (x, y) in PREVIEW_PIXEL_CASES:
+            out = os.path.join(w.dir, "preview.ppm")
+            r = w.wine(os.path.join(args.helpers, "test_preview.exe"), str(width), str(height), windows_path(out))
+            facts, _ = parse_facts(r.stdout)
+            expect_facts(facts, {"child_found": "1", "returned": "1"}, "preview %dx%d" % (width, height))
+            got = np.asarray(Image.open(out).convert("RGB"))
+            want = np.zeros((height, width, 3), dtype=np.uint8)
+            sx, sy = max(0, -x), max(0, -y)
+            dx, dy = max(0, x), max(0, y)
+            cw, ch = min(sample.shape[1] - sx, width - dx), min(sample.shape[0] - sy, height - dy)
+            want[dy:dy + ch, dx:dx + cw] = sample[sy:sy + ch, sx:sx + cw]
+            check(got.shape == want.shape, "preview %dx%d: got %s" % (width, height, got.shape))
+            wrong = int(np.count_nonzero((got != want).any(axis=-1)))
+            check(wrong == 0, "preview %dx%d: %d pixels differ from the sample at %s" % (width, height, wrong,
+                                                                                         (x, y)))
+
+
+def case_configure(args):
+    """/c: the About dialog over the foreground window, which stays disabled
+    until the dialog closes; Escape does nothing; Enter closes it, and so
+    does the close box."""
+    for how in ("enter", "close_box"):
+        with World(args, "configure_" + how) as w:
+            host = subprocess.Popen(["wine", os.path.join(args.helpers, "test_host.exe"), "configure",
+                                     windows_path(args.scr)], env=w.env(), stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL, text=True, preexec_fn=die_with_parent)
+            w.procs.append(host)
+            lines = []
+            for line in host.stdout:
+                lines.append(line.rstrip("\n"))
+                if line.startswith("READY"):
+                    break
+            facts, controls = parse_facts("\n".join(lines))
+            expect_facts(facts, {"host_foreground": "1", "started": "1", "about_found": "1",
+                                 "about_owner_is_host": "1", "host_enabled_during": "0"}, "configure")
+            if how == "enter":
+                check_about_layout(facts, controls)
+                w.xdotool("key", "Escape")
+                check(alive_after(host, 0.7), "Escape closed the About dialog")
+                w.xdotool("key", "Return")
+            else:
+                check("close_box" in facts, "the dialog has no close box")
+                x, y = facts["close_box"].split(",")
+                w.xdotool("mousemove", x, y, "click", "1")
+            rest, _ = host.communicate(timeout=30)
+            facts, _ = parse_facts(rest)
+            expect_facts(facts, {"ended": "1", "exit_code": "0", "host_enabled_after": "1"}, "configure/" + how)
+
+
+def check_about_layout(facts, controls):
+    left, top, right, bottom = (int(v) for v in facts["about_rect"].split(","))
+    check((right - left, bottom - top) == (309, 190), "the dialog is %dx%d" % (right - left, bottom - top))
+    client_w, client_h = (int(v) for v in facts["about_client"].split(",")[2:])
+    sw, sh = (int(v) for v in facts["screen"].split(","))
+    check(abs(left - (sw - 309) / 2) <= 1 and abs(top - (sh - 190) / 2) <= 1, "the dialog is not centred")
+    check(len(controls) == 11, "%d controls: %s" % (len(controls), controls))
+    for cls, text, x, y, width, height, enabled, seen in about_controls(client_w):
+        found = [c for c in controls if c["class"].lower() == cls and c["text"] == text]
+        check(found, "no %s control with text %r in %s" % (cls, text, controls))
+        c = found[0]
+        cx, cy, cw, ch = c["rect"]
+        check((cx, cy) == (x, y), "%r is at %s, expected %s" % (text, (cx, cy), (x, y)))
+        check(ch == height and (width is None or cw == width),
+              "%r is %dx%d, expected %sx%d" % (text, cw, ch, width, height))
+        check(c["enabled"] == enabled, "%r: enabled is %s" % (text, c["enabled"]))
+        check((c["visible"] and cy < client_h) == seen, "%r: seen is %s" % (text, not seen))
+    log("About dialog at", facts["about_rect"], "with", len(controls), "controls")
+
+
+def case_password_change(args):
+    """/a HWND: PwdChangePasswordA of MPR.DLL called once with SCRSAVE, the
+    handle, 0, 0; without the library the saver just exits."""
+    with World(args, "password_change") as w:
+        folder = os.path.join(w.dir, "saver")
+        os.makedirs(folder)
+        scr = os.path.join(folder, "quellora.scr")
+        shutil.copy(args.scr, scr)
+        shutil.copy(os.path.join(args.helpers, "mpr.dll"), folder)
+        record = os.path.join(w.dir, "calls.log")
+        cases = [("mpr=n,b", "1234", ["PwdChangePasswordA SCRSAVE 1234 0 0"]),
+                 ("mpr=n,b", "-5", ["PwdChangePasswordA SCRSAVE -5 0 0"]),
+                 ("mpr=", "1234", [])]
+        for overrides, handle, expected in cases:
+            if os.path.exists(record):
+                os.remove(record)
+            saver = w.start(scr, "/a", handle, WINEDLLOVERRIDES=overrides,
+                            QUELLORA_TEST_LOG=windows_path(record))
+            check(wait_end(saver, 20.0), "/a %s with %s did not return" % (handle, overrides))
+            check(saver.returncode == 0, "/a exited with %d" % saver.returncode)
+            calls = open(record).read().splitlines() if os.path.exists(record) else []
+            check(calls == expected, "/a %s with %s: calls %s, expected %s" % (handle, overrides, calls, expected))
+
+
+def case_password_check(args):
+    """Windows 95 family with ScreenSaveUsePassword: the first Escape is
+    refused by PASSWORD.CPL and leaves the saver running with the cursor
+    shown, the second ends it; the screen-saver-running flag is set while it
+    runs and cleared at the end. On the NT family nothing is asked."""
+    for family in ("win98", "win10"):
+        with World(args, "password_" + family) as w:
+            w.reg_add(r"HKCU\Software\Wine", "Version", family)
+            w.reg_add(r"HKCU\Control Panel\desktop", "ScreenSaveUsePassword", 1, "REG_DWORD")
+            shutil.copy(os.path.join(args.helpers, "password.cpl"),
+                        os.path.join(w.prefix, "drive_c", "windows", "system32", "password.cpl"))
+            record = os.path.join(w.dir, "calls.log")
+            saver, _ = w.start_saver(pointer=OVER_PICTURE, QUELLORA_TEST_LOG=windows_path(record))
+
+            def calls():
+                return open(record).read().splitlines() if os.path.exists(record) else []
+
+            w.xdotool("key", "Escape")
+            if family == "win10":
+                check(wait_end(saver, END_DEADLINE), "NT family: Escape did not end the saver within a second")
+                check(calls() == [], "NT family: the password library was asked: %s" % calls())
+                continue
+            check(alive_after(saver, 1.0), "the refused close ended the saver")
+            first = calls()
+            check(len(first) == 1 and first[0].startswith("verify call=1 "), "calls: %s" % first)
+            for fact in ("class=QuelloraSaver", "own=1", "cursor=1", "running=1", "result=0"):
+                check(fact in first[0], "first check: no %r in %s" % (fact, first[0]))
+            w.xdotool("key", "Escape")
+            check(wait_end(saver, END_DEADLINE), "the accepted close did not end the saver within a second")
+            check(saver.returncode == 0, "the saver exited with %d" % saver.returncode)
+            rest = calls()[1:]
+            check(len(rest) == 2 and rest[0].startswith("verify call=2 ") and "result=1" in rest[0],
+                  "second check: %s" % rest)
+            check(rest[1] == "exit running=0", "the running flag at the end: %s" % rest[1])
+            window = first[0].split()[2]
+            check(window == rest[0].split()[2], "the two checks got different windows")
+
+
+def case_resources(args):
+    """The version, the saver's name, the icon, the manifest (per-monitor DPI
+    awareness, common controls 6) and the four pictures."""
+    with World(args, "resources") as w:
+        r = w.wine(os.path.join(args.helpers, "test_host.exe"), "resources", windows_path(args.scr))
+        facts, _ = parse_facts(r.stdout)
+        expect_facts(facts, {"ProductName": "QUELLORA", "CompanyName": "Orvandel", "ProductVersion": "0.5",
+                             "loaded": "1", "description": "Quellora", "icon": "1"}, "resources")
+        manifest = [line for line in r.stdout.splitlines() if line.startswith("manifest_has=")]
+        check(len(manifest) == 3 and all(line.endswith("|1") for line in manifest), "manifest: %s" % manifest)
+        bitmaps = sorted(line.split("|", 1)[1] for line in r.stdout.splitlines() if line.startswith("bitmap="))
+        check(bitmaps == ["1600x768|1", "1600x768|1", "210x156|8", "320x240|1"], "bitmaps: %s" % bitmaps)
+
+
+CASES = {
+    "resources": case_resources,
+    "saver_picture": case_saver_picture,
+    "saver_space": case_saver_space,
+    "preview": case_preview,
+    "preview_pixels": case_preview_pixels,
+    "configure": case_configure,
+    "password_change": case_password_change,
+    "password_check": case_password_check,
+}
+CASES.update({"saver_input_" + name: (lambda args, n=name: run_input_case(args, n)) for name in INPUT_CASES})
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case", choices=["prefix", "list", *CASES])
+    parser.add_argument("--work", required=False)
+    parser.add_argument("--scr")
+    parser.add_argument("--helpers")
+    parser.add_argument("--render")
+    args = parser.parse_args()
+    if args.case == "list":
+        print(";".join(CASES))
+        return 0
+    args.work = os.path.abspath(args.work)
+    os.makedirs(args.work, exist_ok=True)
+    if args.case == "prefix":
+        make_template(args.work)
+        return 0
+    start = time.monotonic()
+    try:
+        CASES[args.case](args)
+    except Failure as e:
+        log("FAIL:", e)
+        return 1
+    log("passed in %.1f s" % (time.monotonic() - start))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    sys.exit(main())

@@ -1,0 +1,261 @@
+// The parts of the X11 program that need no display: its command line, the
+// settings file and the packing of frames into the server's bitmap layout.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/x11/bitmap_pack.h"
+#include "platform/x11/command_line.h"
+#include "platform/x11/settings_file.h"
+
+namespace quellora::x11 {
+namespace {
+
+namespace fs = std::filesystem;
+using K = CommandLine::Kind;
+using T = CommandLine::Target;
+
+struct LineCase {
+    std::vector<std::string> args;
+    K kind;
+    T target;
+    std::string windowId, display;
+};
+
+TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
+    const LineCase cases[] = {
+        {{}, K::Host, T::Own, "", ""},
+        {{"/s"}, K::Host, T::Own, "", ""},
+        {{"-s"}, K::Host, T::Own, "", ""},
+        {{"/p", "1234"}, K::Host, T::Own, "", ""},
+        {{"/c:99"}, K::Host, T::Own, "", ""},
+        {{"-frobnicate"}, K::Host, T::Own, "", ""},  // second letter F: the saver, as the host has it
+        {{"--root"}, K::Hack, T::Root, "", ""},
+        {{"-root"}, K::Hack, T::Root, "", ""},
+        {{"--window-id", "0x400007"}, K::Hack, T::WindowId, "0x400007", ""},
+        {{"-window-id", "4194311"}, K::Hack, T::WindowId, "4194311", ""},
+        {{"-window"}, K::Hack, T::Own, "", ""},
+        {{"-root", "-install", "-visual", "default", "-fps", "-delay", "20000", "-pair", "-geometry", "10x10"},
+         K::Hack, T::Root, "", ""},
+        {{"--display", ":3", "--root", "-no-fps", "-mono", "-noinstall"}, K::Hack, T::Root, "", ":3"},
+        {{"--help"}, K::Help, T::Own, "", ""},
+        {{"--frobnicate"}, K::Error, T::Own, "", ""},
+        {{"-root", "-frobnicate"}, K::Error, T::Own, "", ""},
+        {{"-root", "/s"}, K::Error, T::Own, "", ""},
+        {{"--window-id"}, K::Error, T::Own, "", ""},
+        {{"-root", "-delay"}, K::Error, T::Own, "", ""},
+    };
+    for (const auto& c : cases) {
+        const auto cl = ParseCommandLine(c.args);
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        EXPECT_EQ(cl.kind, c.kind) << joined;
+        if (cl.kind == K::Hack) {
+            EXPECT_EQ(cl.target, c.target) << joined;
+            EXPECT_EQ(cl.windowId, c.windowId) << joined;
+            EXPECT_EQ(cl.display, c.display) << joined;
+        }
+        if (cl.kind == K::Error) {
+            EXPECT_FALSE(cl.error.empty()) << joined;
+        }
+    }
+}
+
+TEST(CommandLine, WindowIds) {
+    const std::pair<const char*, std::optional<unsigned long>> cases[] = {
+        {"0x400007", 0x400007}, {"0X1a", 0x1a},     {"4194311", 4194311}, {"0xFFFFFFFF", 0xFFFFFFFFul},
+        {"4294967295", 4294967295ul}, {"0", std::nullopt}, {"0x", std::nullopt}, {"", std::nullopt},
+        {"12a", std::nullopt}, {"-5", std::nullopt}, {" 5", std::nullopt}, {"0x100000000", std::nullopt},
+        {"4294967296", std::nullopt}, {"$1A", std::nullopt},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(ParseWindowId(text), want) << text;
+}
+
+TEST(Ini, Parses) {
+    const auto s = ParseIni(
+        "\xEF\xBB\xBF; comment\n"
+        "# another\n\n"
+        "[ScreenSaverSample]\r\n"
+        "  DispStr =  Hello there  \n"
+        "SleepTime=250\n"
+        "Quoted=\"  kept  \"\n"
+        "Empty=\n"
+        "[ Other ]\n"
+        "dispstr=x\n"
+        "[screensaversample]\n"
+        "SleepTime=12\n");
+    ASSERT_TRUE(s);
+    const auto& sec = s->at("screensaversample");
+    EXPECT_EQ(sec.at("dispstr"), "Hello there");
+    EXPECT_EQ(sec.at("sleeptime"), "12");  // a later entry wins, sections merge
+    EXPECT_EQ(sec.at("quoted"), "  kept  ");
+    EXPECT_EQ(sec.at("empty"), "");
+    EXPECT_EQ(s->at("other").at("dispstr"), "x");
+}
+
+TEST(Ini, RejectsMalformedText) {
+    const char* bad[] = {"DispStr=before any section\n", "[Section\nA=1\n", "[]\n", "[S]\njust words\n",
+                         "[S]\n=no name\n"};
+    for (const char* text : bad) EXPECT_FALSE(ParseIni(text)) << text;
+    EXPECT_FALSE(ParseIni(std::string("[S]\nA=1\0\n", 10)));
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("quellora_settings_" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        folder_ = (dir_ / "cfg" / "Orvandel").string();
+    }
+    void TearDown() override {
+        fs::remove_all(dir_);
+    }
+    void Write(const std::string& text) {
+        fs::create_directories(folder_);
+        std::ofstream(folder_ + "/settings.ini", std::ios::binary) << text;
+    }
+    std::optional<std::string> Read(SettingsFile& f, const std::string& name) {
+        const auto v = f.ReadValue("Software\\Orvandel\\ScreenSaverSample", name);
+        if (!v) return std::nullopt;
+        EXPECT_EQ(v->type, KeyValue::Type::String);
+        return v->text;
+    }
+    fs::path dir_;
+    std::string folder_;
+};
+
+TEST_F(SettingsFileTest, OpeningCreatesTheFolderAndWritesNothing) {
+    SettingsFile f(folder_);
+    EXPECT_FALSE(f.KeyExists("Software\\Orvandel\\"));
+    EXPECT_TRUE(f.CreateKey("Software\\Orvandel\\"));
+    EXPECT_TRUE(fs::is_directory(folder_));
+    EXPECT_TRUE(fs::is_empty(folder_));
+    EXPECT_TRUE(f.KeyExists("SOFTWARE\\orvandel"));
+    EXPECT_FALSE(f.KeyExists("Software\\Orvandel\\ScreenSaverSample"));
+    EXPECT_FALSE(Read(f, "DispStr"));
+}
+
+TEST_F(SettingsFileTest, ReadsEntriesAsStringsWhateverTheCase) {
+    Write("[screensaversample]\ndispstr=Hi\nSleepTime = 250\n");
+    SettingsFile f(folder_);
+    EXPECT_TRUE(f.KeyExists("Software\\Orvandel\\ScreenSaverSample"));
+    EXPECT_EQ(Read(f, "DispStr"), "Hi");
+    EXPECT_EQ(Read(f, "SleepTime"), "250");
+    EXPECT_FALSE(Read(f, "Missing"));
+    EXPECT_FALSE(f.ReadValue("Software\\Orvandel\\", "DispStr"));
+}
+
+TEST_F(SettingsFileTest, KeysOutsideTheSettingsHaveNoEquivalent) {
+    Write("[ScreenSaverSample]\nDispStr=Hi\n");
+    SettingsFile f(folder_);
+    EXPECT_FALSE(f.KeyExists("Control Panel\\desktop"));
+    EXPECT_FALSE(f.ReadValue("Control Panel\\desktop", "ScreenSaveUsePassword"));
+    EXPECT_FALSE(f.CreateKey("Software\\Other\\"));
+    EXPECT_FALSE(f.ReadValue("Software\\Orvandel\\ScreenSaverSample\\Deeper", "DispStr"));
+}
+
+TEST_F(SettingsFileTest, BadFilesReadAsMissing) {
+    struct Bad {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+    };
+    const Bad cases[] = {
+        {"malformed", [](const std::string& p) { std::ofstream(p) << "DispStr=no section\n"; }},
+        {"oversized",
+         [](const std::string& p) {
+             std::ofstream(p) << "[ScreenSaverSample]\nDispStr=Hi\n;" << std::string(kMaxSettingsFileBytes, 'x');
+         }},
+        {"a folder", [](const std::string& p) { fs::create_directories(p); }},
+        {"a FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }},
+        {"unreadable",
+         [](const std::string& p) {
+             std::ofstream(p) << "[ScreenSaverSample]\nDispStr=Hi\n";
+             chmod(p.c_str(), 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        const std::string path = folder_ + "/settings.ini";
+        c.make(path);
+        if (std::string(c.what) == "unreadable" && access(path.c_str(), R_OK) == 0) continue;  // root reads anyway
+        SettingsFile f(folder_);
+        EXPECT_TRUE(f.CreateKey("Software\\Orvandel\\")) << c.what;
+        EXPECT_FALSE(Read(f, "DispStr")) << c.what;
+    }
+}
+
+TEST_F(SettingsFileTest, AFolderThatCantBeMadeMeansNoKey) {
+    std::ofstream(dir_ / "plain") << "a file where a folder should be";
+    SettingsFile f((dir_ / "plain" / "Orvandel").string());
+    EXPECT_FALSE(f.CreateKey("Software\\Orvandel\\"));
+    EXPECT_FALSE(f.ReadValue("Software\\Orvandel\\ScreenSaverSample", "DispStr"));
+}
+
+TEST(SettingsFolder, FollowsXdgConfigHome) {
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = oldXdg ? oldXdg : "";
+    setenv("XDG_CONFIG_HOME", "/some/where", 1);
+    EXPECT_EQ(SettingsFile::DefaultFolder(), "/some/where/Orvandel");
+    setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') {
+        EXPECT_EQ(SettingsFile::DefaultFolder(), std::string(home) + "/.config/Orvandel");
+    }
+    if (oldXdg)
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+// What the server reads for pixel (x, y) of a packed image: the bit the
+// layout puts there, unit by unit.
+bool ServerPixel(const std::vector<uint8_t>& data, size_t stride, const BitmapLayout& l, int x, int y) {
+    const int unitBytes = l.unit / 8;
+    const size_t unitStart = static_cast<size_t>(y) * stride + static_cast<size_t>(x / l.unit) * unitBytes;
+    uint32_t unit = 0;
+    for (int b = 0; b < unitBytes; ++b) {
+        const uint8_t byte = data[unitStart + b];
+        const int shift = l.msbFirstBytes ? 8 * (unitBytes - 1 - b) : 8 * b;
+        unit |= static_cast<uint32_t>(byte) << shift;
+    }
+    const int bit = x % l.unit;
+    return (unit >> (l.msbFirstBits ? l.unit - 1 - bit : bit)) & 1u;
+}
+
+TEST(BitmapPack, EveryServerLayoutSeesThePicture) {
+    std::mt19937 rng(7);
+    Bitmap1 pic(200, 9);
+    for (int y = 0; y < pic.Height(); ++y)
+        for (int x = 0; x < pic.Width(); ++x) pic.Set(x, y, rng() & 1);
+    struct Put {
+        int sx, sy, w, h;
+    };
+    const Put puts[] = {{0, 0, 200, 9}, {0, 0, 64, 1}, {3, 1, 120, 5}, {63, 2, 129, 7}, {100, 8, 100, 1}, {5, 0, 1, 1}};
+    for (int unit : {8, 16, 32})
+        for (bool bits : {false, true})
+            for (bool bytes : {false, true}) {
+                const BitmapLayout layout{unit, bits, bytes};
+                for (const auto& p : puts) {
+                    const size_t stride = PackedStride(p.w);
+                    std::vector<uint8_t> out(stride * p.h, 0xAA);
+                    PackBitmapRows(pic, p.sx, p.sy, p.w, p.h, layout, out.data(), stride);
+                    int wrong = 0;
+                    for (int y = 0; y < p.h; ++y)
+                        for (int x = 0; x < p.w; ++x)
+                            wrong += ServerPixel(out, stride, layout, x, y) != pic.Get(p.sx + x, p.sy + y);
+                    EXPECT_EQ(wrong, 0) << "unit " << unit << " bits " << (bits ? "MSB" : "LSB") << " bytes "
+                                        << (bytes ? "MSB" : "LSB") << " put " << p.sx << "," << p.sy << " " << p.w
+                                        << "x" << p.h;
+                }
+            }
+}
+
+}  // namespace
+}  // namespace quellora::x11

@@ -1,0 +1,633 @@
+#!/usr/bin/env python3
+"""End-to-end tests of quellora on X11. Every case runs on an Xvfb of its own
+(found with -displayfd, never a fixed display number), drives quellora with
+XTest input (xdotool) and a small X client (xhelper), and reads the screen
+back. Waits poll with generous deadlines; the only timed check is the one the
+hack protocol needs: SIGTERM ends the hack at once.
+
+usage: x11_e2e.py --quellora BIN --helper BIN --renders DIR --sample BMP
+                  --render BIN --work DIR CASE
+"""
+import argparse
+import os
+import pwd
+import re
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+SCREEN_W, SCREEN_H = 1280, 1024
+VIEW_W, VIEW_H = 1024, 768
+CARD = (352, 264, 672, 504)  # the title card's place in the viewport: left, top, right, bottom
+SKIP = 77
+
+ARGS = None
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def poll(fn, timeout, interval=0.05):
+    """fn() until it returns something other than None or False; None after
+    `timeout` seconds."""
+    end = time.monotonic() + timeout
+    while True:
+        value = fn()
+        if value is not None and value is not False:
+            return value
+        if time.monotonic() >= end:
+            return None
+        time.sleep(interval)
+
+
+# --- pictures -----------------------------------------------------------------
+
+def read_bmp(path):
+    """A 1- or 8-bit palette BMP as (indices HxW uint8, palette Nx3 uint8)."""
+    data = open(path, 'rb').read()
+    offset = struct.unpack_from('<I', data, 10)[0]
+    header = struct.unpack_from('<I', data, 14)[0]
+    width, height, _, bits = struct.unpack_from('<iiHH', data, 18)
+    colours = struct.unpack_from('<I', data, 46)[0] or (1 << bits)
+    pal = np.frombuffer(data, np.uint8, colours * 4, 14 + header).reshape(colours, 4)[:, 2::-1]
+    stride = (width * bits + 31) // 32 * 4
+    rows = np.frombuffer(data, np.uint8, stride * abs(height), offset).reshape(abs(height), stride)
+    if height > 0:
+        rows = rows[::-1]
+    if bits == 1:
+        idx = np.unpackbits(rows, axis=1)[:, :width]
+    else:
+        idx = rows[:, :width]
+    return idx, pal
+
+
+class Renders:
+    """The renderer's frames of the sweep, as black masks (True = black)."""
+
+    def __init__(self, folder):
+        names = sorted(n for n in os.listdir(folder) if n.endswith('.bmp'))
+        check(names, 'no rendered frames in ' + folder)
+        frames = []
+        for n in names:
+            idx, pal = read_bmp(os.path.join(folder, n))
+            black = pal.sum(axis=1) < 384
+            frames.append(np.packbits(black[idx], axis=1))
+        self.frames = np.stack(frames)  # N x 768 x 128 bytes, 8 pixels each
+        title = os.path.join(ARGS.work, 'title.bmp')
+        run([ARGS.render, '--step', '0', '--title', '--out', title])
+        idx, pal = read_bmp(title)
+        self.title = (pal.sum(axis=1) < 384)[idx]
+
+    def match(self, black, vx, vy):
+        """The step whose frame shows in `black`, a mask of the viewport's part
+        that starts at (vx, vy), byte aligned; the title card may stand over
+        it. None when no frame matches."""
+        h, w = black.shape
+        check(vx % 8 == 0 and w % 8 == 0, 'viewport crops must be byte aligned')
+        packed = np.packbits(black, axis=1)
+        frames = self.frames[:, vy:vy + h, vx // 8:(vx + w) // 8]
+        # The card's rectangle inside this crop, in bytes and rows.
+        cl, ct, cr, cb = CARD
+        l, t = max(cl, vx) - vx, max(ct, vy) - vy
+        r, b = min(cr, vx + w) - vx, min(cb, vy + h) - vy
+        if r > l and b > t:
+            outside = np.ones(packed.shape, bool)
+            outside[t:b, l // 8:r // 8] = False
+            hits = np.nonzero((frames == packed)[:, outside].all(axis=1))[0]
+            card = black[t:b, l:r]
+            for step in hits:
+                frame_card = np.unpackbits(self.frames[step, vy + t:vy + b, (vx + l) // 8:(vx + r) // 8], axis=1)
+                if (card == frame_card.astype(bool)).all() or \
+                        (card == self.title[vy + t:vy + b, vx + l:vx + r]).all():
+                    return int(step)
+            return None
+        hits = np.nonzero((frames == packed).reshape(len(frames), -1).all(axis=1))[0]
+        return int(hits[0]) if len(hits) else None
+
+
+RENDERS = None
+
+
+def renders():
+    global RENDERS
+    if RENDERS is None:
+        RENDERS = Renders(ARGS.renders)
+    return RENDERS
+
+
+# --- processes and the X server ----------------------------------------------
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
+
+
+class Xvfb:
+    def __init__(self, w=SCREEN_W, h=SCREEN_H):
+        r, wfd = os.pipe()
+        self.log = open(os.path.join(ARGS.work, 'xvfb.log'), 'w')
+        self.proc = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(wfd), '-screen', '0', '%dx%dx24' % (w, h), '-nolisten', 'tcp', '-noreset'],
+            pass_fds=[wfd], stdout=self.log, stderr=self.log)
+        os.close(wfd)
+        text = b''
+        end = time.monotonic() + 30
+        while not text.endswith(b'\n') and time.monotonic() < end:
+            ready, _, _ = select.select([r], [], [], 1)
+            if ready:
+                chunk = os.read(r, 64)
+                if not chunk:
+                    break
+                text += chunk
+        os.close(r)
+        check(text.strip().isdigit(), 'Xvfb did not start')
+        self.display = ':' + text.decode().strip()
+        # Settings of the test's own, and no daemon's window from outside.
+        self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=os.path.join(ARGS.work, 'config-home'))
+        self.env.pop('XSCREENSAVER_WINDOW', None)
+
+    def close(self):
+        stop(self.proc)
+        self.log.close()
+
+
+def stop(proc, sig=signal.SIGTERM):
+    """Ends a process we started, by its id."""
+    if proc.poll() is None:
+        proc.send_signal(sig)
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+class Quellora:
+    def __init__(self, x, args, env=None):
+        self.err = open(os.path.join(ARGS.work, 'quellora.err'), 'w+')
+        self.proc = subprocess.Popen([ARGS.quellora] + args, env=dict(x.env, **(env or {})),
+                                     stdout=subprocess.DEVNULL, stderr=self.err)
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora did not end')
+
+    def close(self):
+        stop(self.proc)
+        self.err.close()
+
+
+class HostWindow:
+    """A window of another client, as a host or a daemon makes it."""
+
+    def __init__(self, x, w, h, active=False):
+        self.proc = subprocess.Popen([ARGS.helper, 'window', str(w), str(h)] + (['--active'] if active else []),
+                                     env=x.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.id = self.proc.stdout.readline().strip()
+        check(self.id.startswith('0x'), 'the test window did not appear')
+
+    def ask(self, line):
+        self.proc.stdin.write(line + '\n')
+        self.proc.stdin.flush()
+        check(self.proc.stdout.readline().strip() == 'ok', 'the test window did not do: ' + line)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            self.proc.wait(10)
+
+
+def grab(x, window=None):
+    """The screen (or a window) as an H x W x 3 array."""
+    path = os.path.join(ARGS.work, 'grab.ppm')
+    run([ARGS.helper, 'grab', path] + ([window] if window else []), env=x.env)
+    data = open(path, 'rb').read()
+    m = re.match(rb'P6\n(\d+) (\d+)\n255\n', data)
+    w, h = int(m.group(1)), int(m.group(2))
+    return np.frombuffer(data, np.uint8, w * h * 3, m.end()).reshape(h, w, 3)
+
+
+def black_mask(img):
+    return img.max(axis=2) < 128
+
+
+def only_black_and_white(img):
+    return bool(((img == 0) | (img == 255)).all())
+
+
+def xdotool(x, *args):
+    run(['xdotool'] + [str(a) for a in args], env=x.env)
+
+
+def save(img, name):
+    """Keeps a picture of a failure for the log's reader."""
+    path = os.path.join(ARGS.work, name + '.ppm')
+    h, w = img.shape[:2]
+    with open(path, 'wb') as f:
+        f.write(b'P6\n%d %d\n255\n' % (w, h) + img.tobytes())
+    return path
+
+
+def frame_at(x, px, py, window=None, region=None):
+    """Polls until the viewport, placed at (px, py) of the screen or window,
+    shows a rendered frame over its part `region` (left, top, right, bottom in
+    viewport pixels) with black all around it. Returns the step."""
+    region = region or (0, 0, VIEW_W, VIEW_H)
+    last = [None]
+
+    def look():
+        img = grab(x, window)
+        last[0] = img
+        l, t, r, b = region
+        crop = img[py + t:py + b, px + l:px + r]
+        if crop.shape[:2] != (b - t, r - l) or not only_black_and_white(crop):
+            return None
+        outside = black_mask(img).copy()
+        outside[max(py + t, 0):py + b, max(px + l, 0):px + r] = True
+        if not outside.all():
+            return None
+        return renders().match(black_mask(crop), l, t)
+
+    step = poll(look, 30, 0.1)
+    if step is None:
+        raise Failure('no rendered frame on screen; last screen in ' + save(last[0], 'no_frame'))
+    return step
+
+
+def viewport(x, px=128, py=128):
+    return black_mask(grab(x))[py:py + VIEW_H, px:px + VIEW_W]
+
+
+# --- cases --------------------------------------------------------------------
+
+def case_saver_picture(x):
+    # A settings file that can't be read (a FIFO) gives the defaults and
+    # never stops the saver.
+    cfg = os.path.join(ARGS.work, 'config')
+    os.makedirs(os.path.join(cfg, 'Orvandel'), exist_ok=True)
+    fifo = os.path.join(cfg, 'Orvandel', 'settings.ini')
+    if not os.path.exists(fifo):
+        os.mkfifo(fifo)
+    q = Quellora(x, ['/s'], {'XDG_CONFIG_HOME': cfg})
+    try:
+        step = frame_at(x, 128, 128)
+        print('saver: frame of step %d at (128, 128), black all around' % step)
+        check(q.alive(), 'the saver ended by itself')
+        xdotool(x, 'key', 'Escape')
+        check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
+    finally:
+        q.close()
+
+
+def case_saver_monitors(x):
+    # Two monitors side by side, the right one primary: the viewport is
+    # centred on it, and the left one is black as well.
+    run([ARGS.helper, 'monitors', '1280', '1024', '0', '0', '1280', '1024', '1280', '0'], env=x.env)
+    q = Quellora(x, ['/s'])
+    try:
+        step = frame_at(x, 1280 + 128, 128)
+        print('saver on two monitors: frame of step %d centred on the primary, the other black' % step)
+        xdotool(x, 'key', 'Escape')
+        check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
+    finally:
+        q.close()
+
+
+# Mouse input in saver mode: (switch, moves outside, moves over the picture,
+# a click at, whether the saver still runs afterwards).
+MOVES = [
+    ('/s', 8, 0, None, True),
+    ('/s', 9, 0, None, False),
+    ('-s', 0, 10, None, True),
+    ('-S', 0, 11, None, False),
+    ('s', 0, 0, (60, 60), True),     # a click on the black border does nothing
+    ('/S', 0, 0, (600, 500), False),  # a click on the picture closes
+]
+
+
+def case_saver_moves(x):
+    for switch, outside, inside, click, survives in MOVES:
+        # Where the pointer starts, before the saver is there to see it.
+        xdotool(x, 'mousemove', 20, 20 if outside else 400)
+        q = Quellora(x, [switch])
+        try:
+            frame_at(x, 128, 128)
+            moves = ['mousemove %d 20' % (30 + 7 * i) for i in range(outside)]
+            moves += ['mousemove %d 400' % (300 + 7 * i) for i in range(inside)]
+            if click:
+                moves += ['mousemove %d %d' % click, 'click 1']
+            xdotool(x, *' '.join(moves).split())
+            label = '%s: %d moves outside, %d over the picture, click %s' % (switch, outside, inside, click)
+            if survives:
+                # Nothing to wait for but time: give the events a second.
+                time.sleep(1)
+                check(q.alive(), label + ': the saver ended')
+            else:
+                check(q.wait_exit() == 0, label + ': the saver did not end cleanly')
+            print(label + (': runs on' if survives else ': ended'))
+        finally:
+            q.close()
+
+
+def case_saver_space(x):
+    q = Quellora(x, ['/s'])
+    try:
+        frame_at(x, 128, 128)
+        first = viewport(x)
+        check(poll(lambda: not np.array_equal(viewport(x), first), 10), 'the picture does not move')
+        xdotool(x, 'keydown', 'space')
+        try:
+            # Frozen once two looks a little apart agree; then it stays.
+            def frozen():
+                a = viewport(x)
+                time.sleep(0.3)
+                return np.array_equal(a, viewport(x)) and a
+            held = poll(frozen, 10)
+            check(held is not None, 'Space held: the picture goes on moving')
+            time.sleep(1)
+            check(np.array_equal(held, viewport(x)), 'Space held: the picture moved')
+            check(q.alive(), 'Space ended the saver')
+        finally:
+            xdotool(x, 'keyup', 'space')
+        check(poll(lambda: not np.array_equal(viewport(x), held), 10), 'Space released: the picture stays still')
+        print('saver: Space held freezes the picture, released it moves again')
+        xdotool(x, 'key', 'shift+Escape')
+        check(q.wait_exit() == 0, 'Shift+Escape: the saver did not end cleanly')
+    finally:
+        q.close()
+
+
+def terminate_quickly(q, label):
+    start = time.monotonic()
+    q.proc.send_signal(signal.SIGTERM)
+    rc = q.wait_exit(5)
+    elapsed = time.monotonic() - start
+    check(rc == -signal.SIGTERM, '%s: exit status %s after SIGTERM, not the signal' % (label, rc))
+    check(elapsed < 0.1, '%s: took %.0f ms to end after SIGTERM' % (label, elapsed * 1000))
+    print('%s: SIGTERM ended it in %.1f ms' % (label, elapsed * 1000))
+
+
+def case_hack_window(x):
+    host = HostWindow(x, 640, 480)
+    q = Quellora(x, ['--window-id', host.id])
+    try:
+        # 640 x 480 shows the viewport's middle: (192, 144) to (832, 624).
+        step = frame_at(x, -192, -144, host.id, (192, 144, 832, 624))
+        print('hack 640x480: the middle of the frame of step %d' % step)
+        host.ask('resize 1280 1024')
+        step = frame_at(x, 128, 128, host.id)
+        print('hack resized to 1280x1024: the whole frame of step %d at (128, 128)' % step)
+        check(q.alive(), 'the hack ended by itself')
+        terminate_quickly(q, 'hack')
+    finally:
+        q.close()
+        host.close()
+
+
+# The daemon's way: --root with XSCREENSAVER_WINDOW, hexadecimal or decimal,
+# with the options a daemon adds; or the root window itself.
+ROOTS = [
+    (['-root', '-install', '-visual', 'default', '-fps', '-delay', '20000', '-pair'], 'hex'),
+    (['--root'], 'decimal'),
+    (['--root'], None),
+]
+
+
+def case_hack_root(x):
+    for args, form in ROOTS:
+        host = HostWindow(x, 800, 600) if form else None
+        env = {}
+        if host:
+            env['XSCREENSAVER_WINDOW'] = host.id if form == 'hex' else str(int(host.id, 16))
+        q = Quellora(x, args, env)
+        try:
+            if host:
+                frame_at(x, -112, -84, host.id, (112, 84, 912, 684))
+            else:
+                frame_at(x, 128, 128)
+            label = 'hack %s into %s' % (' '.join(args), form + ' XSCREENSAVER_WINDOW' if form else 'the root')
+            print(label + ': frame shown')
+            terminate_quickly(q, label)
+        finally:
+            q.close()
+            if host:
+                host.close()
+
+
+def case_preview(x):
+    idx, pal = read_bmp(ARGS.sample)
+    sample = pal[idx].astype(int)
+    host = HostWindow(x, 152, 112)
+    q = Quellora(x, ['/p', str(int(host.id, 16))])
+    try:
+        # 210 x 156 centred in 152 x 112: drawn at (-29, -22).
+        want = sample[22:22 + 112, 29:29 + 152]
+        got = poll(lambda: (lambda g: g if np.abs(g.astype(int) - want).max() <= 1 else None)(grab(x, host.id)), 20)
+        check(got is not None, 'the preview does not show the sample picture')
+        print('preview: the middle of the sample picture fills the window')
+        time.sleep(0.5)
+        check(q.alive(), 'the preview ended by itself')
+        host.ask('destroy')
+        check(q.wait_exit() == 0, 'the preview did not end cleanly when its window went away')
+        print('preview: ended when its window was destroyed')
+    finally:
+        q.close()
+        host.close()
+
+
+# The About dialog: (switch, with an active window, how it is closed).
+ABOUT = [
+    ([], True, 'Return'),
+    (['/c'], False, 'click'),
+    (['/c:1234'], False, 'close'),
+]
+
+
+def case_about(x):
+    for args, active, closer in ABOUT:
+        owner = HostWindow(x, 400, 300, active=True) if active else None
+        q = Quellora(x, args)
+        try:
+            found = poll(lambda: subprocess.run([ARGS.helper, 'find', 'About'], env=x.env, stdout=subprocess.PIPE,
+                                                text=True).stdout.strip() or None, 20)
+            check(found, 'no About window')
+            w, h, transient, left, top = run([ARGS.helper, 'info', found], env=x.env).stdout.split()
+            check((int(w), int(h)) == (303, 161), 'About is %sx%s, not 303x161' % (w, h))
+            check(int(transient, 16) == (int(owner.id, 16) if owner else 0), 'About is transient for ' + transient)
+
+            def drawn():
+                img = grab(x, found)
+                ok_button = img[132:156, 115:188]
+                title = img[10:29, 47:236]
+                return (black_mask(ok_button).any() and (ok_button.max(axis=2) > 150).any()
+                        and black_mask(title).sum() > 100) and img
+            img = poll(drawn, 20)
+            check(img is not None, 'the About dialog shows no title and OK button')
+            if closer == 'Return':
+                xdotool(x, 'key', 'Return')
+            elif closer == 'click':
+                xdotool(x, 'mousemove', int(left) + 150, int(top) + 144, 'click', '1')
+            else:
+                run([ARGS.helper, 'close', found], env=x.env)
+            check(q.wait_exit() == 0, 'About did not close on ' + closer)
+            print('About %s: title and OK shown, closed by %s' % (' '.join(args) or '(no arguments)', closer))
+        finally:
+            q.close()
+            if owner:
+                owner.close()
+
+
+# Command lines a user can get wrong: one line on stderr and exit status 1.
+ERRORS = [
+    (['--frobnicate'], None, 1, 'unknown option'),
+    (['-root', '-frobnicate'], None, 1, 'unknown option'),
+    (['--window-id'], None, 1, 'needs a value'),
+    (['--window-id', 'nonsense'], None, 1, 'needs a window id'),
+    (['--window-id', '0x1fffff0'], None, 1, 'no window 0x1fffff0'),
+    (['/p', '0x1fffff0'], None, 1, 'no window 0x1fffff0'),
+    (['/p', 'abc'], None, 1, '/p needs a window id'),
+    (['/s'], '', 1, 'no X display'),
+    (['/s'], ':4999', 1, "cannot open display ':4999'"),
+    (['/a', '1234'], None, 0, None),  # no password service on Linux: nothing to do
+]
+
+
+def case_errors(x):
+    for args, display, status, message in ERRORS:
+        env = dict(x.env)
+        if display == '':
+            del env['DISPLAY']
+        elif display:
+            env['DISPLAY'] = display
+        r = subprocess.run([ARGS.quellora] + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           text=True, timeout=20)
+        label = 'quellora %s' % ' '.join(args)
+        check(r.returncode == status, '%s: exit status %d, not %d' % (label, r.returncode, status))
+        if message:
+            lines = r.stderr.splitlines()
+            check(len(lines) == 1 and lines[0].startswith('quellora: ') and message in lines[0],
+                  '%s: stderr %r' % (label, r.stderr))
+        else:
+            check(r.stderr == '', '%s: stderr %r' % (label, r.stderr))
+        print('%s: %s' % (label, r.stderr.strip() or 'exit 0'))
+    r = subprocess.run([ARGS.quellora, '--help'], env=x.env, stdout=subprocess.PIPE, text=True)
+    check(r.returncode == 0 and '--window-id' in r.stdout, '--help')
+
+
+def command_of(pid):
+    try:
+        with open('/proc/%s/cmdline' % pid, 'rb') as f:
+            return f.read().split(b'\0')[0].decode(errors='replace')
+    except OSError:
+        return None
+
+
+def case_daemon(x):
+    """The real XScreenSaver daemon runs quellora as its one hack."""
+    user = None
+    if os.getuid() == 0:
+        # The daemon refuses to run as root: it runs as a user of its own.
+        user = 'qltest'
+        try:
+            pwd.getpwnam(user)
+        except KeyError:
+            r = subprocess.run(['useradd', '--system', '--no-create-home', '--shell', '/usr/sbin/nologin', user],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            try:
+                pwd.getpwnam(user)  # another run may have made it meanwhile
+            except KeyError:
+                raise Failure('could not add the user %s: %s' % (user, r.stdout.strip()))
+    # A home of its own in /tmp, which every user can reach.
+    home = tempfile.mkdtemp(prefix='quellora-xss-')
+    hack = os.path.join(home, 'quellora')
+    shutil.copy(ARGS.quellora, hack)
+    with open(os.path.join(home, '.xscreensaver'), 'w') as f:
+        f.write('timeout:\t0:30:00\ncycle:\t0:00:00\nlock:\tFalse\nfade:\tFalse\nunfade:\tFalse\n'
+                'splash:\tFalse\ndpmsEnabled:\tFalse\nmode:\tone\nselected:\t0\n'
+                'programs:\t"Quellora" %s --root\t\\n\n' % hack)
+    os.chmod(home, 0o755)
+    os.chmod(hack, 0o755)
+    if user:
+        entry = pwd.getpwnam(user)
+        for root, dirs, files in os.walk(home):
+            for n in [root] + [os.path.join(root, f) for f in files]:
+                os.chown(n, entry.pw_uid, entry.pw_gid)
+    name = user or pwd.getpwuid(os.getuid()).pw_name
+    env = dict(x.env, HOME=home, USER=name, LOGNAME=name)
+    env.pop('XAUTHORITY', None)
+    as_user = ['setpriv', '--reuid', user, '--regid', user, '--init-groups', '--'] if user else []
+    log = open(os.path.join(ARGS.work, 'xscreensaver.log'), 'w')
+    daemon = subprocess.Popen(as_user + ['xscreensaver', '-no-splash', '-verbose'], env=env, cwd=home,
+                              stdout=log, stderr=log)
+    try:
+        def activated():
+            r = subprocess.run(as_user + ['xscreensaver-command', '-activate'], env=env, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, cwd=home)
+            return r.returncode == 0
+        check(poll(activated, 30, 0.5), 'xscreensaver-command -activate failed; see ' + log.name)
+        step = frame_at(x, 128, 128)
+        pids = [p for p in os.listdir('/proc') if p.isdigit() and command_of(p) == hack]
+        check(pids, 'no quellora process under the daemon')
+        print('daemon: quellora --root (pid %s) draws the frame of step %d' % (','.join(pids), step))
+        subprocess.run(as_user + ['xscreensaver-command', '-exit'], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, cwd=home, timeout=20)
+        daemon.wait(20)
+        log.flush()
+        # The daemon ends its hack with SIGTERM and calls any other end a crash.
+        complaints = [l for l in open(log.name, errors='replace') if 'quellora' in l and
+                      re.search(r'crash|exited|terminated with|signal', l)]
+        check(not complaints, 'the daemon complains: ' + ''.join(complaints))
+    finally:
+        stop(daemon)
+        log.close()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith('case_')}
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    for opt in ('--quellora', '--helper', '--renders', '--sample', '--render', '--work'):
+        p.add_argument(opt, required=True)
+    p.add_argument('case', choices=sorted(CASES))
+    ARGS = p.parse_args()
+    os.makedirs(ARGS.work, exist_ok=True)
+    for tool in ('Xvfb', 'xdotool'):
+        if not shutil.which(tool):
+            print('%s is not installed; skipped' % tool)
+            return SKIP
+    if ARGS.case == 'daemon' and not (shutil.which('xscreensaver') and shutil.which('setpriv')):
+        print('xscreensaver is not installed; skipped')
+        return SKIP
+    x = Xvfb(2 * SCREEN_W, SCREEN_H) if ARGS.case == 'saver_monitors' else Xvfb()
+    try:
+        CASES[ARGS.case](x)
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
+    finally:
+        x.close()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
