@@ -1,0 +1,18 @@
+# Finds a Python 3 that can import the given modules, trying Debian's own
+# first (a pyenv shim on PATH often lacks numpy), and caches it in VAR.
+function(quellora_find_test_python var modules doc)
+  set(${var} "" CACHE FILEPATH "${doc}")
+  if(${var})
+    return()
+  endif()
+  find_program(_quellora_path_python python3)
+  foreach(_py /usr/bin/python3 ${_quellora_path_python})
+    if(EXISTS ${_py})
+      execute_process(COMMAND ${_py} -c "import ${modules}" RESULT_VARIABLE _rc OUTPUT_QUIET ERROR_QUIET)
+      if(_rc EQUAL 0)
+        set(${var} ${_py} CACHE FILEPATH "${doc}" FORCE)
+        return()
+      endif()
+    endif()
+  endforeach()
+endfunction()
