@@ -54,7 +54,7 @@ if(NOT WIN32)
     add_test(NAME x11_renders COMMAND $<TARGET_FILE:quellora-render> --steps 0:899 --out ${renders})
     set_tests_properties(x11_renders PROPERTIES LABELS x11 FIXTURES_SETUP x11_renders)
 
-    set(cases saver_picture saver_monitors saver_moves saver_space hack_window hack_root daemon preview about errors)
+    set(cases saver_picture saver_monitors saver_moves saver_space saver_two hack_window hack_root daemon preview about errors)
     foreach(case ${cases})
       add_test(NAME x11_${case} COMMAND ${QUELLORA_X11_PYTHON} ${CMAKE_SOURCE_DIR}/tests/x11/x11_e2e.py
         --quellora $<TARGET_FILE:quellora> --helper $<TARGET_FILE:xhelper> --renders ${renders}

@@ -162,7 +162,12 @@ void TForm1::FormCreate() {
     if (shape_ != FormShape::Preview) {
         app_.SetIdleHandler(IdleHandler{[this](bool& done) { AnimeLoop(done); },
                                         [this](uint32_t now) { return anim_.MsUntilNextPass(now); }});
-        HandleNeeded();
+        if (!HandleNeeded()) {
+            // No window to show the animation in (the host's window went
+            // away, or can't be drawn into): nothing to run.
+            FormClose();
+            if (isMainForm_) app_.Terminate();
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 #include "platform/x11/command_line.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace quellora::x11 {
@@ -57,14 +58,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         const HackOption* o = FindHackOption(args[i]);
         if (!o) {
             cl.kind = CommandLine::Kind::Error;
-            cl.error = "unknown option '" + args[i] + "' (try --help)";
+            cl.error = "unknown option " + Quoted(args[i]) + " (try --help)";
             return cl;
         }
         std::string value;
         if (o->takesValue) {
             if (i + 1 >= args.size()) {
                 cl.kind = CommandLine::Kind::Error;
-                cl.error = "option '" + args[i] + "' needs a value";
+                cl.error = "option " + Quoted(args[i]) + " needs a value";
                 return cl;
             }
             value = args[++i];
@@ -80,6 +81,57 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
     return cl;
+}
+
+std::string Quoted(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "'";
+    auto escapeByte = [&](unsigned char b) {
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    };
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            switch (c) {
+                case '\n': out += "\\n"; break;
+                case '\t': out += "\\t"; break;
+                case '\r': out += "\\r"; break;
+                case '\\': out += "\\\\"; break;
+                case '\'': out += "\\'"; break;
+                default:
+                    if (c < 0x20 || c == 0x7F)
+                        escapeByte(c);
+                    else
+                        out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        // A UTF-8 sequence: its length from the lead byte, then continuation
+        // bytes, no overlong forms, no surrogates, nothing past U+10FFFF.
+        int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        uint32_t cp = len == 4 ? (c & 0x07u) : len == 3 ? (c & 0x0Fu) : (c & 0x1Fu);
+        bool ok = len > 0 && c <= 0xF4 && i + len <= text.size();
+        for (int k = 1; ok && k < len; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            ok = (d & 0xC0) == 0x80;
+            cp = (cp << 6) | (d & 0x3Fu);
+        }
+        if (ok) ok = !(len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) && !(len == 4 && (cp < 0x10000 || cp > 0x10FFFF));
+        if (!ok || (cp >= 0x80 && cp <= 0x9F)) {
+            // Not UTF-8, or a C1 control (U+009B is a terminal's CSI): byte by byte.
+            const int n = ok ? len : 1;
+            for (int k = 0; k < n; ++k) escapeByte(static_cast<unsigned char>(text[i + k]));
+            i += n;
+            continue;
+        }
+        out.append(text, i, static_cast<size_t>(len));
+        i += static_cast<size_t>(len);
+    }
+    out += "'";
+    return out;
 }
 
 std::optional<unsigned long> ParseWindowId(const std::string& text) {

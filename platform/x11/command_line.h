@@ -32,6 +32,12 @@ struct CommandLine {
 // them is a hack option or starts with "--"; every argument must then be one.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// `text` in single quotes for a one-line message: control characters (C0,
+// DEL and C1, which terminals act on), backslashes, quotes and bytes that are
+// no UTF-8 are escaped (\n, \t, \r, \\, \', \xNN), so whatever a user typed
+// stays on one line and reaches the terminal as plain text.
+std::string Quoted(const std::string& text);
+
 // A window id as XScreenSaver and xwininfo write it: 0x followed by
 // hexadecimal digits, or decimal. nullopt for anything else, 0 included.
 std::optional<unsigned long> ParseWindowId(const std::string& text);

@@ -47,9 +47,21 @@ std::string Hex(unsigned long id) {
     return win;
 }
 
+// Whether `window` can take the animation: one line on stderr when it can't.
+int CheckTarget(quellora::x11::X11Platform& platform, unsigned long window, const std::string& where) {
+    using Kind = quellora::x11::X11Platform::WindowKind;
+    switch (platform.KindOf(static_cast<quellora::WindowHandle>(window))) {
+        case Kind::Missing: return Fail("no window " + Hex(window) + where);
+        case Kind::NoPixels: return Fail("window " + Hex(window) + where + " is input-only: nothing can be drawn in it");
+        case Kind::Drawable: return 0;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    using quellora::x11::Quoted;
     std::vector<std::string> args(argv + 1, argv + argc);
     const CommandLine cl = quellora::x11::ParseCommandLine(args);
     if (cl.kind == CommandLine::Kind::Help) {
@@ -62,17 +74,17 @@ int main(int argc, char** argv) {
     Display* dpy = XOpenDisplay(displayName);
     if (!dpy) {
         if (!displayName && !std::getenv("DISPLAY")) return Fail("no X display (DISPLAY is not set)");
-        return Fail(std::string("cannot open display '") + XDisplayName(displayName) + "'");
+        return Fail("cannot open display " + Quoted(XDisplayName(displayName)));
     }
     quellora::x11::X11Platform platform(dpy);
-    const std::string where = std::string(" on display '") + DisplayString(dpy) + "'";
+    const std::string where = " on display " + Quoted(DisplayString(dpy));
 
     if (cl.kind == CommandLine::Kind::Hack) {
         ::Window target = 0;
         switch (cl.target) {
             case CommandLine::Target::WindowId: {
                 const auto id = quellora::x11::ParseWindowId(cl.windowId);
-                if (!id) return Fail("--window-id needs a window id (0x... or decimal), not '" + cl.windowId + "'");
+                if (!id) return Fail("--window-id needs a window id (0x... or decimal), not " + Quoted(cl.windowId));
                 target = *id;
                 break;
             }
@@ -80,7 +92,7 @@ int main(int argc, char** argv) {
                 const char* env = std::getenv("XSCREENSAVER_WINDOW");
                 if (env && *env) {
                     const auto id = quellora::x11::ParseWindowId(env);
-                    if (!id) return Fail(std::string("XSCREENSAVER_WINDOW is no window id: '") + env + "'");
+                    if (!id) return Fail("XSCREENSAVER_WINDOW is no window id: " + Quoted(env));
                     target = *id;
                 } else {
                     target = platform.Root();
@@ -89,8 +101,7 @@ int main(int argc, char** argv) {
             }
             case CommandLine::Target::Own: target = MakeOwnWindow(platform); break;
         }
-        if (!platform.IsWindow(static_cast<quellora::WindowHandle>(target)))
-            return Fail("no window " + Hex(target) + where);
+        if (const int failed = CheckTarget(platform, target, where)) return failed;
         quellora::RunHosted(platform, static_cast<quellora::WindowHandle>(target));
         return 0;
     }
@@ -99,9 +110,8 @@ int main(int argc, char** argv) {
     if (quellora::ModeOf(quellora::ModeString(args)) == quellora::RunMode::Preview) {
         const std::string idText = args.size() > 1 ? args[1] : std::string();
         const quellora::WindowHandle parent = quellora::ParseHandle(idText);
-        if (parent == 0) return Fail("/p needs a window id, not '" + idText + "'");
-        if (!platform.IsWindow(parent))
-            return Fail("no window " + Hex(static_cast<unsigned long>(static_cast<uint32_t>(parent))) + where);
+        if (parent == 0) return Fail("/p needs a window id, not " + Quoted(idText));
+        if (const int failed = CheckTarget(platform, static_cast<uint32_t>(parent), where)) return failed;
     }
     quellora::RunQuellora(platform, args);
     return 0;

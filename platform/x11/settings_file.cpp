@@ -33,14 +33,13 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// mkdir -p; true when the folder exists afterwards.
-bool MakeFolders(const std::string& path) {
+// Creates `path` itself when it is missing, with the user's normal
+// permissions (the umask decides), but never the folders above it: a
+// configuration home that does not exist is not built. True when the folder
+// exists afterwards.
+bool MakeFolder(const std::string& path) {
     if (path.empty()) return false;
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/') continue;
-        const std::string part = path.substr(0, i);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    }
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return false;
     return IsDirectory(path);
 }
 
@@ -129,7 +128,7 @@ std::optional<IniSections> SettingsFile::Load() const {
 bool SettingsFile::CreateKey(const std::string& path) {
     const auto section = SectionOf(path);
     if (!section) return false;
-    if (!MakeFolders(folder_)) return false;
+    if (!MakeFolder(folder_)) return false;
     if (section->empty()) return true;
     // Sections live in the file, which is never written: a missing one can't
     // be made.

@@ -1,8 +1,9 @@
 // The per-user key store on Linux: the settings key "Software\Orvandel\" is
 // the folder $XDG_CONFIG_HOME/Orvandel (default ~/.config/Orvandel), and its
 // subkeys are the sections of the INI file settings.ini in that folder.
-// Nothing is ever written; a file that can't be read or parsed is treated as
-// missing.
+// Opening the key creates that folder when it is missing, inside a
+// configuration home that exists (never the home itself); nothing is ever
+// written into it. A file that can't be read or parsed is treated as missing.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +39,8 @@ public:
     const std::string& Folder() const { return folder_; }
     std::string FilePath() const { return folder_ + "/settings.ini"; }
 
-    // The settings key creates its folder; a section is there when the file
-    // has it. Keys outside "Software\Orvandel" have no equivalent here.
+    // The settings key creates its folder (not the folders above it); a
+    // section is there when the file has it. Keys outside "Software\Orvandel" have no equivalent here.
     bool CreateKey(const std::string& path) override;
     bool KeyExists(const std::string& path) override;
     std::optional<KeyValue> ReadValue(const std::string& path, const std::string& name) override;

@@ -57,6 +57,8 @@ private:
     DialogControl* pressed_ = nullptr;  // a button held down by the mouse
     bool pressedInside_ = false;
     bool focusSet_ = false;
+    ::Window focusBefore_ = None;  // who had the input focus when the dialog opened
+    int revertBefore_ = RevertToParent;
 };
 
 AboutWindow::~AboutWindow() {
@@ -68,6 +70,17 @@ AboutWindow::~AboutWindow() {
     if (draw_) XftDrawDestroy(draw_);
     if (gc_) XFreeGC(dpy_, gc_);
     if (back_) XFreePixmap(dpy_, back_);
+    if (focusSet_) {
+        // The window that had the focus before the dialog gets it back; left
+        // alone, the focus would fall to the root window when no window
+        // manager hands it on.
+        ErrorTrap trap(dpy_);
+        XWindowAttributes a;
+        if (focusBefore_ == PointerRoot || focusBefore_ == None)
+            XSetInputFocus(dpy_, focusBefore_, RevertToPointerRoot, CurrentTime);
+        else if (XGetWindowAttributes(dpy_, focusBefore_, &a) && !trap.Failed() && a.map_state == IsViewable)
+            XSetInputFocus(dpy_, focusBefore_, revertBefore_, CurrentTime);
+    }
     if (win_) XDestroyWindow(dpy_, win_);
     XFlush(dpy_);
 }
@@ -100,6 +113,7 @@ XftFont* AboutWindow::Font(const DialogControl& c) {
 
 void AboutWindow::Create() {
     const int screen = p_.ScreenNumber();
+    XGetInputFocus(dpy_, &focusBefore_, &revertBefore_);
     w_ = std::max(1, dlg_.clientWidth);
     h_ = std::max(1, dlg_.clientHeight);
     // Centred on the primary monitor, frame included.

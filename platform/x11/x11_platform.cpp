@@ -225,6 +225,15 @@ bool X11Platform::IsWindow(WindowHandle window) {
     return XGetWindowAttributes(dpy_, w, &a) && !trap.Failed();
 }
 
+X11Platform::WindowKind X11Platform::KindOf(WindowHandle window) {
+    const ::Window w = static_cast<::Window>(static_cast<uint32_t>(window));
+    if (!w) return WindowKind::Missing;
+    ErrorTrap trap(dpy_);
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(dpy_, w, &a) || trap.Failed()) return WindowKind::Missing;
+    return a.c_class == InputOnly ? WindowKind::NoPixels : WindowKind::Drawable;
+}
+
 WindowHandle X11Platform::ForegroundWindow() {
     Atom type = None;
     int format = 0;

@@ -119,6 +119,7 @@ public:
     void PutBits(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy);
     void PutGreyPicture(const GreyPicture& picture, int sx, int sy, int w, int h, int dx, int dy);
     Rect Client() const { return {0, 0, w_, h_}; }
+    bool Alive() const { return alive_; }
 
 private:
     void CreateOwn(const WindowParams& params);
@@ -128,6 +129,7 @@ private:
     void UpdateCursor(int x, int y);
     void HandleInput(XEvent& e);
     void GoneExternally();
+    void KeepOnTop();
     // Shared-memory image for the frames.
     bool EnsureBitsImage(int w, int h);
     void FreeBitsImage();
@@ -168,6 +170,8 @@ private:
 
     const GreyPicture* greySource_ = nullptr;
     XImage* grey_ = nullptr;
+
+    std::vector<uint32_t> raiseTicks_;  // when KeepOnTop last raised us
 
     Time lastClick_ = 0;
     int lastClickX_ = 0, lastClickY_ = 0;
@@ -522,6 +526,45 @@ void X11Window::UpdateCursor(int x, int y) {
         XChangeActivePointerGrab(dpy_, ButtonPressMask | ButtonReleaseMask | PointerMotionMask, want, CurrentTime);
 }
 
+void X11Window::KeepOnTop() {
+    // Ordinary windows that come up over the saver go below it again. A window
+    // that stays out of the window manager's stacking as well (another
+    // saver, a lock screen, a menu) is left where it is: two such windows
+    // raising each other would do nothing else. And however it comes about,
+    // the saver raises itself at most a few times a second.
+    ::Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    bool coveredByOrdinary = false;
+    {
+        ErrorTrap trap(dpy_);
+        if (!XQueryTree(dpy_, p_.Root(), &root, &parent, &children, &count)) return;
+        bool above = false;
+        for (unsigned int i = 0; i < count && !coveredByOrdinary; ++i) {  // bottom to top
+            if (children[i] == xwin_) {
+                above = true;
+                continue;
+            }
+            XWindowAttributes a;
+            if (!above || !XGetWindowAttributes(dpy_, children[i], &a)) continue;
+            const Rect r{a.x, a.y, a.x + a.width + 2 * a.border_width, a.y + a.height + 2 * a.border_width};
+            coveredByOrdinary = a.map_state == IsViewable && !a.override_redirect && a.c_class == InputOutput &&
+                                !IsEmpty(Intersect(r, Rect{params_.x + p_.PrimaryX(), params_.y + p_.PrimaryY(),
+                                                           params_.x + p_.PrimaryX() + w_,
+                                                           params_.y + p_.PrimaryY() + h_}));
+        }
+        if (children) XFree(children);
+    }
+    if (!coveredByOrdinary) return;
+    const uint32_t now = p_.TickCount();
+    constexpr size_t kRaisesPerSecond = 4;
+    raiseTicks_.erase(std::remove_if(raiseTicks_.begin(), raiseTicks_.end(),
+                                     [now](uint32_t t) { return now - t >= 1000; }),
+                      raiseTicks_.end());
+    if (raiseTicks_.size() >= kRaisesPerSecond) return;
+    raiseTicks_.push_back(now);
+    XRaiseWindow(dpy_, xwin_);
+}
+
 void X11Window::GoneExternally() {
     if (!alive_) return;
     alive_ = false;
@@ -560,8 +603,7 @@ void X11Window::HandleEvent(XEvent& e) {
         case UnmapNotify:
             return;
         case VisibilityNotify:
-            // Whatever comes up over the saver goes below it again.
-            if (ours_ && e.xvisibility.state != VisibilityUnobscured) XRaiseWindow(dpy_, xwin_);
+            if (ours_ && e.xvisibility.state != VisibilityUnobscured) KeepOnTop();
             return;
         case ClientMessage:
             if (e.xclient.message_type == p_.WmProtocols() &&
@@ -625,7 +667,9 @@ void X11Window::HandleInput(XEvent& e) {
 }  // namespace
 
 std::unique_ptr<Window> MakeWindow(X11Platform& platform, const WindowParams& params, WindowEvents& events) {
-    return std::make_unique<X11Window>(platform, params, events);
+    auto window = std::make_unique<X11Window>(platform, params, events);
+    if (!window->Alive()) return nullptr;
+    return window;
 }
 
 }  // namespace quellora::x11

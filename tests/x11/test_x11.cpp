@@ -66,6 +66,28 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
     }
 }
 
+TEST(CommandLine, QuotedArgumentsStayOnOneLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "'plain'"},
+        {"", "''"},
+        {"two\nlines", "'two\\nlines'"},
+        {"a\tb\rc", "'a\\tb\\rc'"},
+        {"\x1b[2J\x1b]0;title\x07", "'\\x1b[2J\\x1b]0;title\\x07'"},
+        {"del\x7f", "'del\\x7f'"},
+        {"it's a \\", "'it\\'s a \\\\'"},
+        {"caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x98\x80", "'caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x98\x80'"},  // UTF-8 stays
+        {"csi\xc2\x9b" "31m", "'csi\\xc2\\x9b31m'"},  // C1 control U+009B
+        {"bad\xff\xc3", "'bad\\xff\\xc3'"},           // no UTF-8
+        {"over\xc0\xaf\xed\xa0\x80", "'over\\xc0\\xaf\\xed\\xa0\\x80'"},  // overlong, surrogate
+        {std::string("nul\0x", 5), "'nul\\x00x'"},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(Quoted(text), want) << want;
+    // Errors built from arguments are one line.
+    const auto cl = ParseCommandLine({"--root", "--evil\n\x1b[31m"});
+    ASSERT_EQ(cl.kind, K::Error);
+    EXPECT_EQ(cl.error.find_first_of("\n\x1b"), std::string::npos) << cl.error;
+}
+
 TEST(CommandLine, WindowIds) {
     const std::pair<const char*, std::optional<unsigned long>> cases[] = {
         {"0x400007", 0x400007}, {"0X1a", 0x1a},     {"4194311", 4194311}, {"0xFFFFFFFF", 0xFFFFFFFFul},
@@ -130,15 +152,30 @@ protected:
     std::string folder_;
 };
 
-TEST_F(SettingsFileTest, OpeningCreatesTheFolderAndWritesNothing) {
+TEST_F(SettingsFileTest, OpeningCreatesOnlyTheFolderAndWritesNothing) {
+    // Inside an existing configuration home the folder is made, with the
+    // permissions the umask leaves, and stays empty.
+    fs::create_directories(dir_ / "cfg");
+    const mode_t mask = umask(022);
+    umask(mask);
     SettingsFile f(folder_);
     EXPECT_FALSE(f.KeyExists("Software\\Orvandel\\"));
     EXPECT_TRUE(f.CreateKey("Software\\Orvandel\\"));
     EXPECT_TRUE(fs::is_directory(folder_));
     EXPECT_TRUE(fs::is_empty(folder_));
+    struct stat st {};
+    ASSERT_EQ(stat(folder_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0777u & ~mask);
     EXPECT_TRUE(f.KeyExists("SOFTWARE\\orvandel"));
     EXPECT_FALSE(f.KeyExists("Software\\Orvandel\\ScreenSaverSample"));
     EXPECT_FALSE(Read(f, "DispStr"));
+
+    // Without a configuration home nothing is built: the defaults stand.
+    fs::remove_all(dir_ / "cfg");
+    SettingsFile none(folder_);
+    EXPECT_FALSE(none.CreateKey("Software\\Orvandel\\"));
+    EXPECT_FALSE(fs::exists(dir_ / "cfg"));
+    EXPECT_FALSE(Read(none, "DispStr"));
 }
 
 TEST_F(SettingsFileTest, ReadsEntriesAsStringsWhateverTheCase) {

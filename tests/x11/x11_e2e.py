@@ -175,8 +175,8 @@ def stop(proc, sig=signal.SIGTERM):
 
 
 class Quellora:
-    def __init__(self, x, args, env=None):
-        self.err = open(os.path.join(ARGS.work, 'quellora.err'), 'w+')
+    def __init__(self, x, args, env=None, name='quellora'):
+        self.err = open(os.path.join(ARGS.work, name + '.err'), 'w+')
         self.proc = subprocess.Popen([ARGS.quellora] + args, env=dict(x.env, **(env or {})),
                                      stdout=subprocess.DEVNULL, stderr=self.err)
 
@@ -197,8 +197,9 @@ class Quellora:
 class HostWindow:
     """A window of another client, as a host or a daemon makes it."""
 
-    def __init__(self, x, w, h, active=False):
-        self.proc = subprocess.Popen([ARGS.helper, 'window', str(w), str(h)] + (['--active'] if active else []),
+    def __init__(self, x, w, h, active=False, input_only=False):
+        flags = (['--active'] if active else []) + (['--input-only'] if input_only else [])
+        self.proc = subprocess.Popen([ARGS.helper, 'window', str(w), str(h)] + flags,
                                      env=x.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.id = self.proc.stdout.readline().strip()
         check(self.id.startswith('0x'), 'the test window did not appear')
@@ -374,6 +375,54 @@ def case_saver_space(x):
         q.close()
 
 
+def cpu_seconds(pid):
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+
+
+def server_load(x, seconds=3.0):
+    """The X server's CPU share of one core over `seconds`."""
+    c0, t0 = cpu_seconds(x.proc.pid), time.monotonic()
+    time.sleep(seconds)
+    return (cpu_seconds(x.proc.pid) - c0) / (time.monotonic() - t0)
+
+
+def case_saver_two(x):
+    """A second full-screen saver over the first: no raising war (the X
+    server stays about as busy as with one), frames go on showing, and each
+    still ends on its own Escape."""
+    a = Quellora(x, ['/s'], name='first')
+    b = None
+    try:
+        frame_at(x, 128, 128)
+        one = server_load(x)
+        b = Quellora(x, ['/s'], name='second')
+        time.sleep(2)  # past the second one's tries for the grabs
+        check(a.alive() and b.alive(), 'a saver ended by itself')
+        two = server_load(x)
+        print('X server: %.1f %% of a core with one saver, %.1f %% with two' % (100 * one, 100 * two))
+        check(two <= 3 * one + 0.05, 'two savers keep the X server busy: %.0f %% against %.0f %% with one'
+              % (100 * two, 100 * one))
+        frame_at(x, 128, 128)
+        first = viewport(x)
+        check(poll(lambda: not np.array_equal(viewport(x), first), 10), 'with two savers the picture stands still')
+        xdotool(x, 'key', 'Escape')
+        ended = poll(lambda: [q for q in (a, b) if not q.alive()] or None, 20)
+        check(ended and len(ended) == 1, 'Escape did not end exactly one saver')
+        other = b if ended[0] is a else a
+        time.sleep(0.5)
+        check(other.alive(), 'one Escape ended both savers')
+        xdotool(x, 'key', 'Escape')
+        check(other.wait_exit() == 0, 'the other saver did not end on its own Escape')
+        check(ended[0].wait_exit() == 0, 'the first saver did not end cleanly')
+        print('two savers: one Escape ended one, the next the other')
+    finally:
+        a.close()
+        if b:
+            b.close()
+
+
 def terminate_quickly(q, label):
     start = time.monotonic()
     q.proc.send_signal(signal.SIGTERM)
@@ -463,6 +512,8 @@ ABOUT = [
 def case_about(x):
     for args, active, closer in ABOUT:
         owner = HostWindow(x, 400, 300, active=True) if active else None
+        focused = owner or HostWindow(x, 200, 100)
+        xdotool(x, 'windowfocus', '--sync', focused.id)
         q = Quellora(x, args)
         try:
             found = poll(lambda: subprocess.run([ARGS.helper, 'find', 'About'], env=x.env, stdout=subprocess.PIPE,
@@ -487,42 +538,73 @@ def case_about(x):
             else:
                 run([ARGS.helper, 'close', found], env=x.env)
             check(q.wait_exit() == 0, 'About did not close on ' + closer)
-            print('About %s: title and OK shown, closed by %s' % (' '.join(args) or '(no arguments)', closer))
+            focus = run(['xdotool', 'getwindowfocus'], env=x.env).stdout.strip()
+            check(focus.isdigit() and int(focus) == int(focused.id, 16),
+                  'after About the focus is on %s, not on %s' % (focus, focused.id))
+            print('About %s: title and OK shown, closed by %s, focus given back' %
+                  (' '.join(args) or '(no arguments)', closer))
         finally:
             q.close()
-            if owner:
-                owner.close()
+            focused.close()
+            # The next window may get the same id: it must not count as active.
+            run(['xprop', '-root', '-remove', '_NET_ACTIVE_WINDOW'], env=x.env)
 
 
 # Command lines a user can get wrong: one line on stderr and exit status 1.
+# (arguments, DISPLAY, XSCREENSAVER_WINDOW, exit status, part of the message);
+# INPUT_ONLY stands for the id of an input-only window, in hexadecimal (or
+# decimal for /p), which has no pixels to draw.
 ERRORS = [
-    (['--frobnicate'], None, 1, 'unknown option'),
-    (['-root', '-frobnicate'], None, 1, 'unknown option'),
-    (['--window-id'], None, 1, 'needs a value'),
-    (['--window-id', 'nonsense'], None, 1, 'needs a window id'),
-    (['--window-id', '0x1fffff0'], None, 1, 'no window 0x1fffff0'),
-    (['/p', '0x1fffff0'], None, 1, 'no window 0x1fffff0'),
-    (['/p', 'abc'], None, 1, '/p needs a window id'),
-    (['/s'], '', 1, 'no X display'),
-    (['/s'], ':4999', 1, "cannot open display ':4999'"),
-    (['/a', '1234'], None, 0, None),  # no password service on Linux: nothing to do
+    (['--frobnicate'], None, None, 1, 'unknown option'),
+    (['-root', '-frobnicate'], None, None, 1, 'unknown option'),
+    (['--window-id'], None, None, 1, 'needs a value'),
+    (['--window-id', 'nonsense'], None, None, 1, 'needs a window id'),
+    (['--window-id', '0x1fffff0'], None, None, 1, 'no window 0x1fffff0'),
+    (['--window-id', 'INPUT_ONLY'], None, None, 1, 'is input-only'),
+    (['--root'], None, 'INPUT_ONLY', 1, 'is input-only'),
+    (['/p', 'INPUT_ONLY'], None, None, 1, 'is input-only'),
+    (['/p', '0x1fffff0'], None, None, 1, 'no window 0x1fffff0'),
+    (['/p', 'abc'], None, None, 1, '/p needs a window id'),
+    (['/s'], '', None, 1, 'no X display'),
+    (['/s'], ':4999', None, 1, "cannot open display ':4999'"),
+    # What a user typed comes back quoted, escaped, on one line.
+    (['--bad\n\x1b[31mred'], None, None, 1, "unknown option '--bad\\n\\x1b[31mred'"),
+    (['--window-id', '1\r\n2'], None, None, 1, "not '1\\r\\n2'"),
+    (['/p', 'a\x07b'], None, None, 1, "not 'a\\x07b'"),
+    (['--root'], None, '0x12\n', 1, "XSCREENSAVER_WINDOW is no window id: '0x12\\n'"),
+    (['/s'], ':99\x1b]0;x\x07', None, 1, "cannot open display ':99\\x1b]0;x\\x07'"),
+    (['/a', '1234'], None, None, 0, None),  # no password service on Linux: nothing to do
 ]
 
 
 def case_errors(x):
-    for args, display, status, message in ERRORS:
+    input_only = HostWindow(x, 300, 200, input_only=True)
+    try:
+        run_errors(x, input_only.id)
+    finally:
+        input_only.close()
+
+
+def run_errors(x, input_only):
+    for args, display, xss_window, status, message in ERRORS:
         env = dict(x.env)
         if display == '':
             del env['DISPLAY']
         elif display:
             env['DISPLAY'] = display
-        r = subprocess.run([ARGS.quellora] + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           text=True, timeout=20)
-        label = 'quellora %s' % ' '.join(args)
+        if xss_window:
+            env['XSCREENSAVER_WINDOW'] = xss_window.replace('INPUT_ONLY', input_only)
+        args = [a.replace('INPUT_ONLY', str(int(input_only, 16)) if args[0] == '/p' else input_only) for a in args]
+        label = 'quellora %r' % args
+        try:
+            r = subprocess.run([ARGS.quellora] + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('%s: still running after 20 s' % label)
         check(r.returncode == status, '%s: exit status %d, not %d' % (label, r.returncode, status))
         if message:
-            lines = r.stderr.splitlines()
-            check(len(lines) == 1 and lines[0].startswith('quellora: ') and message in lines[0],
+            check(r.stderr.count('\n') == 1 and r.stderr.endswith('\n') and r.stderr.startswith('quellora: ')
+                  and message in r.stderr and not re.search(r'[\x00-\x09\x0b-\x1f\x7f]', r.stderr),
                   '%s: stderr %r' % (label, r.stderr))
         else:
             check(r.stderr == '', '%s: stderr %r' % (label, r.stderr))
