@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/application.h"
+#include "platform/application.h"
 #include "moire/animation.h"
 #include "platform/platform.h"
 

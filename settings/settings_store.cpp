@@ -1,7 +1,7 @@
 // The per-user settings store.
 #include "settings/settings_store.h"
 
-#include "app/entry.h"
+#include "platform/text.h"
 
 namespace quellora {
 

@@ -24,25 +24,6 @@ TEST(CommandLine, ModeBySecondCharacter) {
     EXPECT_EQ(ModeString({"/c:abc"}), "/C:ABC");
 }
 
-TEST(CommandLine, HandleArguments) {
-    const struct { const char* text; WindowHandle handle; } cases[] = {
-        {"1234", 1234}, {"$4D2", 1234}, {"0x4D2", 1234}, {"0X4d2", 1234}, {"x4D2", 1234}, {"X4D2", 1234},
-        {"  1234", 1234}, {"+1234", 1234}, {"-1", -1}, {"-$10", -16}, {"2147483647", 2147483647},
-        // Hosts pass handles as unsigned decimal: the upper half is the signed twin.
-        {"2147483648", -2147483647 - 1}, {"4294967295", -1}, {"$FFFFFFFF", -1},
-        {"-2147483648", -2147483647 - 1},
-        // Not a number, or more than 32 bits: no handle.
-        {"abc", 0}, {"", 0}, {" ", 0}, {"12a", 0}, {"1234 ", 0}, {"$", 0}, {"0x", 0}, {"-", 0},
-        {"4294967296", 0}, {"-2147483649", 0}, {"$100000000", 0}, {"99999999999999999999", 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(ParseHandle(c.text), c.handle) << '"' << c.text << '"';
-    // Settings keep the signed range for decimal text.
-    EXPECT_EQ(ParseInt32("2147483648"), std::nullopt);
-    EXPECT_EQ(ParseInt32("$FFFFFFFF"), -1);
-    EXPECT_EQ(ParseInt32("250"), 250);
-    EXPECT_EQ(ParseInt32("12a"), std::nullopt);
-}
-
 struct ChangePassword {
     static inline int calls = 0;
     static inline std::string provider;

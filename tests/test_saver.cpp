@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/application.h"
+#include "platform/application.h"
 #include "app/entry.h"
 #include "moire/assets.h"
 #include "moire/raster.h"

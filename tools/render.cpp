@@ -16,10 +16,12 @@
 #include "moire/assets.h"
 #include "moire/animation.h"
 #include "moire/bmp.h"
+#include "platform/text.h"
 
 namespace {
 
 using quellora::Bitmap1;
+using quellora::ParseCount;
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
@@ -33,16 +35,6 @@ struct Options {
     bool png = false;  // folder output: PNG files instead of BMP
     std::string out;
 };
-
-std::optional<long long> ParseCount(const std::string& s) {
-    if (s.empty() || s.size() > 10) return std::nullopt;
-    long long v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
 
 // Returns an error text, or empty when the arguments are good.
 std::string Parse(int argc, char** argv, Options& o) {

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "moire/raster.h"
+#include "platform/text.h"
 #include "settings/about_dialog.h"
 
 namespace quellora::headless {
@@ -44,11 +45,6 @@ struct HeadlessPlatform::WindowState {
 };
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 Rect Clip(const Rect& a, const Rect& b) {
     Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
@@ -387,14 +383,14 @@ int HeadlessPlatform::ShowCursor(bool show) {
 std::unique_ptr<Library> HeadlessPlatform::LoadLibrary(const std::string& name) {
     libraryLoads.push_back(name);
     for (const auto& [n, entries] : libraries)
-        if (Lower(n) == Lower(name)) return std::make_unique<StandInLibrary>(entries, libraryUnloads);
+        if (ToLowerAscii(n) == ToLowerAscii(name)) return std::make_unique<StandInLibrary>(entries, libraryUnloads);
     return nullptr;
 }
 
 // --- the in-memory key store ----------------------------------------------
 
 std::string HeadlessPlatform::MemoryKeys::Norm(const std::string& path) {
-    std::string p = Lower(path);
+    std::string p = ToLowerAscii(path);
     while (!p.empty() && p.back() == '\\') p.pop_back();
     return p;
 }
@@ -410,13 +406,13 @@ bool HeadlessPlatform::MemoryKeys::KeyExists(const std::string& path) { return k
 std::optional<KeyValue> HeadlessPlatform::MemoryKeys::ReadValue(const std::string& path, const std::string& name) {
     auto k = keys_.find(Norm(path));
     if (k == keys_.end()) return std::nullopt;
-    auto v = k->second.find(Lower(name));
+    auto v = k->second.find(ToLowerAscii(name));
     if (v == k->second.end()) return std::nullopt;
     return v->second;
 }
 
 void HeadlessPlatform::MemoryKeys::Set(const std::string& path, const std::string& name, KeyValue v) {
-    keys_[Norm(path)][Lower(name)] = std::move(v);
+    keys_[Norm(path)][ToLowerAscii(name)] = std::move(v);
 }
 
 }  // namespace quellora::headless

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "platform/x11/command_line.h"
+#include "platform/text.h"
+#include "platform/posix/command_line.h"
 #include "platform/x11/x11_platform.h"
 
 namespace {
 
-using quellora::x11::CommandLine;
+using quellora::posix::CommandLine;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "quellora: %s\n", message.c_str());
@@ -61,11 +62,11 @@ int CheckTarget(quellora::x11::X11Platform& platform, unsigned long window, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-    using quellora::x11::Quoted;
+    using quellora::posix::Quoted;
     std::vector<std::string> args(argv + 1, argv + argc);
-    const CommandLine cl = quellora::x11::ParseCommandLine(args);
+    const CommandLine cl = quellora::posix::ParseCommandLine(args);
     if (cl.kind == CommandLine::Kind::Help) {
-        std::fputs(quellora::x11::kUsage, stdout);
+        std::fputs(quellora::posix::kUsage, stdout);
         return 0;
     }
     if (cl.kind == CommandLine::Kind::Error) return Fail(cl.error);
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
         ::Window target = 0;
         switch (cl.target) {
             case CommandLine::Target::WindowId: {
-                const auto id = quellora::x11::ParseWindowId(cl.windowId);
+                const auto id = quellora::ParseWindowId(cl.windowId);
                 if (!id) return Fail("--window-id needs a window id (0x... or decimal), not " + Quoted(cl.windowId));
                 target = *id;
                 break;
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
             case CommandLine::Target::Root: {
                 const char* env = std::getenv("XSCREENSAVER_WINDOW");
                 if (env && *env) {
-                    const auto id = quellora::x11::ParseWindowId(env);
+                    const auto id = quellora::ParseWindowId(env);
                     if (!id) return Fail("XSCREENSAVER_WINDOW is no window id: " + Quoted(env));
                     target = *id;
                 } else {

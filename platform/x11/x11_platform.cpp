@@ -65,7 +65,7 @@ X11Platform::X11Platform(Display* display)
       screen_(DefaultScreen(display)),
       wmProtocols_(XInternAtom(display, "WM_PROTOCOLS", False)),
       wmDeleteWindow_(XInternAtom(display, "WM_DELETE_WINDOW", False)),
-      keys_(SettingsFile::DefaultFolder()) {
+      keys_(posix::SettingsFile::DefaultFolder()) {
     InstallErrorHandlers();
     // Held keys repeat as presses alone, without the releases in between.
     Bool supported = False;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/x11/settings_file.h"
+#include "platform/posix/settings_file.h"
 
 namespace quellora::x11 {
 
@@ -118,7 +118,7 @@ private:
     std::string title_;
     std::multimap<::Window, EventSink*> sinks_;
     std::vector<EventSink*> painters_;  // every sink, in registration order
-    SettingsFile keys_;
+    posix::SettingsFile keys_;
 
     int frameLogFd_ = -1;
     uint64_t frames_ = 0;

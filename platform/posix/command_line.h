@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quellora::x11 {
+namespace quellora::posix {
 
 struct CommandLine {
     enum class Kind {
@@ -38,10 +38,6 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 // stays on one line and reaches the terminal as plain text.
 std::string Quoted(const std::string& text);
 
-// A window id as XScreenSaver and xwininfo write it: 0x followed by
-// hexadecimal digits, or decimal. nullopt for anything else, 0 included.
-std::optional<unsigned long> ParseWindowId(const std::string& text);
-
 inline constexpr const char* kUsage =
     "usage: quellora [/s | /p WINDOW-ID | /c | /a]\n"
     "       quellora --root | --window-id WINDOW-ID | --window  [hack options]\n"
@@ -54,4 +50,4 @@ inline constexpr const char* kUsage =
     "  -install, -visual V, -fps, -delay N, -pair, -geometry G and the other\n"
     "  usual hack options are accepted and ignored; -display NAME is honoured.\n";
 
-}  // namespace quellora::x11
+}  // namespace quellora::posix

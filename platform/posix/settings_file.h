@@ -13,7 +13,7 @@
 
 #include "platform/platform.h"
 
-namespace quellora::x11 {
+namespace quellora::posix {
 
 // Largest settings file that is read; a bigger one is treated as missing.
 inline constexpr size_t kMaxSettingsFileBytes = 64 * 1024;
@@ -53,4 +53,4 @@ private:
     std::string folder_;
 };
 
-}  // namespace quellora::x11
+}  // namespace quellora::posix

@@ -1,11 +1,10 @@
 // quellora's command line on Linux.
-#include "platform/x11/command_line.h"
+#include "platform/posix/command_line.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
-namespace quellora::x11 {
+namespace quellora::posix {
 
 namespace {
 
@@ -134,19 +133,4 @@ std::string Quoted(const std::string& text) {
     return out;
 }
 
-std::optional<unsigned long> ParseWindowId(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return std::nullopt;
-    for (char c : digits) {
-        const bool ok = (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
-        if (!ok) return std::nullopt;
-    }
-    errno = 0;
-    const unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
-    if (errno != 0 || v == 0 || v > 0xFFFFFFFFull) return std::nullopt;
-    return static_cast<unsigned long>(v);
-}
-
-}  // namespace quellora::x11
+}  // namespace quellora::posix

@@ -1,5 +1,5 @@
 // The main message loop with its idle hook.
-#include "app/application.h"
+#include "platform/application.h"
 
 namespace quellora {
 

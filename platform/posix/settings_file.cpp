@@ -1,5 +1,5 @@
 // The per-user settings file and its INI reader.
-#include "platform/x11/settings_file.h"
+#include "platform/posix/settings_file.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -9,17 +9,13 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace quellora::x11 {
+#include "platform/text.h"
+
+namespace quellora::posix {
 
 namespace {
 
 constexpr const char* kSettingsKeyPath = "software\\orvandel";
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -60,12 +56,12 @@ std::optional<IniSections> ParseIni(const std::string& text) {
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
             if (line.back() != ']' || line.size() < 3) return std::nullopt;
-            current = &sections[Lower(Trim(line.substr(1, line.size() - 2)))];
+            current = &sections[ToLowerAscii(Trim(line.substr(1, line.size() - 2)))];
             continue;
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos || current == nullptr) return std::nullopt;
-        const std::string name = Lower(Trim(line.substr(0, eq)));
+        const std::string name = ToLowerAscii(Trim(line.substr(0, eq)));
         if (name.empty()) return std::nullopt;
         std::string value = Trim(line.substr(eq + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
@@ -87,7 +83,7 @@ std::string SettingsFile::DefaultFolder() {
 }
 
 std::optional<std::string> SettingsFile::SectionOf(const std::string& path) const {
-    std::string p = Lower(path);
+    std::string p = ToLowerAscii(path);
     while (!p.empty() && p.back() == '\\') p.pop_back();
     const std::string key = kSettingsKeyPath;
     if (p == key) return std::string();
@@ -151,9 +147,9 @@ std::optional<KeyValue> SettingsFile::ReadValue(const std::string& path, const s
     if (!sections) return std::nullopt;
     const auto s = sections->find(*section);
     if (s == sections->end()) return std::nullopt;
-    const auto v = s->second.find(Lower(name));
+    const auto v = s->second.find(ToLowerAscii(name));
     if (v == s->second.end()) return std::nullopt;
     return KeyValue{KeyValue::Type::String, v->second, 0};
 }
 
-}  // namespace quellora::x11
+}  // namespace quellora::posix

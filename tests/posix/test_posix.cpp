@@ -1,0 +1,246 @@
+// The parts of the Linux program that need no display: its command line and
+// the per-user settings file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "platform/posix/command_line.h"
+#include "platform/posix/settings_file.h"
+
+namespace quellora::posix {
+namespace {
+
+namespace fs = std::filesystem;
+using K = CommandLine::Kind;
+using T = CommandLine::Target;
+
+struct LineCase {
+    std::vector<std::string> args;
+    K kind;
+    T target;
+    std::string windowId, display;
+};
+
+TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
+    const LineCase cases[] = {
+        {{}, K::Host, T::Own, "", ""},
+        {{"/s"}, K::Host, T::Own, "", ""},
+        {{"-s"}, K::Host, T::Own, "", ""},
+        {{"/p", "1234"}, K::Host, T::Own, "", ""},
+        {{"/c:99"}, K::Host, T::Own, "", ""},
+        {{"-frobnicate"}, K::Host, T::Own, "", ""},  // second letter F: the saver, as the host has it
+        {{"--root"}, K::Hack, T::Root, "", ""},
+        {{"-root"}, K::Hack, T::Root, "", ""},
+        {{"--window-id", "0x400007"}, K::Hack, T::WindowId, "0x400007", ""},
+        {{"-window-id", "4194311"}, K::Hack, T::WindowId, "4194311", ""},
+        {{"-window"}, K::Hack, T::Own, "", ""},
+        {{"-root", "-install", "-visual", "default", "-fps", "-delay", "20000", "-pair", "-geometry", "10x10"},
+         K::Hack, T::Root, "", ""},
+        {{"--display", ":3", "--root", "-no-fps", "-mono", "-noinstall"}, K::Hack, T::Root, "", ":3"},
+        {{"--help"}, K::Help, T::Own, "", ""},
+        {{"--frobnicate"}, K::Error, T::Own, "", ""},
+        {{"-root", "-frobnicate"}, K::Error, T::Own, "", ""},
+        {{"-root", "/s"}, K::Error, T::Own, "", ""},
+        {{"--window-id"}, K::Error, T::Own, "", ""},
+        {{"-root", "-delay"}, K::Error, T::Own, "", ""},
+    };
+    for (const auto& c : cases) {
+        const auto cl = ParseCommandLine(c.args);
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        EXPECT_EQ(cl.kind, c.kind) << joined;
+        if (cl.kind == K::Hack) {
+            EXPECT_EQ(cl.target, c.target) << joined;
+            EXPECT_EQ(cl.windowId, c.windowId) << joined;
+            EXPECT_EQ(cl.display, c.display) << joined;
+        }
+        if (cl.kind == K::Error) {
+            EXPECT_FALSE(cl.error.empty()) << joined;
+        }
+    }
+}
+
+TEST(CommandLine, QuotedArgumentsStayOnOneLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "'plain'"},
+        {"", "''"},
+        {"two\nlines", "'two\\nlines'"},
+        {"a\tb\rc", "'a\\tb\\rc'"},
+        {"\x1b[2J\x1b]0;title\x07", "'\\x1b[2J\\x1b]0;title\\x07'"},
+        {"del\x7f", "'del\\x7f'"},
+        {"it's a \\", "'it\\'s a \\\\'"},
+        {"caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x98\x80", "'caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x98\x80'"},  // UTF-8 stays
+        {"csi\xc2\x9b" "31m", "'csi\\xc2\\x9b31m'"},  // C1 control U+009B
+        {"bad\xff\xc3", "'bad\\xff\\xc3'"},           // no UTF-8
+        {"over\xc0\xaf\xed\xa0\x80", "'over\\xc0\\xaf\\xed\\xa0\\x80'"},  // overlong, surrogate
+        {std::string("nul\0x", 5), "'nul\\x00x'"},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(Quoted(text), want) << want;
+    // Errors built from arguments are one line.
+    const auto cl = ParseCommandLine({"--root", "--evil\n\x1b[31m"});
+    ASSERT_EQ(cl.kind, K::Error);
+    EXPECT_EQ(cl.error.find_first_of("\n\x1b"), std::string::npos) << cl.error;
+}
+
+
+TEST(Ini, Parses) {
+    const auto s = ParseIni(
+        "\xEF\xBB\xBF; comment\n"
+        "# another\n\n"
+        "[ScreenSaverSample]\r\n"
+        "  DispStr =  Hello there  \n"
+        "SleepTime=250\n"
+        "Quoted=\"  kept  \"\n"
+        "Empty=\n"
+        "[ Other ]\n"
+        "dispstr=x\n"
+        "[screensaversample]\n"
+        "SleepTime=12\n");
+    ASSERT_TRUE(s);
+    const auto& sec = s->at("screensaversample");
+    EXPECT_EQ(sec.at("dispstr"), "Hello there");
+    EXPECT_EQ(sec.at("sleeptime"), "12");  // a later entry wins, sections merge
+    EXPECT_EQ(sec.at("quoted"), "  kept  ");
+    EXPECT_EQ(sec.at("empty"), "");
+    EXPECT_EQ(s->at("other").at("dispstr"), "x");
+}
+
+TEST(Ini, RejectsMalformedText) {
+    const char* bad[] = {"DispStr=before any section\n", "[Section\nA=1\n", "[]\n", "[S]\njust words\n",
+                         "[S]\n=no name\n"};
+    for (const char* text : bad) EXPECT_FALSE(ParseIni(text)) << text;
+    EXPECT_FALSE(ParseIni(std::string("[S]\nA=1\0\n", 10)));
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("quellora_settings_" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        folder_ = (dir_ / "cfg" / "Orvandel").string();
+    }
+    void TearDown() override {
+        fs::remove_all(dir_);
+    }
+    void Write(const std::string& text) {
+        fs::create_directories(folder_);
+        std::ofstream(folder_ + "/settings.ini", std::ios::binary) << text;
+    }
+    std::optional<std::string> Read(SettingsFile& f, const std::string& name) {
+        const auto v = f.ReadValue("Software\\Orvandel\\ScreenSaverSample", name);
+        if (!v) return std::nullopt;
+        EXPECT_EQ(v->type, KeyValue::Type::String);
+        return v->text;
+    }
+    fs::path dir_;
+    std::string folder_;
+};
+
+TEST_F(SettingsFileTest, OpeningCreatesOnlyTheFolderAndWritesNothing) {
+    // Inside an existing configuration home the folder is made, with the
+    // permissions the umask leaves, and stays empty.
+    fs::create_directories(dir_ / "cfg");
+    const mode_t mask = umask(022);
+    umask(mask);
+    SettingsFile f(folder_);
+    EXPECT_FALSE(f.KeyExists("Software\\Orvandel\\"));
+    EXPECT_TRUE(f.CreateKey("Software\\Orvandel\\"));
+    EXPECT_TRUE(fs::is_directory(folder_));
+    EXPECT_TRUE(fs::is_empty(folder_));
+    struct stat st {};
+    ASSERT_EQ(stat(folder_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0777u & ~mask);
+    EXPECT_TRUE(f.KeyExists("SOFTWARE\\orvandel"));
+    EXPECT_FALSE(f.KeyExists("Software\\Orvandel\\ScreenSaverSample"));
+    EXPECT_FALSE(Read(f, "DispStr"));
+
+    // Without a configuration home nothing is built: the defaults stand.
+    fs::remove_all(dir_ / "cfg");
+    SettingsFile none(folder_);
+    EXPECT_FALSE(none.CreateKey("Software\\Orvandel\\"));
+    EXPECT_FALSE(fs::exists(dir_ / "cfg"));
+    EXPECT_FALSE(Read(none, "DispStr"));
+}
+
+TEST_F(SettingsFileTest, ReadsEntriesAsStringsWhateverTheCase) {
+    Write("[screensaversample]\ndispstr=Hi\nSleepTime = 250\n");
+    SettingsFile f(folder_);
+    EXPECT_TRUE(f.KeyExists("Software\\Orvandel\\ScreenSaverSample"));
+    EXPECT_EQ(Read(f, "DispStr"), "Hi");
+    EXPECT_EQ(Read(f, "SleepTime"), "250");
+    EXPECT_FALSE(Read(f, "Missing"));
+    EXPECT_FALSE(f.ReadValue("Software\\Orvandel\\", "DispStr"));
+}
+
+TEST_F(SettingsFileTest, KeysOutsideTheSettingsHaveNoEquivalent) {
+    Write("[ScreenSaverSample]\nDispStr=Hi\n");
+    SettingsFile f(folder_);
+    EXPECT_FALSE(f.KeyExists("Control Panel\\desktop"));
+    EXPECT_FALSE(f.ReadValue("Control Panel\\desktop", "ScreenSaveUsePassword"));
+    EXPECT_FALSE(f.CreateKey("Software\\Other\\"));
+    EXPECT_FALSE(f.ReadValue("Software\\Orvandel\\ScreenSaverSample\\Deeper", "DispStr"));
+}
+
+TEST_F(SettingsFileTest, BadFilesReadAsMissing) {
+    struct Bad {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+    };
+    const Bad cases[] = {
+        {"malformed", [](const std::string& p) { std::ofstream(p) << "DispStr=no section\n"; }},
+        {"oversized",
+         [](const std::string& p) {
+             std::ofstream(p) << "[ScreenSaverSample]\nDispStr=Hi\n;" << std::string(kMaxSettingsFileBytes, 'x');
+         }},
+        {"a folder", [](const std::string& p) { fs::create_directories(p); }},
+        {"a FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }},
+        {"unreadable",
+         [](const std::string& p) {
+             std::ofstream(p) << "[ScreenSaverSample]\nDispStr=Hi\n";
+             chmod(p.c_str(), 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        const std::string path = folder_ + "/settings.ini";
+        c.make(path);
+        if (std::string(c.what) == "unreadable" && access(path.c_str(), R_OK) == 0) continue;  // root reads anyway
+        SettingsFile f(folder_);
+        EXPECT_TRUE(f.CreateKey("Software\\Orvandel\\")) << c.what;
+        EXPECT_FALSE(Read(f, "DispStr")) << c.what;
+    }
+}
+
+TEST_F(SettingsFileTest, AFolderThatCantBeMadeMeansNoKey) {
+    std::ofstream(dir_ / "plain") << "a file where a folder should be";
+    SettingsFile f((dir_ / "plain" / "Orvandel").string());
+    EXPECT_FALSE(f.CreateKey("Software\\Orvandel\\"));
+    EXPECT_FALSE(f.ReadValue("Software\\Orvandel\\ScreenSaverSample", "DispStr"));
+}
+
+TEST(SettingsFolder, FollowsXdgConfigHome) {
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = oldXdg ? oldXdg : "";
+    setenv("XDG_CONFIG_HOME", "/some/where", 1);
+    EXPECT_EQ(SettingsFile::DefaultFolder(), "/some/where/Orvandel");
+    setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') {
+        EXPECT_EQ(SettingsFile::DefaultFolder(), std::string(home) + "/.config/Orvandel");
+    }
+    if (oldXdg)
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+// What the server reads for pixel (x, y) of a packed image: the bit the
+}  // namespace
+}  // namespace quellora::posix

@@ -1,0 +1,50 @@
+// The shared helpers below the core: text to integers, one set of rules for
+// handles, settings and command lines.
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+
+namespace quellora {
+namespace {
+
+TEST(Text, HandleArguments) {
+    const struct { const char* text; intptr_t handle; } cases[] = {
+        {"1234", 1234}, {"$4D2", 1234}, {"0x4D2", 1234}, {"0X4d2", 1234}, {"x4D2", 1234}, {"X4D2", 1234},
+        {"  1234", 1234}, {"+1234", 1234}, {"-1", -1}, {"-$10", -16}, {"2147483647", 2147483647},
+        // Hosts pass handles as unsigned decimal: the upper half is the signed twin.
+        {"2147483648", -2147483647 - 1}, {"4294967295", -1}, {"$FFFFFFFF", -1},
+        {"-2147483648", -2147483647 - 1},
+        // Not a number, or more than 32 bits: no handle.
+        {"abc", 0}, {"", 0}, {" ", 0}, {"12a", 0}, {"1234 ", 0}, {"$", 0}, {"0x", 0}, {"-", 0},
+        {"4294967296", 0}, {"-2147483649", 0}, {"$100000000", 0}, {"99999999999999999999", 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseHandle(c.text), c.handle) << '"' << c.text << '"';
+    // Settings keep the signed range for decimal text.
+    EXPECT_EQ(ParseInt32("2147483648"), std::nullopt);
+    EXPECT_EQ(ParseInt32("$FFFFFFFF"), -1);
+    EXPECT_EQ(ParseInt32("250"), 250);
+    EXPECT_EQ(ParseInt32("12a"), std::nullopt);
+}
+
+TEST(Text, WindowIds) {
+    const std::pair<const char*, std::optional<uint32_t>> cases[] = {
+        {"0x400007", 0x400007}, {"0X1a", 0x1a},     {"4194311", 4194311}, {"0xFFFFFFFF", 0xFFFFFFFFu},
+        {"4294967295", 4294967295u}, {"0", std::nullopt}, {"0x", std::nullopt}, {"", std::nullopt},
+        {"12a", std::nullopt}, {"-5", std::nullopt}, {" 5", std::nullopt}, {"0x100000000", std::nullopt},
+        {"4294967296", std::nullopt}, {"$1A", std::nullopt},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(ParseWindowId(text), want) << text;
+}
+
+
+TEST(Text, CountsAndLowerCase) {
+    const std::pair<const char*, std::optional<uint64_t>> counts[] = {
+        {"0", 0}, {"1144", 1144}, {"9999999999", 9999999999ull}, {"", std::nullopt}, {"-3", std::nullopt},
+        {"12x", std::nullopt}, {"+1", std::nullopt}, {"00000000001", std::nullopt},
+    };
+    for (const auto& [text, want] : counts) EXPECT_EQ(ParseCount(text), want) << text;
+    EXPECT_EQ(ToLowerAscii("Software\\ORVANDEL\\ScreenSaverSample \xC3\x89"), "software\\orvandel\\screensaversample \xC3\x89");
+}
+
+}  // namespace
+}  // namespace quellora
