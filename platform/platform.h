@@ -10,20 +10,14 @@
 #include <string>
 
 #include "moire/bitmap1.h"
+#include "platform/dialog.h"
+#include "platform/geometry.h"
 
 namespace quellora {
 
 // A window handle as the host passes it: pointer-sized, sign-extended from
 // 32 bits. 0 means none.
 using WindowHandle = intptr_t;
-
-struct Rect {
-    int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
-    int Width() const { return right - left; }
-    int Height() const { return bottom - top; }
-    bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
-    bool operator==(const Rect&) const = default;
-};
 
 // Window styles, as the host knows them.
 namespace style {
@@ -153,8 +147,6 @@ public:
     virtual std::optional<KeyValue> ReadValue(const std::string& path, const std::string& name) = 0;
 };
 
-class TScrnSaveSetupDlg;  // the About dialog, settings/about_dialog.h
-
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -185,9 +177,9 @@ public:
     // Extra width and height that a dialog's caption and border add to its
     // client area.
     virtual void DialogFrameSize(int& extraWidth, int& extraHeight) = 0;
-    // Shows the About dialog modally (its owner already chosen and disabled,
-    // its FormCreate already run) and returns its modal result.
-    virtual int ShowModal(TScrnSaveSetupDlg& dialog) = 0;
+    // Shows a dialog modally (its owner already chosen and disabled) until
+    // its modal result is set, and returns that result.
+    virtual int ShowModal(ModalDialog& dialog) = 0;
 
     // System.
     virtual int ShowCursor(bool show) = 0;  // returns the new display count

@@ -18,13 +18,6 @@ constexpr int32_t kImageMoveThreshold = 10;  // mouse moves over the picture
 constexpr const char* kDesktopKey = "Control Panel\\desktop";
 constexpr const char* kUsePasswordValue = "ScreenSaveUsePassword";
 
-Rect Intersect(const Rect& a, const Rect& b) {
-    Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
-    if (r.right < r.left) r.right = r.left;
-    if (r.bottom < r.top) r.bottom = r.top;
-    return r;
-}
-
 }  // namespace
 
 TForm1::TForm1(Platform& platform, Application& app, WindowHandle previewParent, bool isMainForm,

@@ -1,4 +1,4 @@
-// The About dialog's model.
+// The About dialog: its design, its handlers and its key and click rules.
 #include "settings/about_dialog.h"
 
 #include "moire/rounding.h"
@@ -21,6 +21,9 @@ using K = DialogControl::Kind;
 }  // namespace
 
 TScrnSaveSetupDlg::TScrnSaveSetupDlg(Platform& platform) : platform_(platform) {
+    caption = "About";
+    clientWidth = 292;  // the design's client size
+    clientHeight = 356;
     Label1 = Make(K::Label, "Label1", 32, 185, 20, 12, "test");
     Label1.visible = false;
     DispStrEdit = Make(K::Edit, "DispStrEdit", 32, 202, 214, 20, "");
@@ -33,19 +36,23 @@ TScrnSaveSetupDlg::TScrnSaveSetupDlg(Platform& platform) : platform_(platform) {
     OKBtn.isDefault = true;
     OKBtn.modalResult = kModalOk;
     CancelBtn = Make(K::Button, "CancelBtn", 132, 322, 74, 24, "Cancel");
-    CancelBtn.isCancel = true;
     CancelBtn.modalResult = kModalCancel;
     CancelBtn.enabled = false;
     Label_Version = Make(K::Label, "Label_Version", 131, 34, 135, 12, kVersionText);
     Label_Copyright = Make(K::Label, "Label_Copyright", 0, 60, 292, 12, kCopyrightText);
     Label_Copyright.centred = true;
     Label5 = Make(K::Label, "Label5", 16, 86, 182, 12, "You can get the latest version from");
+    Label5.sizing = DialogControl::Sizing::FitText;  // auto-sized to its text
     Label_Title = Make(K::Label, "Label_Title", 47, 10, 189, 19, "QUELLORA");
     Label_Title.fontPx = 19;
     Label_Title.bold = true;
     Edit_URL = Make(K::Edit, "Edit_URL", 88, 102, 201, 18, kUrlText);
     Edit_URL.readOnly = true;
     Edit_URL.borderless = true;
+    // The other left-aligned labels keep their design width but never cut
+    // their text short where the platform's font runs wider.
+    for (DialogControl* c : {&Label1, &Label2, &Label_Version, &Label_Title})
+        c->sizing = DialogControl::Sizing::GrowToFit;
 }
 
 TScrnSaveSetupDlg::~TScrnSaveSetupDlg() {
@@ -97,6 +104,17 @@ void TScrnSaveSetupDlg::SetTrackBarPosition(int position) {
     if (position == trackBar.position) return;
     trackBar.position = position;
     BlinkTrackBarChange();
+}
+
+void TScrnSaveSetupDlg::KeyDown(uint16_t key) {
+    DialogControl* button = key == vk::kReturn ? defaultButton : key == vk::kEscape ? cancelButton : nullptr;
+    if (button && button->visible && button->enabled) ButtonClick(*button);
+}
+
+void TScrnSaveSetupDlg::ButtonClick(DialogControl& button) {
+    if (button.kind != DialogControl::Kind::Button || !button.enabled) return;
+    if (&button == &OKBtn) OKBtnClick();
+    if (button.modalResult) modalResult = button.modalResult;
 }
 
 void TScrnSaveSetupDlg::BlinkTrackBarChange() {

@@ -150,14 +150,52 @@ TEST(AboutDialog, SliderClampsAndRaisesItsChangeEvent) {
     }
 }
 
+TEST(AboutDialog, KeysClicksAndTheCloseBox) {
+    // What the user does -> the modal result (0: the dialog stays).
+    enum Act { Enter, Escape, Space, ClickOk, ClickCancel, CloseBox };
+    const struct { const char* what; Act act; bool cancelEnabled; int result; } cases[] = {
+        {"Enter presses the default button", Enter, false, 1},
+        {"Escape does nothing while Cancel is disabled", Escape, false, 0},
+        {"Escape presses an enabled Cancel", Escape, true, 2},
+        {"other keys do nothing", Space, false, 0},
+        {"OK clicked", ClickOk, false, 1},
+        {"a disabled Cancel clicked", ClickCancel, false, 0},
+        {"the close box or the system menu", CloseBox, false, 2},
+    };
+    for (const auto& c : cases) {
+        HeadlessPlatform p;
+        TScrnSaveSetupDlg d(p);
+        d.FormCreate();
+        d.CancelBtn.enabled = c.cancelEnabled;
+        switch (c.act) {
+            case Enter: d.KeyDown(vk::kReturn); break;
+            case Escape: d.KeyDown(vk::kEscape); break;
+            case Space: d.KeyDown(vk::kSpace); break;
+            case ClickOk: d.ButtonClick(d.OKBtn); break;
+            case ClickCancel: d.ButtonClick(d.CancelBtn); break;
+            case CloseBox: d.CloseRequest(); break;
+        }
+        EXPECT_EQ(d.modalResult, c.result) << c.what;
+    }
+    // How labels follow their text: Label5 takes exactly its text's width,
+    // the other left-aligned labels never shrink, the centred line keeps its box.
+    HeadlessPlatform p;
+    TScrnSaveSetupDlg d(p);
+    EXPECT_EQ(d.Label5.WidthFor(170), 170);
+    EXPECT_EQ(d.Label_Version.WidthFor(100), 135);
+    EXPECT_EQ(d.Label_Version.WidthFor(150), 150);
+    EXPECT_EQ(d.Label_Copyright.WidthFor(400), 292);
+    EXPECT_EQ(d.FocusedButton(), &d.OKBtn);
+}
+
 TEST(ConfigureMode, ShowsTheDialogAndRestoresTheForegroundWindow) {
     for (auto args : {std::vector<std::string>{}, std::vector<std::string>{"/c:1234"}}) {
         HeadlessPlatform p;
         p.foreground = 0x55;
         int result = 0;
-        p.onModal = [&](TScrnSaveSetupDlg& d) {
+        p.onModal = [&](ModalDialog& d) {
             EXPECT_EQ(p.enableCalls.size(), 1u);  // disabled while it shows
-            d.OKBtnClick();
+            d.KeyDown(vk::kReturn);
             return result = d.modalResult;
         };
         RunQuellora(p, args);

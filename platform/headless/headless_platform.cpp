@@ -6,7 +6,6 @@
 
 #include "moire/raster.h"
 #include "platform/text.h"
-#include "settings/about_dialog.h"
 
 namespace quellora::headless {
 
@@ -46,12 +45,6 @@ struct HeadlessPlatform::WindowState {
 
 namespace {
 
-Rect Clip(const Rect& a, const Rect& b) {
-    Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
-    if (r.right <= r.left || r.bottom <= r.top) return {};
-    return r;
-}
-
 bool Covers(const Rect& outer, const Rect& inner) {
     return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right && inner.bottom <= outer.bottom;
 }
@@ -65,14 +58,14 @@ public:
         : p_(p), w_(w), clip_(clip), tick_(tick) {}
 
     void FillBlack(const Rect& r) override {
-        const Rect c = Clip(r, clip_);
+        const Rect c = Intersect(r, clip_);
         if (c.Width() <= 0) return;
         Flatten(c);
         for (int y = c.top; y < c.bottom; ++y)
             std::fill_n(&w_.screen[static_cast<size_t>(y) * w_.W() + c.left], c.Width(), int16_t{0});
     }
     void PutBitmap1(const Bitmap1& pic, int sx, int sy, int w, int h, int dx, int dy) override {
-        const Rect c = Clip({dx, dy, dx + w, dy + h}, clip_);
+        const Rect c = Intersect({dx, dy, dx + w, dy + h}, clip_);
         if (c.Width() <= 0) return;
         if (!Covers(c, w_.layerRect)) Flatten(w_.layerRect);
         PutFrame f;
@@ -86,7 +79,7 @@ public:
         p_.frames.push_back(std::move(f));
     }
     void PutGrey(const GreyPicture& pic, int x0, int y0) override {
-        const Rect c = Clip({x0, y0, x0 + pic.width, y0 + pic.height}, clip_);
+        const Rect c = Intersect({x0, y0, x0 + pic.width, y0 + pic.height}, clip_);
         if (c.Width() <= 0) return;
         Flatten(c);
         for (int y = c.top; y < c.bottom; ++y)
@@ -98,7 +91,7 @@ private:
     // Moves the frame layer into the pixel buffer when `r` would draw over it.
     void Flatten(const Rect& r) {
         const Rect lr = w_.layerRect;
-        if (lr.Width() <= 0 || Clip(lr, r).Width() <= 0) return;
+        if (lr.Width() <= 0 || Intersect(lr, r).Width() <= 0) return;
         for (int y = lr.top; y < lr.bottom; ++y)
             for (int x = lr.left; x < lr.right; ++x)
                 w_.screen[static_cast<size_t>(y) * w_.W() + x] = w_.layer.Get(x - lr.left, y - lr.top) ? 0 : 255;
@@ -219,7 +212,7 @@ void HeadlessPlatform::ShowOurs(WindowHandle h) {
 }
 
 void HeadlessPlatform::InvalidateOurs(WindowHandle h, const Rect* r) {
-    if (WindowState* w = Find(h); w && w->alive && w->visible) w->Invalidate(r ? Clip(*r, w->Client()) : w->Client());
+    if (WindowState* w = Find(h); w && w->alive && w->visible) w->Invalidate(r ? Intersect(*r, w->Client()) : w->Client());
 }
 
 void HeadlessPlatform::PaintOurs(WindowHandle h) {
@@ -367,10 +360,10 @@ Rect HeadlessPlatform::VirtualScreen() {
     return Rect{0, 0, screenW_, screenH_};
 }
 
-int HeadlessPlatform::ShowModal(TScrnSaveSetupDlg& dialog) {
+int HeadlessPlatform::ShowModal(ModalDialog& dialog) {
     ++modalShown;
     if (onModal) return onModal(dialog);
-    dialog.OKBtnClick();
+    dialog.KeyDown(vk::kReturn);
     return dialog.modalResult;
 }
 

@@ -100,7 +100,7 @@ public:
     Rect virtualScreen;  // empty: the primary screen alone
     int dialogExtraWidth = 6;
     int dialogExtraHeight = 29;
-    std::function<int(TScrnSaveSetupDlg&)> onModal;  // decides the modal result
+    std::function<int(ModalDialog&)> onModal;  // decides the modal result
 
     // Stand-in host libraries: name (any case) -> entry name -> function.
     std::map<std::string, std::map<std::string, void*>> libraries;
@@ -144,7 +144,7 @@ public:
     int ScreenHeight() override { return screenH_; }
     Rect VirtualScreen() override;
     void DialogFrameSize(int& w, int& h) override { w = dialogExtraWidth; h = dialogExtraHeight; }
-    int ShowModal(TScrnSaveSetupDlg& dialog) override;
+    int ShowModal(ModalDialog& dialog) override;
     int ShowCursor(bool show) override;
     uint32_t TickCount() override { return tick_; }
     std::optional<uint32_t> PlatformId() override { return platformId; }

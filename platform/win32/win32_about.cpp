@@ -1,7 +1,7 @@
-// The About dialog, built from its model: a modal dialog whose controls sit
-// at the model's pixel positions (scaled from 96 dpi), with its texts, fonts,
-// visibility and enabled state. Enter presses the default button, the close
-// box closes, and Escape does nothing while the cancel button is disabled.
+// The About dialog, built from the core's description: a modal dialog whose
+// controls sit at the description's pixel positions (scaled from 96 dpi),
+// with its texts, fonts, visibility and enabled state. Keys, clicks and the
+// close box are passed to the dialog, which decides what they do.
 #include "platform/win32/win32_platform.h"
 
 #include <commctrl.h>
@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "settings/about_dialog.h"
 
 namespace quellora::win32 {
 
@@ -19,9 +18,15 @@ namespace {
 
 constexpr int kFirstControlId = 100;
 
+// Enter and Escape reach the dialog procedure as these two commands (the
+// dialog names no default button of the dialog manager's), so no control
+// may use them as its id.
+constexpr int kEnterCommand = IDOK;
+constexpr int kEscapeCommand = IDCANCEL;
+
 struct AboutContext {
     Win32Platform* platform;
-    TScrnSaveSetupDlg* model;
+    ModalDialog* model;
     std::vector<DialogControl*> controls;
     std::map<std::pair<int, bool>, HFONT> fonts;
     int dpi = 96;
@@ -39,7 +44,7 @@ struct AboutContext {
         return f;
     }
 
-    int IdOf(size_t index) const { return controls[index]->isDefault ? IDOK : kFirstControlId + static_cast<int>(index); }
+    int IdOf(size_t index) const { return kFirstControlId + static_cast<int>(index); }
     DialogControl* ById(int id) const {
         for (size_t i = 0; i < controls.size(); ++i)
             if (IdOf(i) == id) return controls[i];
@@ -70,8 +75,8 @@ void CreateControl(HWND dlg, AboutContext& ctx, size_t index) {
     }
     HFONT font = ctx.Font(c);
     int width = c.width;
-    if (c.kind == DialogControl::Kind::Label && !c.centred) {
-        // Labels grow to fit their text; Label5 takes exactly its text's width.
+    if (c.kind == DialogControl::Kind::Label) {
+        // The dialog says how a label's width follows its text.
         HDC dc = GetDC(dlg);
         HGDIOBJ old = SelectObject(dc, font);
         const std::wstring text = Widen(c.text);
@@ -79,8 +84,7 @@ void CreateControl(HWND dlg, AboutContext& ctx, size_t index) {
         GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
         SelectObject(dc, old);
         ReleaseDC(dlg, dc);
-        const int fit = MulDiv(extent.cx, 96, ctx.dpi) + 1;
-        width = c.name == "Label5" ? fit : std::max(width, fit);
+        width = c.WidthFor(MulDiv(extent.cx, 96, ctx.dpi) + 1);
     }
     HWND h = CreateWindowExW(exStyle, cls, Widen(c.text).c_str(), style, ctx.Scale(c.left), ctx.Scale(c.top),
                              ctx.Scale(width), ctx.Scale(c.height), dlg,
@@ -98,9 +102,9 @@ void CreateControl(HWND dlg, AboutContext& ctx, size_t index) {
     }
 }
 
-void End(HWND dlg, AboutContext& ctx, int result) {
-    ctx.model->modalResult = result;
-    EndDialog(dlg, result);
+// Ends the dialog once what the user did has set its modal result.
+void EndIfDone(HWND dlg, AboutContext& ctx) {
+    if (ctx.model->modalResult != 0) EndDialog(dlg, ctx.model->modalResult);
 }
 
 INT_PTR OnInitDialog(HWND dlg, AboutContext& ctx) {
@@ -109,7 +113,7 @@ INT_PTR OnInitDialog(HWND dlg, AboutContext& ctx) {
     ReleaseDC(nullptr, screen);
     if (ctx.dpi <= 0) ctx.dpi = 96;
 
-    TScrnSaveSetupDlg& m = *ctx.model;
+    ModalDialog& m = *ctx.model;
     SetWindowTextW(dlg, Widen(m.caption).c_str());
     // The model's outer size; the client area follows from the frame.
     int extraW = 0, extraH = 0;
@@ -123,22 +127,21 @@ INT_PTR OnInitDialog(HWND dlg, AboutContext& ctx) {
     DialogControl face;
     SendMessageW(dlg, WM_SETFONT, reinterpret_cast<WPARAM>(ctx.Font(face)), FALSE);
     for (size_t i = 0; i < ctx.controls.size(); ++i) CreateControl(dlg, ctx, i);
-    SendMessageW(dlg, DM_SETDEFID, IDOK, 0);
-    SetFocus(GetDlgItem(dlg, IDOK));
+    for (size_t i = 0; i < ctx.controls.size(); ++i)
+        if (ctx.controls[i] == m.FocusedButton()) SetFocus(GetDlgItem(dlg, ctx.IdOf(i)));
     return FALSE;  // the focus is set
 }
 
 INT_PTR OnCommand(HWND dlg, AboutContext& ctx, int id) {
-    if (id == IDCANCEL) {
-        // Escape: the cancel button answers only when it can be pressed.
-        for (DialogControl* c : ctx.controls)
-            if (c->isCancel && c->enabled && c->visible) End(dlg, ctx, c->modalResult);
-        return TRUE;
-    }
-    DialogControl* c = ctx.ById(id);
-    if (!c || c->kind != DialogControl::Kind::Button || !c->enabled) return FALSE;
-    if (c == &ctx.model->OKBtn) ctx.model->OKBtnClick();
-    if (c->modalResult) End(dlg, ctx, c->modalResult);
+    if (id == kEnterCommand)
+        ctx.model->KeyDown(vk::kReturn);
+    else if (id == kEscapeCommand)
+        ctx.model->KeyDown(vk::kEscape);
+    else if (DialogControl* c = ctx.ById(id); c && c->kind == DialogControl::Kind::Button)
+        ctx.model->ButtonClick(*c);
+    else
+        return FALSE;
+    EndIfDone(dlg, ctx);
     return TRUE;
 }
 
@@ -149,9 +152,17 @@ INT_PTR CALLBACK AboutProc(HWND dlg, UINT msg, WPARAM w, LPARAM l) {
             ctx = reinterpret_cast<AboutContext*>(l);
             SetWindowLongPtrW(dlg, DWLP_USER, reinterpret_cast<LONG_PTR>(ctx));
             return OnInitDialog(dlg, *ctx);
+        case DM_GETDEFID:
+            // No default id: Enter comes as kEnterCommand, for the dialog to
+            // decide which button it presses.
+            SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 0);
+            return TRUE;
         case WM_COMMAND: return ctx ? OnCommand(dlg, *ctx, LOWORD(w)) : FALSE;
         case WM_CLOSE:
-            if (ctx) End(dlg, *ctx, TScrnSaveSetupDlg::kModalCancel);
+            if (ctx) {
+                ctx->model->CloseRequest();
+                EndIfDone(dlg, *ctx);
+            }
             return TRUE;
         default: return FALSE;
     }
@@ -172,7 +183,7 @@ std::vector<WORD> EmptyTemplate() {
 
 }  // namespace
 
-int RunAboutDialog(Win32Platform& platform, TScrnSaveSetupDlg& dialog) {
+int RunAboutDialog(Win32Platform& platform, ModalDialog& dialog) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
     AboutContext ctx{&platform, &dialog, dialog.Controls(), {}, 96};

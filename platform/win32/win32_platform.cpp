@@ -6,7 +6,6 @@
 
 #include <cstdio>
 
-#include "settings/about_dialog.h"
 
 namespace quellora::win32 {
 
@@ -142,7 +141,7 @@ void Win32Platform::DialogFrameSize(int& extraWidth, int& extraHeight) {
     extraHeight = (r.bottom - r.top) - 100;
 }
 
-int Win32Platform::ShowModal(TScrnSaveSetupDlg& dialog) { return RunAboutDialog(*this, dialog); }
+int Win32Platform::ShowModal(ModalDialog& dialog) { return RunAboutDialog(*this, dialog); }
 
 int Win32Platform::ShowCursor(bool show) { return ::ShowCursor(show ? TRUE : FALSE); }
 

@@ -70,7 +70,7 @@ public:
     int ScreenHeight() override;
     Rect VirtualScreen() override;
     void DialogFrameSize(int& extraWidth, int& extraHeight) override;
-    int ShowModal(TScrnSaveSetupDlg& dialog) override;
+    int ShowModal(ModalDialog& dialog) override;
 
     // System.
     int ShowCursor(bool show) override;
@@ -96,7 +96,7 @@ constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME;
 
 // Builds the About dialog from its model and runs it modally; returns the
 // modal result (1 OK, 2 closed).
-int RunAboutDialog(Win32Platform& platform, TScrnSaveSetupDlg& dialog);
+int RunAboutDialog(Win32Platform& platform, ModalDialog& dialog);
 
 // Creates a saver window (win32_window.cpp).
 std::unique_ptr<Window> MakeWindow(Win32Platform& platform, const WindowParams& params, WindowEvents& events);

@@ -1,7 +1,8 @@
-// The About dialog on X: a small top-level window drawn from the dialog's
-// model with Xlib and Xft, in the flat grey of the design. It sits on the
-// active window as its transient and runs its own modal loop until OK, Enter
-// or the window manager's close.
+// The About dialog on X: a small top-level window drawn from the core's
+// description with Xlib and Xft, in the flat grey of the design. It sits on
+// the active window as its transient and runs its own modal loop, passing
+// keys, clicks and the window manager's close to the dialog until the
+// dialog has a modal result.
 #include <X11/Xatom.h>
 #include <X11/Xft/Xft.h>
 #include <X11/Xutil.h>
@@ -12,7 +13,6 @@
 #include <string>
 
 #include "platform/x11/x11_platform.h"
-#include "settings/about_dialog.h"
 
 namespace quellora::x11 {
 
@@ -28,7 +28,7 @@ constexpr unsigned short kGreyText[3] = {0x80, 0x80, 0x80};
 
 class AboutWindow {
 public:
-    AboutWindow(X11Platform& p, TScrnSaveSetupDlg& dlg) : p_(p), dpy_(p.Dpy()), dlg_(dlg) {}
+    AboutWindow(X11Platform& p, ModalDialog& dlg) : p_(p), dpy_(p.Dpy()), dlg_(dlg) {}
     ~AboutWindow();
     int Run();
 
@@ -41,12 +41,11 @@ private:
     void Bevel(int x, int y, int w, int h, bool sunken);
     void DrawButton(const DialogControl& c);
     void DrawText(const DialogControl& c, const unsigned short rgb[3]);
-    void Press(const DialogControl& button);
     DialogControl* ButtonAt(int x, int y);
 
     X11Platform& p_;
     Display* dpy_;
-    TScrnSaveSetupDlg& dlg_;
+    ModalDialog& dlg_;
     ::Window win_ = 0;
     Pixmap back_ = 0;  // drawn here, then copied: no flicker
     GC gc_ = nullptr;
@@ -285,13 +284,6 @@ DialogControl* AboutWindow::ButtonAt(int x, int y) {
     return nullptr;
 }
 
-void AboutWindow::Press(const DialogControl& button) {
-    if (&button == &dlg_.OKBtn)
-        dlg_.OKBtnClick();
-    else
-        dlg_.modalResult = button.modalResult;
-}
-
 int AboutWindow::Run() {
     Create();
     dlg_.modalResult = 0;
@@ -311,24 +303,23 @@ int AboutWindow::Run() {
                 break;
             case KeyPress: {
                 const uint16_t vk = VirtualKeyOf(e.xkey);
-                if (vk == vk::kReturn) {
-                    for (DialogControl* c : dlg_.Controls())
-                        if (c->kind == DialogControl::Kind::Button && c->isDefault && c->enabled) Press(*c);
-                } else if (vk == vk::kEscape) {
-                    for (DialogControl* c : dlg_.Controls())
-                        if (c->kind == DialogControl::Kind::Button && c->isCancel && c->enabled) Press(*c);
-                } else if (vk == vk::kSpace && dlg_.OKBtn.enabled && dlg_.OKBtn.visible) {
-                    pressed_ = &dlg_.OKBtn;  // the focused button clicks on release
+                DialogControl* focused = dlg_.FocusedButton();
+                if (vk == vk::kSpace && focused && focused->visible && focused->enabled) {
+                    pressed_ = focused;  // the focused button clicks on release
                     pressedInside_ = true;
                     Draw();
+                } else if (vk) {
+                    dlg_.KeyDown(vk);
                 }
                 break;
             }
             case KeyRelease:
-                if (VirtualKeyOf(e.xkey) == vk::kSpace && pressed_ == &dlg_.OKBtn && pressedInside_) {
+                if (VirtualKeyOf(e.xkey) == vk::kSpace && pressed_ && pressed_ == dlg_.FocusedButton() &&
+                    pressedInside_) {
+                    DialogControl* b = pressed_;
                     pressed_ = nullptr;
                     Draw();
-                    Press(dlg_.OKBtn);
+                    dlg_.ButtonClick(*b);
                 }
                 break;
             case ButtonPress:
@@ -353,17 +344,18 @@ int AboutWindow::Run() {
                     const bool inside = b->Bounds().Contains(e.xbutton.x, e.xbutton.y);
                     pressed_ = nullptr;
                     Draw();
-                    if (inside) Press(*b);
+                    if (inside) dlg_.ButtonClick(*b);
                 }
                 break;
             case ClientMessage:
                 if (e.xclient.message_type == p_.WmProtocols() &&
                     static_cast<Atom>(e.xclient.data.l[0]) == p_.WmDeleteWindow())
-                    dlg_.modalResult = TScrnSaveSetupDlg::kModalCancel;
+                    dlg_.CloseRequest();
                 break;
             case DestroyNotify:
                 win_ = 0;  // gone from outside: nothing to close
-                dlg_.modalResult = TScrnSaveSetupDlg::kModalCancel;
+                dlg_.CloseRequest();
+                if (dlg_.modalResult == 0) dlg_.modalResult = -1;  // nothing left to show it in
                 break;
             default: break;
         }
@@ -373,7 +365,7 @@ int AboutWindow::Run() {
 
 }  // namespace
 
-int RunAboutDialog(X11Platform& platform, TScrnSaveSetupDlg& dialog) {
+int RunAboutDialog(X11Platform& platform, ModalDialog& dialog) {
     AboutWindow window(platform, dialog);
     return window.Run();
 }

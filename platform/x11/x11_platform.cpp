@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "settings/about_dialog.h"
 
 namespace quellora::x11 {
 
@@ -124,7 +123,7 @@ void X11Platform::DialogFrameSize(int& extraWidth, int& extraHeight) {
     extraHeight = 29;
 }
 
-int X11Platform::ShowModal(TScrnSaveSetupDlg& dialog) {
+int X11Platform::ShowModal(ModalDialog& dialog) {
     usedFonts_ = true;
     return RunAboutDialog(*this, dialog);
 }

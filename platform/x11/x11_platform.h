@@ -88,7 +88,7 @@ public:
     int ScreenHeight() override { return primary_.Height(); }
     Rect VirtualScreen() override;
     void DialogFrameSize(int& extraWidth, int& extraHeight) override;
-    int ShowModal(TScrnSaveSetupDlg& dialog) override;
+    int ShowModal(ModalDialog& dialog) override;
 
     // System.
     int ShowCursor(bool show) override;
@@ -147,7 +147,7 @@ void InstallErrorHandlers();
 std::unique_ptr<Window> MakeWindow(X11Platform& platform, const WindowParams& params, WindowEvents& events);
 
 // Runs the About dialog modally (x11_about.cpp).
-int RunAboutDialog(X11Platform& platform, TScrnSaveSetupDlg& dialog);
+int RunAboutDialog(X11Platform& platform, ModalDialog& dialog);
 
 // Maps a key event to a Windows virtual key code; 0 for keys without one.
 uint16_t VirtualKeyOf(XKeyEvent& event);

@@ -27,20 +27,6 @@ constexpr long kInputMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | Bu
 constexpr Time kDoubleClickMs = 500;
 constexpr int kDoubleClickSlop = 4;
 
-Rect Intersect(const Rect& a, const Rect& b) {
-    Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
-    if (r.right <= r.left || r.bottom <= r.top) return {};
-    return r;
-}
-
-bool IsEmpty(const Rect& r) { return r.Width() <= 0 || r.Height() <= 0; }
-
-Rect Union(const Rect& a, const Rect& b) {
-    if (IsEmpty(a)) return b;
-    if (IsEmpty(b)) return a;
-    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
-}
-
 // The pixel value of a grey level (0 black .. 255 white) in a visual.
 class PixelMaker {
 public:
@@ -111,7 +97,7 @@ public:
     // EventSink
     void HandleEvent(XEvent& e) override;
     bool PaintIfDirty() override;
-    bool Dirty() const override { return visible_ && alive_ && !IsEmpty(dirty_); }
+    bool Dirty() const override { return visible_ && alive_ && !dirty_.Empty(); }
     void CursorChanged() override { UpdateCursor(lastX_, lastY_); }
 
     // Drawing, for the surface; rectangles are already clipped.
@@ -182,13 +168,13 @@ private:
 
 void X11Surface::FillBlack(const Rect& r) {
     const Rect c = Intersect(Intersect(r, clip_), w_.Client());
-    if (!IsEmpty(c)) w_.Fill(c);
+    if (!c.Empty()) w_.Fill(c);
 }
 
 void X11Surface::PutBitmap1(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy) {
     const Rect dst{dx, dy, dx + w, dy + h};
     const Rect c = Intersect(Intersect(dst, clip_), w_.Client());
-    if (IsEmpty(c)) return;
+    if (c.Empty()) return;
     w_.PutBits(picture, sx + (c.left - dx), sy + (c.top - dy), c.Width(), c.Height(), c.left, c.top);
     putFrame_ = true;
 }
@@ -197,7 +183,7 @@ void X11Surface::PutGrey(const GreyPicture& picture, int x, int y) {
     if (picture.Empty()) return;
     const Rect dst{x, y, x + picture.width, y + picture.height};
     const Rect c = Intersect(Intersect(dst, clip_), w_.Client());
-    if (IsEmpty(c)) return;
+    if (c.Empty()) return;
     w_.PutGreyPicture(picture, c.left - x, c.top - y, c.Width(), c.Height(), c.left, c.top);
 }
 
@@ -548,9 +534,9 @@ void X11Window::KeepOnTop() {
             if (!above || !XGetWindowAttributes(dpy_, children[i], &a)) continue;
             const Rect r{a.x, a.y, a.x + a.width + 2 * a.border_width, a.y + a.height + 2 * a.border_width};
             coveredByOrdinary = a.map_state == IsViewable && !a.override_redirect && a.c_class == InputOutput &&
-                                !IsEmpty(Intersect(r, Rect{params_.x + p_.PrimaryX(), params_.y + p_.PrimaryY(),
-                                                           params_.x + p_.PrimaryX() + w_,
-                                                           params_.y + p_.PrimaryY() + h_}));
+                                !Intersect(r, Rect{params_.x + p_.PrimaryX(), params_.y + p_.PrimaryY(),
+                                                   params_.x + p_.PrimaryX() + w_, params_.y + p_.PrimaryY() + h_})
+                                     .Empty();
         }
         if (children) XFree(children);
     }
