@@ -41,6 +41,15 @@ constexpr uint16_t kSpace = 32;
 enum ShiftState : uint32_t { kShift = 1, kAlt = 2, kCtrl = 4, kLeftButton = 8, kRightButton = 16, kMiddleButton = 32 };
 enum class MouseButton { Left, Right, Middle };
 
+// The platform family of the version query. The Windows families carry the
+// values of the query's own dwPlatformId.
+enum class PlatformFamily : uint32_t {
+    Unknown = 0,    // not asked (preview mode never asks)
+    Windows95 = 1,  // the Windows 95 family
+    WindowsNT = 2,  // the NT family
+    X11 = 0x100,    // X11: no host password service and no screen-saver-running flag
+};
+
 // System commands.
 constexpr uint32_t kScScreenSave = 0xF140;
 
@@ -184,9 +193,8 @@ public:
     // System.
     virtual int ShowCursor(bool show) = 0;  // returns the new display count
     virtual uint32_t TickCount() = 0;       // milliseconds, 1 ms resolution, wraps
-    // The version query's platform id (1: Windows 95 family, 2: NT family);
-    // nullopt when the query fails.
-    virtual std::optional<uint32_t> PlatformId() = 0;
+    // The version query's platform family; nullopt when the query fails.
+    virtual std::optional<PlatformFamily> PlatformId() = 0;
     // SystemParametersInfo(SPI_SCREENSAVERRUNNING, running, &scratch, 0).
     virtual void SetScreenSaverRunning(bool running) = 0;
     // GetSystemDirectory; empty when it fails.

@@ -136,7 +136,7 @@ void TForm1::FormCreate() {
             return;
         }
         platformId_ = *id;
-        if (platformId_ == 1) platform_.SetScreenSaverRunning(true);
+        if (platformId_ == PlatformFamily::Windows95) platform_.SetScreenSaverRunning(true);
     }
 
     {
@@ -226,7 +226,7 @@ void TForm1::OnPaint(Surface& surface) {
 
 void TForm1::FormClose() {
     app_.ClearIdleHandler();
-    if (platformId_ == 1) platform_.SetScreenSaverRunning(false);
+    if (platformId_ == PlatformFamily::Windows95) platform_.SetScreenSaverRunning(false);
     closed_ = true;
 }
 
@@ -313,7 +313,9 @@ void TForm1::OnDoubleClick(int x, int y) {
 
 void TForm1::FormCloseQuery(bool& canClose) {
     canClose = true;
-    if (previewParent_ != 0 || platformId_ == 2) return;
+    if (previewParent_ != 0) return;                        // a preview never asks
+    if (platformId_ == PlatformFamily::WindowsNT) return;  // the NT family's system asks for it itself
+    if (platformId_ == PlatformFamily::X11) return;        // X11 has no host password service
 
     KeyStore& keys = platform_.Keys();
     if (!keys.KeyExists(kDesktopKey)) return;

@@ -71,7 +71,7 @@ public:
     FormShape Shape() const { return shape_; }
     bool Closed() const { return closed_; }
     bool Activated() const { return activated_; }
-    uint32_t PlatformIdField() const { return platformId_; }
+    PlatformFamily PlatformIdField() const { return platformId_; }
     const std::string& DisplayString() const { return dispStr_; }
     int32_t MouseMoveCounter() const { return mouseMoveCounter_; }
     void SetMouseMoveCounter(int32_t v) { mouseMoveCounter_ = v; }
@@ -111,7 +111,7 @@ private:
     Rect panel_;
     bool panelVisible_ = true;
 
-    uint32_t platformId_ = 0;
+    PlatformFamily platformId_ = PlatformFamily::Unknown;
     std::string dispStr_;
     bool closed_ = false;
     bool activated_ = false;

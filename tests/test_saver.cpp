@@ -142,7 +142,7 @@ TEST(InputRules, CounterStaysPositiveAtItsLimit) {
     SaverRun r;
     r.Create();
     r.form->SetMouseMoveCounter(2147483646);
-    r.p.platformId = 1;
+    r.p.platformId = PlatformFamily::Windows95;
     r.form->Image1MouseMove(0, 0, 0);  // 2147483647 becomes 100, which closes
     EXPECT_EQ(r.form->MouseMoveCounter(), 100);
     EXPECT_TRUE(r.form->Closed());
@@ -217,7 +217,7 @@ TEST(SaverClose, ScreenSaveCommandIsSwallowed) {
 }
 
 TEST(SaverClose, RunningFlagOnTheWindows95FamilyAndTwoClosesAreHarmless) {
-    for (uint32_t id : {1u, 2u}) {
+    for (PlatformFamily id : {PlatformFamily::Windows95, PlatformFamily::WindowsNT, PlatformFamily::X11}) {
         SaverRun r;
         r.p.platformId = id;
         r.Create();
@@ -229,7 +229,7 @@ TEST(SaverClose, RunningFlagOnTheWindows95FamilyAndTwoClosesAreHarmless) {
         EXPECT_TRUE(r.Ended());
         EXPECT_TRUE(r.form->Closed());
         EXPECT_FALSE(r.app.HasIdleHandler());
-        if (id == 1)
+        if (id == PlatformFamily::Windows95)
             EXPECT_EQ(r.p.screenSaverRunningCalls, (std::vector<bool>{true, false, false}));
         else
             EXPECT_TRUE(r.p.screenSaverRunningCalls.empty());
@@ -291,9 +291,11 @@ struct Verify {
 
 TEST(PasswordCheck, Situations) {
     enum Flag { None, Zero, One, Text };
+    constexpr auto W95 = PlatformFamily::Windows95, NT = PlatformFamily::WindowsNT, X11 = PlatformFamily::X11,
+                   Unknown = PlatformFamily::Unknown;
     const struct {
         const char* what;
-        uint32_t platformId;
+        PlatformFamily platformId;
         bool keyExists;
         Flag flag;
         const char* sysDir;
@@ -302,17 +304,18 @@ TEST(PasswordCheck, Situations) {
         bool canClose, cursorShown;
         const char* path;  // library asked for, or nullptr when none
     } cases[] = {
-        {"NT family", 2, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
-        {"no desktop key", 1, false, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
-        {"no flag", 1, true, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
-        {"flag 0", 1, true, Zero, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
-        {"flag as text", 1, true, Text, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
-        {"refused", 1, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, false, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
-        {"refused, high bits", 1, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0x100, false, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
-        {"verified", 1, true, One, "C:\\", true, true, 1, true, true, "C:\\PASSWORD.CPL"},
-        {"no system dir", 0, true, One, "", true, true, 1, true, true, "PASSWORD.CPL"},
-        {"library missing", 1, true, One, "C:\\WINDOWS\\SYSTEM", false, false, 0, true, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
-        {"entry missing", 1, true, One, "C:\\WINDOWS\\SYSTEM", true, false, 0, true, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+        {"X11", X11, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"NT family", NT, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"no desktop key", W95, false, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"no flag", W95, true, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"flag 0", W95, true, Zero, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"flag as text", W95, true, Text, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"refused", W95, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, false, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+        {"refused, high bits", W95, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0x100, false, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+        {"verified", W95, true, One, "C:\\", true, true, 1, true, true, "C:\\PASSWORD.CPL"},
+        {"no system dir", Unknown, true, One, "", true, true, 1, true, true, "PASSWORD.CPL"},
+        {"library missing", W95, true, One, "C:\\WINDOWS\\SYSTEM", false, false, 0, true, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
+        {"entry missing", W95, true, One, "C:\\WINDOWS\\SYSTEM", true, false, 0, true, true, "C:\\WINDOWS\\SYSTEM\\PASSWORD.CPL"},
     };
     for (const auto& c : cases) {
         SaverRun r;
@@ -347,7 +350,7 @@ TEST(PasswordCheck, Situations) {
 
 TEST(PasswordCheck, RefusedCloseKeepsTheSaverRunningUntilVerified) {
     SaverRun r;
-    r.p.platformId = 1;
+    r.p.platformId = PlatformFamily::Windows95;
     r.p.keys.SetDword("Control Panel\\desktop", "ScreenSaveUsePassword", 1);
     r.p.libraries["C:\\WINDOWS\\SYSTEM32\\PASSWORD.CPL"]["VerifyScreenSavePwd"] = reinterpret_cast<void*>(&Verify::Fn);
     Verify::calls = 0;
@@ -367,7 +370,7 @@ TEST(PasswordCheck, RefusedCloseKeepsTheSaverRunningUntilVerified) {
 
 TEST(PasswordCheck, PreviewNeverAsks) {
     HeadlessPlatform p(1000);
-    p.platformId = 1;
+    p.platformId = PlatformFamily::Windows95;
     p.keys.SetDword("Control Panel\\desktop", "ScreenSaveUsePassword", 1);
     const WindowHandle host = p.AddForeignWindow({0, 0, 152, 112});
     Application app(p);
@@ -376,7 +379,7 @@ TEST(PasswordCheck, PreviewNeverAsks) {
     form.FormCloseQuery(can);
     EXPECT_TRUE(can);
     EXPECT_TRUE(p.libraryLoads.empty());
-    EXPECT_EQ(form.PlatformIdField(), 0u);
+    EXPECT_EQ(form.PlatformIdField(), PlatformFamily::Unknown);
 }
 
 // --- preview ------------------------------------------------------------

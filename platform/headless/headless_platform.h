@@ -94,7 +94,7 @@ public:
     bool WindowAlive(WindowHandle h) const;
 
     // --- settings of the simulated system ---------------------------------
-    std::optional<uint32_t> platformId = 2;
+    std::optional<PlatformFamily> platformId = PlatformFamily::WindowsNT;
     std::string systemDirectory = "C:\\WINDOWS\\SYSTEM32";
     WindowHandle foreground = 0;
     Rect virtualScreen;  // empty: the primary screen alone
@@ -147,7 +147,7 @@ public:
     int ShowModal(ModalDialog& dialog) override;
     int ShowCursor(bool show) override;
     uint32_t TickCount() override { return tick_; }
-    std::optional<uint32_t> PlatformId() override { return platformId; }
+    std::optional<PlatformFamily> PlatformId() override { return platformId; }
     void SetScreenSaverRunning(bool running) override { screenSaverRunningCalls.push_back(running); }
     std::string SystemDirectory() override { return systemDirectory; }
     std::unique_ptr<Library> LoadLibrary(const std::string& name) override;

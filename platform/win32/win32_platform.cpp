@@ -147,14 +147,14 @@ int Win32Platform::ShowCursor(bool show) { return ::ShowCursor(show ? TRUE : FAL
 
 uint32_t Win32Platform::TickCount() { return timeGetTime(); }
 
-std::optional<uint32_t> Win32Platform::PlatformId() {
+std::optional<PlatformFamily> Win32Platform::PlatformId() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = 148;  // sizeof(OSVERSIONINFOA)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     if (!GetVersionExA(&info)) return std::nullopt;
 #pragma GCC diagnostic pop
-    return info.dwPlatformId;
+    return static_cast<PlatformFamily>(info.dwPlatformId);
 }
 
 void Win32Platform::SetScreenSaverRunning(bool running) {

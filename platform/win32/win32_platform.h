@@ -75,7 +75,7 @@ public:
     // System.
     int ShowCursor(bool show) override;
     uint32_t TickCount() override;
-    std::optional<uint32_t> PlatformId() override;
+    std::optional<PlatformFamily> PlatformId() override;
     void SetScreenSaverRunning(bool running) override;
     std::string SystemDirectory() override;
     std::unique_ptr<Library> LoadLibrary(const std::string& name) override;

@@ -93,7 +93,7 @@ public:
     // System.
     int ShowCursor(bool show) override;
     uint32_t TickCount() override;
-    std::optional<uint32_t> PlatformId() override { return 2; }  // no host password check on Linux
+    std::optional<PlatformFamily> PlatformId() override { return PlatformFamily::X11; }
     void SetScreenSaverRunning(bool) override {}
     std::string SystemDirectory() override { return {}; }
     // No host libraries exist here: password change does nothing.
