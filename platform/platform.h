@@ -11,6 +11,7 @@
 
 #include "moire/bitmap1.h"
 #include "platform/dialog.h"
+#include "platform/double_click.h"
 #include "platform/geometry.h"
 
 namespace quellora {
@@ -39,7 +40,6 @@ constexpr uint16_t kEscape = 27;
 constexpr uint16_t kSpace = 32;
 }  // namespace vk
 enum ShiftState : uint32_t { kShift = 1, kAlt = 2, kCtrl = 4, kLeftButton = 8, kRightButton = 16, kMiddleButton = 32 };
-enum class MouseButton { Left, Right, Middle };
 
 // The platform family of the version query. The Windows families carry the
 // values of the query's own dwPlatformId.
@@ -65,12 +65,19 @@ using VerifyScreenSavePwdFn = int32_t(QUELLORA_STDCALL*)(void* window);
 
 // What the core asks the platform to create.
 struct WindowParams {
+    // In Win32's own terms, which the Win32 backend creates the window with.
     WindowHandle parent = 0;  // 0: a top-level pop-up; otherwise a child of this window
     uint32_t style = 0;
     uint32_t exStyle = 0;
     uint32_t classStyle = 0;
     int x = 0, y = 0, width = 0, height = 0;  // in the parent's client coordinates, or the screen's
     std::string caption;
+
+    // What the window must be, in plain terms, for every backend.
+    bool shownAtCreation = false;    // visible the moment it exists, without a Show
+    bool takesInput = true;          // keys and the mouse reach it
+    bool topMost = false;            // above every other window (and holding the keyboard and mouse)
+    bool wantsDoubleClicks = false;  // the core recognises double clicks on it
     // Draw straight into `parent` instead of a window of our own (a screen
     // saver daemon's window or the root window); the window then follows the
     // parent's size and reports it through OnResize.
@@ -102,8 +109,9 @@ public:
     virtual void OnKeyDown(uint16_t key, uint32_t shift) = 0;
     virtual void OnKeyUp(uint16_t key, uint32_t shift) = 0;
     virtual void OnMouseMove(int x, int y, uint32_t shift) = 0;
-    virtual void OnMouseDown(MouseButton button, int x, int y, uint32_t shift) = 0;
-    virtual void OnDoubleClick(int x, int y) = 0;
+    // A button pressed; `time` is the press's time in milliseconds (any
+    // clock of the platform's that only moves on), for telling double clicks.
+    virtual void OnMouseDown(MouseButton button, int x, int y, uint32_t shift, uint32_t time) = 0;
     // The platform's close request (WM_CLOSE).
     virtual void OnCloseRequest() = 0;
     // WM_SYSCOMMAND; returns true when the command is handled and must not be
@@ -192,6 +200,7 @@ public:
 
     // System.
     virtual int ShowCursor(bool show) = 0;  // returns the new display count
+    virtual DoubleClickLimits SystemDoubleClickLimits() = 0;
     virtual uint32_t TickCount() = 0;       // milliseconds, 1 ms resolution, wraps
     // The version query's platform family; nullopt when the query fails.
     virtual std::optional<PlatformFamily> PlatformId() = 0;

@@ -47,23 +47,32 @@ void TForm1::CreateParams(WindowParams& p) {
     p.width = width_;
     p.height = height_;
     p.caption = "screen saver";
+    p.wantsDoubleClicks = true;
     switch (shape_) {
         case FormShape::Preview:
             // A disabled child that shows itself on creation and takes no input.
             p.parent = previewParent_;
             p.style = style::kChild | style::kVisible | style::kDisabled;
             p.classStyle = style::kClassParentDC;
+            p.shownAtCreation = true;
+            p.takesInput = false;
+            p.wantsDoubleClicks = false;
             break;
         case FormShape::Saver:
             p.exStyle |= style::kExTopmost;
+            p.topMost = true;
             p.inputMethodDisabled = true;
             break;
         case FormShape::Hosted:
+            // Input is the daemon's business.
             p.parent = hostWindow_;
             p.style = style::kChild | style::kVisible;
+            p.shownAtCreation = true;
+            p.takesInput = false;
             p.drawIntoParent = true;
             break;
     }
+    wantsDoubleClicks_ = p.wantsDoubleClicks;
 }
 
 Window* TForm1::HandleNeeded() {
@@ -71,6 +80,7 @@ Window* TForm1::HandleNeeded() {
         WindowParams params;
         CreateParams(params);
         window_ = platform_.CreateWindow(params, *this);
+        doubleClicks_ = DoubleClicks(platform_.SystemDoubleClickLimits());
         if (window_) window_->SetCrossCursorRect(Image1Rect());
     }
     return window_.get();
@@ -303,12 +313,16 @@ void TForm1::OnMouseMove(int x, int y, uint32_t shift) {
     else
         FormMouseMove(shift, x, y);
 }
-void TForm1::OnMouseDown(MouseButton button, int x, int y, uint32_t shift) {
-    // The window itself has no handler for button presses.
-    if (shape_ == FormShape::Saver && Image1Rect().Contains(x, y)) Image1MouseDown(button, shift, x, y);
-}
-void TForm1::OnDoubleClick(int x, int y) {
-    if (shape_ == FormShape::Saver && Image1Rect().Contains(x, y)) Image1DblClick();
+void TForm1::OnMouseDown(MouseButton button, int x, int y, uint32_t shift, uint32_t time) {
+    if (shape_ != FormShape::Saver) return;
+    // Double clicks are told on the whole window; only the display image
+    // handles presses (the window itself has no handler for them).
+    const bool doubleClick = wantsDoubleClicks_ && doubleClicks_.Press(button, x, y, time);
+    if (!Image1Rect().Contains(x, y)) return;
+    if (doubleClick)
+        Image1DblClick();
+    else
+        Image1MouseDown(button, shift, x, y);
 }
 
 void TForm1::FormCloseQuery(bool& canClose) {

@@ -61,8 +61,7 @@ public:
     void OnKeyDown(uint16_t key, uint32_t shift) override;
     void OnKeyUp(uint16_t key, uint32_t shift) override;
     void OnMouseMove(int x, int y, uint32_t shift) override;
-    void OnMouseDown(MouseButton button, int x, int y, uint32_t shift) override;
-    void OnDoubleClick(int x, int y) override;
+    void OnMouseDown(MouseButton button, int x, int y, uint32_t shift, uint32_t time) override;
     void OnCloseRequest() override { Close(); }
     bool OnSysCommand(uint32_t command) override { return WMSysCommand(command); }
     void OnDestroyedExternally() override;
@@ -117,6 +116,8 @@ private:
     bool activated_ = false;
     int32_t mouseMoveCounter_ = 0;
     bool cursorHidden_ = false;
+    bool wantsDoubleClicks_ = false;
+    DoubleClicks doubleClicks_;
 
     moire::Animation anim_;
 };

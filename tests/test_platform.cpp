@@ -1,7 +1,10 @@
-// The shared helpers below the core: text to integers, one set of rules for
-// handles, settings and command lines.
+// The shared helpers below the core: text to integers (one set of rules for
+// handles, settings and command lines) and the recognition of double clicks.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "platform/double_click.h"
 #include "platform/text.h"
 
 namespace quellora {
@@ -44,6 +47,40 @@ TEST(Text, CountsAndLowerCase) {
     };
     for (const auto& [text, want] : counts) EXPECT_EQ(ParseCount(text), want) << text;
     EXPECT_EQ(ToLowerAscii("Software\\ORVANDEL\\ScreenSaverSample \xC3\x89"), "software\\orvandel\\screensaversample \xC3\x89");
+}
+
+TEST(DoubleClicks, TimeAndPlaceLimits) {
+    // Presses (button, x, y, time) -> which of them complete a double click,
+    // with limits of 500 ms and a 4 x 4 rectangle around the first press.
+    using B = MouseButton;
+    struct Press {
+        B button;
+        int x, y;
+        uint32_t time;
+        bool doubleClick;
+    };
+    const struct {
+        const char* what;
+        std::vector<Press> presses;
+    } cases[] = {
+        {"two quick presses in place", {{B::Left, 10, 10, 1000, false}, {B::Left, 10, 10, 1200, true}}},
+        {"at the time limit", {{B::Left, 10, 10, 1000, false}, {B::Left, 10, 10, 1500, true}}},
+        {"past it", {{B::Left, 10, 10, 1000, false}, {B::Left, 10, 10, 1501, false}}},
+        {"two pixels off each way", {{B::Left, 10, 10, 0, false}, {B::Left, 12, 8, 100, true}}},
+        {"three pixels off", {{B::Left, 10, 10, 0, false}, {B::Left, 13, 10, 100, false}}},
+        {"right button", {{B::Right, 10, 10, 0, false}, {B::Right, 10, 10, 100, false}}},
+        {"another button between", {{B::Left, 1, 1, 0, false}, {B::Middle, 1, 1, 50, false}, {B::Left, 1, 1, 100, false}}},
+        {"a third press starts afresh",
+         {{B::Left, 5, 5, 0, false}, {B::Left, 5, 5, 100, true}, {B::Left, 5, 5, 200, false}, {B::Left, 5, 5, 300, true}}},
+        {"the clock wraps between", {{B::Left, 0, 0, 0xFFFFFF00u, false}, {B::Left, 0, 0, 0x40, true}}},
+    };
+    for (const auto& c : cases) {
+        DoubleClicks clicks({500, 4, 4});
+        for (size_t i = 0; i < c.presses.size(); ++i) {
+            const Press& p = c.presses[i];
+            EXPECT_EQ(clicks.Press(p.button, p.x, p.y, p.time), p.doubleClick) << c.what << ", press " << i;
+        }
+    }
 }
 
 }  // namespace

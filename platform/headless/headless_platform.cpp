@@ -189,7 +189,7 @@ std::unique_ptr<Window> HeadlessPlatform::CreateWindow(const WindowParams& param
         if (GetWindowRect(params.parent, pr)) w->rect = {0, 0, pr.Width(), pr.Height()};
     }
     w->ResizeScreen();
-    w->visible = (params.style & style::kVisible) != 0;
+    w->visible = params.shownAtCreation;
     if (w->visible) w->Invalidate(w->Client());
     created.push_back({w->handle, params});
     const WindowHandle h = w->handle;
@@ -295,16 +295,14 @@ void HeadlessPlatform::Dispatch(Event& e) {
     }
     if (!w || !w->alive || !w->events) return;
     const bool input = e.kind == Event::Kind::KeyDown || e.kind == Event::Kind::KeyUp ||
-                       e.kind == Event::Kind::MouseMove || e.kind == Event::Kind::MouseDown ||
-                       e.kind == Event::Kind::DoubleClick;
+                       e.kind == Event::Kind::MouseMove || e.kind == Event::Kind::MouseDown;
     // A disabled window takes no keyboard or mouse input.
-    if (input && (w->params.style & style::kDisabled)) return;
+    if (input && !w->params.takesInput) return;
     switch (e.kind) {
         case Event::Kind::KeyDown: w->events->OnKeyDown(e.key, e.shift); break;
         case Event::Kind::KeyUp: w->events->OnKeyUp(e.key, e.shift); break;
         case Event::Kind::MouseMove: w->events->OnMouseMove(e.x, e.y, e.shift); break;
-        case Event::Kind::MouseDown: w->events->OnMouseDown(e.button, e.x, e.y, e.shift); break;
-        case Event::Kind::DoubleClick: w->events->OnDoubleClick(e.x, e.y); break;
+        case Event::Kind::MouseDown: w->events->OnMouseDown(e.button, e.x, e.y, e.shift, tick_); break;
         case Event::Kind::Close: w->events->OnCloseRequest(); break;
         case Event::Kind::SysCommand: sysCommandResults.push_back(w->events->OnSysCommand(e.command)); break;
         default: break;

@@ -17,7 +17,7 @@
 namespace quellora::headless {
 
 struct Event {
-    enum class Kind { KeyDown, KeyUp, MouseMove, MouseDown, DoubleClick, Close, SysCommand, DestroyWindow, Resize, Call };
+    enum class Kind { KeyDown, KeyUp, MouseMove, MouseDown, Close, SysCommand, DestroyWindow, Resize, Call };
     Kind kind = Kind::Call;
     WindowHandle target = 0;  // 0: the most recently created window of ours
     uint16_t key = 0;
@@ -31,7 +31,6 @@ struct Event {
     static Event KeyUp(uint16_t k, uint32_t s = 0) { Event e; e.kind = Kind::KeyUp; e.key = k; e.shift = s; return e; }
     static Event MouseMove(int x, int y) { Event e; e.kind = Kind::MouseMove; e.x = x; e.y = y; return e; }
     static Event MouseDown(int x, int y, MouseButton b = MouseButton::Left) { Event e; e.kind = Kind::MouseDown; e.x = x; e.y = y; e.button = b; return e; }
-    static Event DoubleClick(int x, int y) { Event e; e.kind = Kind::DoubleClick; e.x = x; e.y = y; return e; }
     static Event CloseRequest(WindowHandle t = 0) { Event e; e.kind = Kind::Close; e.target = t; return e; }
     static Event SysCommand(uint32_t c) { Event e; e.kind = Kind::SysCommand; e.command = c; return e; }
     static Event Destroy(WindowHandle t) { Event e; e.kind = Kind::DestroyWindow; e.target = t; return e; }
@@ -98,6 +97,7 @@ public:
     std::string systemDirectory = "C:\\WINDOWS\\SYSTEM32";
     WindowHandle foreground = 0;
     Rect virtualScreen;  // empty: the primary screen alone
+    DoubleClickLimits doubleClickLimits;  // half a second, 4 x 4 pixels
     int dialogExtraWidth = 6;
     int dialogExtraHeight = 29;
     std::function<int(ModalDialog&)> onModal;  // decides the modal result
@@ -146,6 +146,7 @@ public:
     void DialogFrameSize(int& w, int& h) override { w = dialogExtraWidth; h = dialogExtraHeight; }
     int ShowModal(ModalDialog& dialog) override;
     int ShowCursor(bool show) override;
+    DoubleClickLimits SystemDoubleClickLimits() override { return doubleClickLimits; }
     uint32_t TickCount() override { return tick_; }
     std::optional<PlatformFamily> PlatformId() override { return platformId; }
     void SetScreenSaverRunning(bool running) override { screenSaverRunningCalls.push_back(running); }

@@ -145,6 +145,10 @@ int Win32Platform::ShowModal(ModalDialog& dialog) { return RunAboutDialog(*this,
 
 int Win32Platform::ShowCursor(bool show) { return ::ShowCursor(show ? TRUE : FALSE); }
 
+DoubleClickLimits Win32Platform::SystemDoubleClickLimits() {
+    return {GetDoubleClickTime(), GetSystemMetrics(SM_CXDOUBLECLK), GetSystemMetrics(SM_CYDOUBLECLK)};
+}
+
 uint32_t Win32Platform::TickCount() { return timeGetTime(); }
 
 std::optional<PlatformFamily> Win32Platform::PlatformId() {

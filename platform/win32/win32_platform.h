@@ -74,6 +74,7 @@ public:
 
     // System.
     int ShowCursor(bool show) override;
+    DoubleClickLimits SystemDoubleClickLimits() override;
     uint32_t TickCount() override;
     std::optional<PlatformFamily> PlatformId() override;
     void SetScreenSaverRunning(bool running) override;

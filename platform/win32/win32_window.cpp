@@ -193,6 +193,11 @@ private:
     LRESULT OnPaint();
     LRESULT OnSetCursor(WPARAM w, LPARAM l);
     LRESULT OnMouseMove(WPARAM w, LPARAM l);
+    LRESULT OnButtonDown(MouseButton button, WPARAM w, LPARAM l) {
+        events_.OnMouseDown(button, GET_X_LPARAM(l), GET_Y_LPARAM(l), MouseShift(w),
+                            static_cast<uint32_t>(GetMessageTime()));
+        return 0;
+    }
 
     Win32Platform& platform_;
     WindowEvents& events_;
@@ -239,16 +244,12 @@ LRESULT Win32Window::OnMessage(UINT msg, WPARAM w, LPARAM l) {
         case WM_PAINT: return OnPaint();
         case WM_SETCURSOR: return OnSetCursor(w, l);
         case WM_MOUSEMOVE: return OnMouseMove(w, l);
+        // A second press that the system calls a double click is a press
+        // like any other: the core tells double clicks itself.
         case WM_LBUTTONDOWN:
-            events_.OnMouseDown(MouseButton::Left, GET_X_LPARAM(l), GET_Y_LPARAM(l), MouseShift(w));
-            return 0;
-        case WM_RBUTTONDOWN:
-            events_.OnMouseDown(MouseButton::Right, GET_X_LPARAM(l), GET_Y_LPARAM(l), MouseShift(w));
-            return 0;
-        case WM_MBUTTONDOWN:
-            events_.OnMouseDown(MouseButton::Middle, GET_X_LPARAM(l), GET_Y_LPARAM(l), MouseShift(w));
-            return 0;
-        case WM_LBUTTONDBLCLK: events_.OnDoubleClick(GET_X_LPARAM(l), GET_Y_LPARAM(l)); return 0;
+        case WM_LBUTTONDBLCLK: return OnButtonDown(MouseButton::Left, w, l);
+        case WM_RBUTTONDOWN: return OnButtonDown(MouseButton::Right, w, l);
+        case WM_MBUTTONDOWN: return OnButtonDown(MouseButton::Middle, w, l);
         case WM_KEYDOWN: events_.OnKeyDown(static_cast<uint16_t>(w), KeyShift()); return 0;
         case WM_KEYUP: events_.OnKeyUp(static_cast<uint16_t>(w), KeyShift()); return 0;
         case WM_SYSKEYDOWN:

@@ -92,6 +92,8 @@ public:
 
     // System.
     int ShowCursor(bool show) override;
+    // X has no system setting for it: half a second, within 4 pixels.
+    DoubleClickLimits SystemDoubleClickLimits() override { return {500, 8, 8}; }
     uint32_t TickCount() override;
     std::optional<PlatformFamily> PlatformId() override { return PlatformFamily::X11; }
     void SetScreenSaverRunning(bool) override {}

@@ -24,8 +24,6 @@ namespace quellora::x11 {
 namespace {
 
 constexpr long kInputMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
-constexpr Time kDoubleClickMs = 500;
-constexpr int kDoubleClickSlop = 4;
 
 // The pixel value of a grey level (0 black .. 255 white) in a visual.
 class PixelMaker {
@@ -159,9 +157,6 @@ private:
 
     std::vector<uint32_t> raiseTicks_;  // when KeepOnTop last raised us
 
-    Time lastClick_ = 0;
-    int lastClickX_ = 0, lastClickY_ = 0;
-    bool clickArmed_ = false;
 };
 
 // --- surface ----------------------------------------------------------------
@@ -255,7 +250,7 @@ void X11Window::CreateOwn(const WindowParams& params) {
         y += p_.PrimaryY();
     }
     ours_ = true;
-    inputEnabled_ = !(params.style & style::kDisabled);
+    inputEnabled_ = params.takesInput;
     w_ = std::max(1, params.width);
     h_ = std::max(1, params.height);
 
@@ -266,7 +261,7 @@ void X11Window::CreateOwn(const WindowParams& params) {
     swa.border_pixel = px.Grey(0);
     swa.event_mask = ExposureMask | StructureNotifyMask;
     if (inputEnabled_) swa.event_mask |= kInputMask;
-    if (topLevel_ && (params.exStyle & style::kExTopmost)) {
+    if (topLevel_ && params.topMost) {
         // Above every other window, without asking a window manager.
         swa.override_redirect = True;
         swa.event_mask |= VisibilityChangeMask;
@@ -284,7 +279,7 @@ void X11Window::CreateOwn(const WindowParams& params) {
         return;
     }
     SetWindowProperties(params);
-    if (params.style & style::kVisible) {
+    if (params.shownAtCreation) {
         XMapWindow(dpy_, xwin_);
         visible_ = true;
     }
@@ -299,7 +294,7 @@ void X11Window::SetWindowProperties(const WindowParams& params) {
     XSetClassHint(dpy_, xwin_, &cls);
     Atom del = p_.WmDeleteWindow();
     XSetWMProtocols(dpy_, xwin_, &del, 1);
-    if (topLevel_ && (params.exStyle & style::kExTopmost)) {
+    if (topLevel_ && params.topMost) {
         // For window managers that look at override-redirect windows anyway.
         Atom states[] = {p_.Intern("_NET_WM_STATE_FULLSCREEN"), p_.Intern("_NET_WM_STATE_ABOVE")};
         XChangeProperty(dpy_, xwin_, p_.Intern("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
@@ -352,7 +347,7 @@ void X11Window::Show() {
     if (ours_ && !visible_) {
         XMapRaised(dpy_, xwin_);
         visible_ = true;
-        if (topLevel_ && (params_.exStyle & style::kExTopmost) && inputEnabled_) GrabInput();
+        if (topLevel_ && params_.topMost && inputEnabled_) GrabInput();
     }
     dirty_ = Client();
     events_.OnActivate();
@@ -631,18 +626,7 @@ void X11Window::HandleInput(XEvent& e) {
                 case Button3: button = MouseButton::Right; break;
                 default: return;  // wheel steps are no presses
             }
-            if (button == MouseButton::Left && (params_.classStyle & style::kClassDblClks) && clickArmed_ &&
-                b.time - lastClick_ <= kDoubleClickMs && std::abs(b.x - lastClickX_) <= kDoubleClickSlop &&
-                std::abs(b.y - lastClickY_) <= kDoubleClickSlop) {
-                clickArmed_ = false;
-                events_.OnDoubleClick(b.x, b.y);
-                return;
-            }
-            clickArmed_ = button == MouseButton::Left;
-            lastClick_ = b.time;
-            lastClickX_ = b.x;
-            lastClickY_ = b.y;
-            events_.OnMouseDown(button, b.x, b.y, ShiftStateOf(b.state));
+            events_.OnMouseDown(button, b.x, b.y, ShiftStateOf(b.state), static_cast<uint32_t>(b.time));
             return;
         }
         default:
