@@ -33,11 +33,19 @@ void RunConfigure(Platform& platform) {
     dialog.FormDestroy();
 }
 
-void RunPreview(Platform& platform, const std::vector<std::string>& args) {
+// What keeps a window from taking the picture, if anything.
+std::optional<RunError> CheckWindow(Platform& platform, WindowHandle window) {
+    if (!platform.IsWindow(window)) return RunError{RunError::Kind::NoWindow, {}, window};
+    if (!platform.CanDrawInto(window)) return RunError{RunError::Kind::NoPixels, {}, window};
+    return std::nullopt;
+}
+
+std::optional<RunError> RunPreview(Platform& platform, const std::vector<std::string>& args) {
     platform.HideApplicationWindow();
     const WindowHandle parent = ParseHandle(Arg(args, 1));
     // Without a parent window no close request could ever reach the preview.
-    if (parent == 0) return;
+    if (parent == 0) return RunError{RunError::Kind::NoWindowId, Arg(args, 1)};
+    if (auto error = CheckWindow(platform, parent)) return error;
     Application app(platform);
     TForm1 form(platform, app, parent, /*isMainForm=*/false);
     while (!form.Closed() && !platform.QuitPosted()) {
@@ -52,6 +60,7 @@ void RunPreview(Platform& platform, const std::vector<std::string>& args) {
         // again now and then.
         platform.WaitForMessage(500);
     }
+    return std::nullopt;
 }
 
 void RunSaver(Platform& platform) {
@@ -80,21 +89,24 @@ RunMode ModeOf(const std::string& modeString) {
     }
 }
 
-void RunHosted(Platform& platform, WindowHandle target) {
+std::optional<RunError> RunHosted(Platform& platform, WindowHandle target) {
+    if (auto error = CheckWindow(platform, target)) return error;
     Application app(platform);
     TForm1 form(platform, app, 0, /*isMainForm=*/true, target);
-    if (form.Closed()) return;
+    if (form.Closed()) return std::nullopt;
     form.FormActivate();
     app.Run(nullptr);
+    return std::nullopt;
 }
 
-void RunQuellora(Platform& platform, const std::vector<std::string>& args) {
+std::optional<RunError> RunQuellora(Platform& platform, const std::vector<std::string>& args) {
     switch (ModeOf(ModeString(args))) {
         case RunMode::PasswordChange: RunPasswordChange(platform, args); break;
         case RunMode::Configure: RunConfigure(platform); break;
-        case RunMode::Preview: RunPreview(platform, args); break;
+        case RunMode::Preview: return RunPreview(platform, args);
         case RunMode::Saver: RunSaver(platform); break;
     }
+    return std::nullopt;
 }
 
 }  // namespace quellora

@@ -184,6 +184,8 @@ public:
     virtual std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) = 0;
     virtual bool GetWindowRect(WindowHandle window, Rect& out) = 0;
     virtual bool IsWindow(WindowHandle window) = 0;
+    // Whether a window has pixels to draw into (an input-only one has none).
+    virtual bool CanDrawInto(WindowHandle window) = 0;
     virtual WindowHandle ForegroundWindow() = 0;
     virtual void EnableWindow(WindowHandle window, bool enable) = 0;
     // Size of the primary monitor, whose top-left corner is (0, 0).

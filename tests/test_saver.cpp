@@ -16,6 +16,7 @@ namespace {
 
 using headless::Event;
 using headless::HeadlessPlatform;
+using headless::PutFrame;
 
 // The viewport frame after `step` moves of the sweep, with or without the card.
 Bitmap1 ExpectedFrame(int step, bool title) {
@@ -340,7 +341,9 @@ TEST(PasswordCheck, Situations) {
         } else {
             EXPECT_TRUE(r.p.libraryLoads.empty()) << c.what;
         }
-        if (Verify::calls) EXPECT_EQ(Verify::window, reinterpret_cast<void*>(r.form->GetWindow()->Handle()));
+        if (Verify::calls) {
+            EXPECT_EQ(Verify::window, reinterpret_cast<void*>(r.form->GetWindow()->Handle()));
+        }
     }
 }
 
@@ -400,7 +403,9 @@ TEST(Preview, SampleCentredInTheHostWindow) {
         const WindowHandle win = p.LastWindow();
         const int sx = std::max(0, c.x), sy = std::max(0, c.y);
         EXPECT_EQ(p.ScreenPixel(win, sx, sy), sample.LevelAt(sx - c.x, sy - c.y)) << c.w;
-        if (c.x > 0) EXPECT_EQ(p.ScreenPixel(win, 0, 0), 0);  // black around a smaller picture
+        if (c.x > 0) {  // black around a smaller picture
+            EXPECT_EQ(p.ScreenPixel(win, 0, 0), 0);
+        }
     }
 }
 
@@ -426,14 +431,96 @@ TEST(Preview, NoAnimationNoInputAndTheLoopEnds) {
     }
 }
 
-TEST(Preview, WithoutAWindowReturnsAtOnce) {
-    for (const char* arg : {"", "abc", "0", "99999"}) {
+TEST(Preview, WithoutAWindowReturnsAtOnceAndSaysWhy) {
+    HeadlessPlatform probe(1000);
+    const WindowHandle inputOnly = probe.AddForeignWindow({0, 0, 152, 112}, 0x5000, /*inputOnly=*/true);
+    using K = RunError::Kind;
+    const struct { const char* arg; std::optional<K> error; } cases[] = {
+        {"", K::NoWindowId}, {"abc", K::NoWindowId}, {"0", K::NoWindowId}, {"99999", K::NoWindow},
+        {"20480", K::NoPixels},  // 0x5000, an input-only window
+    };
+    for (const auto& c : cases) {
         HeadlessPlatform p(1000);
+        p.AddForeignWindow({0, 0, 152, 112}, inputOnly, /*inputOnly=*/true);
         p.StopAfter(60000);
-        RunQuellora(p, {"/p", arg});
-        EXPECT_FALSE(p.stoppedByLimit) << arg;
-        EXPECT_EQ(p.Elapsed(), 0u) << arg;
+        const auto error = RunQuellora(p, {"/p", c.arg});
+        EXPECT_FALSE(p.stoppedByLimit) << c.arg;
+        EXPECT_EQ(p.Elapsed(), 0u) << c.arg;
+        EXPECT_TRUE(p.created.empty()) << c.arg;
+        ASSERT_TRUE(error.has_value()) << c.arg;
+        EXPECT_EQ(error->kind, *c.error) << c.arg;
+        if (error->kind == K::NoWindowId) {
+            EXPECT_EQ(error->argument, c.arg);
+        }
     }
+}
+
+// --- the animation in a daemon's window -----------------------------------
+
+TEST(Hosted, ViewportCentredInTheHostWindowCroppedOrFramed) {
+    // host size -> where the viewport's corner lands in it
+    const struct { int w, h, x, y; } cases[] = {
+        {640, 480, -192, -144}, {1024, 768, 0, 0}, {1280, 1024, 128, 128}, {1, 1, -512, -384}, {1025, 769, 0, 0},
+        {1027, 771, 2, 2},
+    };
+    for (const auto& c : cases) {
+        HeadlessPlatform p(1000);
+        const WindowHandle host = p.AddForeignWindow({100, 50, 100 + c.w, 50 + c.h});
+        p.StopAfter(200);
+        EXPECT_FALSE(RunHosted(p, host).has_value());
+        ASSERT_FALSE(p.frames.empty()) << c.w;
+        const PutFrame& f = p.frames.back();
+        // The frame fills the part of the viewport inside the window.
+        EXPECT_EQ(f.x, std::max(0, c.x)) << c.w;
+        EXPECT_EQ(f.y, std::max(0, c.y)) << c.w;
+        EXPECT_EQ(f.pixels.Width(), std::min(c.w, c.x + 1024) - std::max(0, c.x)) << c.w;
+        EXPECT_EQ(f.pixels.Height(), std::min(c.h, c.y + 768) - std::max(0, c.y)) << c.w;
+        // No input, no cursor change, and black around a smaller viewport.
+        EXPECT_EQ(p.cursorCount, 0);
+        EXPECT_FALSE(p.created.at(0).params.takesInput);
+        if (c.x > 0) {
+            EXPECT_EQ(p.ScreenPixel(p.LastWindow(), 0, 0), 0);
+        }
+    }
+}
+
+TEST(Hosted, FollowsTheHostWindowAndEndsWithIt) {
+    HeadlessPlatform p(1000);
+    const WindowHandle host = p.AddForeignWindow({0, 0, 640, 480});
+    p.Schedule(500, Event::Resize(host, 1280, 1024));
+    p.Schedule(1000, Event::Destroy(host));
+    p.StopAfter(60000);
+    EXPECT_FALSE(RunHosted(p, host).has_value());
+    EXPECT_FALSE(p.stoppedByLimit);  // the loop ended with the window
+    EXPECT_EQ(p.Elapsed(), 1000u);
+    // Before the resize the middle of the frame, after it the whole frame
+    // re-centred, with the window repainted black around it.
+    const PutFrame* before = nullptr;
+    const PutFrame* after = nullptr;
+    for (const auto& f : p.frames) (f.tick - 1000 < 500 ? before : after) = &f;
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(before->x, 0);
+    EXPECT_EQ(before->pixels.Width(), 640);
+    EXPECT_EQ(after->x, 128);
+    EXPECT_EQ(after->y, 128);
+    EXPECT_EQ(after->pixels.Width(), 1024);
+    EXPECT_EQ(p.ScreenPixel(p.LastWindow(), 10, 10), 0);
+    EXPECT_EQ(p.ScreenPixel(p.LastWindow(), 1270, 1000), 0);
+}
+
+TEST(Hosted, AWindowThatCantTakeThePictureIsAnError) {
+    HeadlessPlatform p(1000);
+    const WindowHandle inputOnly = p.AddForeignWindow({0, 0, 640, 480}, 0, /*inputOnly=*/true);
+    p.StopAfter(60000);
+    const auto none = RunHosted(p, 0x7777);
+    ASSERT_TRUE(none.has_value());
+    EXPECT_EQ(none->kind, RunError::Kind::NoWindow);
+    EXPECT_EQ(none->window, 0x7777);
+    const auto noPixels = RunHosted(p, inputOnly);
+    ASSERT_TRUE(noPixels.has_value());
+    EXPECT_EQ(noPixels->kind, RunError::Kind::NoPixels);
+    EXPECT_TRUE(p.created.empty());
+    EXPECT_EQ(p.Elapsed(), 0u);
 }
 
 }  // namespace

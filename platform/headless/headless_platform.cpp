@@ -16,6 +16,7 @@ struct HeadlessPlatform::WindowState {
     bool alive = true;
     bool visible = false;
     bool paintPending = false;
+    bool inputOnly = false;
     Rect rect;                       // screen rectangle (foreign) or params' rectangle
     std::vector<int16_t> screen;     // client pixels, -1 where nothing was drawn
     Bitmap1 layer;                   // the latest 1-bit frame, over `screen`
@@ -151,8 +152,9 @@ void HeadlessPlatform::Advance(uint32_t ms) {
     tick_ += ms;
 }
 
-WindowHandle HeadlessPlatform::AddForeignWindow(const Rect& r, WindowHandle handle) {
+WindowHandle HeadlessPlatform::AddForeignWindow(const Rect& r, WindowHandle handle, bool inputOnly) {
     auto w = std::make_unique<WindowState>();
+    w->inputOnly = inputOnly;
     w->handle = handle ? handle : (nextHandle_ += 4);
     w->rect = r;
     w->visible = true;
@@ -169,6 +171,11 @@ HeadlessPlatform::WindowState* HeadlessPlatform::Find(WindowHandle h) const {
 bool HeadlessPlatform::WindowAlive(WindowHandle h) const {
     const WindowState* w = Find(h);
     return w && w->alive;
+}
+
+bool HeadlessPlatform::CanDrawInto(WindowHandle h) {
+    const WindowState* w = Find(h);
+    return w && w->alive && !w->inputOnly;
 }
 
 int HeadlessPlatform::ScreenPixel(WindowHandle h, int x, int y) const {

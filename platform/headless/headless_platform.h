@@ -67,8 +67,9 @@ public:
     void SetTick(uint32_t tick);  // moves the clock without passing time
     void Advance(uint32_t ms);    // passes time (delivering nothing)
 
-    // A window of another process (a host's preview window).
-    WindowHandle AddForeignWindow(const Rect& screenRect, WindowHandle handle = 0);
+    // A window of another process (a host's preview window, a daemon's
+    // window); an input-only one has nothing to draw into.
+    WindowHandle AddForeignWindow(const Rect& screenRect, WindowHandle handle = 0, bool inputOnly = false);
 
     // --- what happened -----------------------------------------------------
     std::vector<PutFrame> frames;
@@ -138,6 +139,7 @@ public:
     std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
     bool GetWindowRect(WindowHandle window, Rect& out) override;
     bool IsWindow(WindowHandle window) override { return WindowAlive(window); }
+    bool CanDrawInto(WindowHandle window) override;
     WindowHandle ForegroundWindow() override { return foreground; }
     void EnableWindow(WindowHandle window, bool enable) override { enableCalls.emplace_back(window, enable); }
     int ScreenWidth() override { return screenW_; }

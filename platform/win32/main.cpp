@@ -17,6 +17,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         LocalFree(argv);
     }
     quellora::win32::Win32Platform platform(instance);
-    quellora::RunQuellora(platform, args);
+    // Failures are quiet on Windows: a host that passes a bad window gets nothing.
+    (void)quellora::RunQuellora(platform, args);
     return 0;
 }

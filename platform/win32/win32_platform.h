@@ -64,6 +64,7 @@ public:
     std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
     bool GetWindowRect(WindowHandle window, Rect& out) override;
     bool IsWindow(WindowHandle window) override;
+    bool CanDrawInto(WindowHandle window) override { return IsWindow(window); }  // every window has a client area
     WindowHandle ForegroundWindow() override;
     void EnableWindow(WindowHandle window, bool enable) override;
     int ScreenWidth() override;

@@ -48,15 +48,16 @@ std::string Hex(unsigned long id) {
     return win;
 }
 
-// Whether `window` can take the animation: one line on stderr when it can't.
-int CheckTarget(quellora::x11::X11Platform& platform, unsigned long window, const std::string& where) {
-    using Kind = quellora::x11::X11Platform::WindowKind;
-    switch (platform.KindOf(static_cast<quellora::WindowHandle>(window))) {
-        case Kind::Missing: return Fail("no window " + Hex(window) + where);
-        case Kind::NoPixels: return Fail("window " + Hex(window) + where + " is input-only: nothing can be drawn in it");
-        case Kind::Drawable: return 0;
+// What the core says went wrong, as one line on stderr.
+int Fail(const quellora::RunError& error, const std::string& where) {
+    using Kind = quellora::RunError::Kind;
+    const unsigned long id = static_cast<uint32_t>(error.window);
+    switch (error.kind) {
+        case Kind::NoWindowId: return Fail("/p needs a window id, not " + quellora::posix::Quoted(error.argument));
+        case Kind::NoWindow: return Fail("no window " + Hex(id) + where);
+        case Kind::NoPixels: return Fail("window " + Hex(id) + where + " is input-only: nothing can be drawn in it");
     }
-    return 0;
+    return 1;
 }
 
 }  // namespace
@@ -102,18 +103,12 @@ int main(int argc, char** argv) {
             }
             case CommandLine::Target::Own: target = MakeOwnWindow(platform); break;
         }
-        if (const int failed = CheckTarget(platform, target, where)) return failed;
-        quellora::RunHosted(platform, static_cast<quellora::WindowHandle>(target));
+        if (const auto error = quellora::RunHosted(platform, static_cast<quellora::WindowHandle>(target)))
+            return Fail(*error, where);
         return 0;
     }
 
-    // The host's switches. A preview needs a window to draw in.
-    if (quellora::ModeOf(quellora::ModeString(args)) == quellora::RunMode::Preview) {
-        const std::string idText = args.size() > 1 ? args[1] : std::string();
-        const quellora::WindowHandle parent = quellora::ParseHandle(idText);
-        if (parent == 0) return Fail("/p needs a window id, not " + Quoted(idText));
-        if (const int failed = CheckTarget(platform, static_cast<uint32_t>(parent), where)) return failed;
-    }
-    quellora::RunQuellora(platform, args);
+    // The host's switches.
+    if (const auto error = quellora::RunQuellora(platform, args)) return Fail(*error, where);
     return 0;
 }

@@ -224,13 +224,12 @@ bool X11Platform::IsWindow(WindowHandle window) {
     return XGetWindowAttributes(dpy_, w, &a) && !trap.Failed();
 }
 
-X11Platform::WindowKind X11Platform::KindOf(WindowHandle window) {
+bool X11Platform::CanDrawInto(WindowHandle window) {
     const ::Window w = static_cast<::Window>(static_cast<uint32_t>(window));
-    if (!w) return WindowKind::Missing;
+    if (!w) return false;
     ErrorTrap trap(dpy_);
     XWindowAttributes a;
-    if (!XGetWindowAttributes(dpy_, w, &a) || trap.Failed()) return WindowKind::Missing;
-    return a.c_class == InputOnly ? WindowKind::NoPixels : WindowKind::Drawable;
+    return XGetWindowAttributes(dpy_, w, &a) && !trap.Failed() && a.c_class == InputOutput;
 }
 
 WindowHandle X11Platform::ForegroundWindow() {

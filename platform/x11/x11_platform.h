@@ -76,10 +76,7 @@ public:
     std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
     bool GetWindowRect(WindowHandle window, Rect& out) override;
     bool IsWindow(WindowHandle window) override;
-    // Whether a window exists and can be drawn into (an input-only window
-    // has no pixels).
-    enum class WindowKind { Missing, NoPixels, Drawable };
-    WindowKind KindOf(WindowHandle window);
+    bool CanDrawInto(WindowHandle window) override;
     WindowHandle ForegroundWindow() override;
     // There is no disabling another client's window on X; the About dialog
     // marks itself modal for its owner instead.
