@@ -6,12 +6,12 @@
 
 #include <cstdint>
 
+#include "moire/patterns.h"
+
 namespace quellora::moire {
 
 constexpr int kViewportWidth = 1024;
 constexpr int kViewportHeight = 768;
-constexpr int kPatternWidth = 1600;
-constexpr int kPatternHeight = 768;
 constexpr int32_t kFrameInterval = 40;   // ms per frame
 constexpr int32_t kTitleDuration = 4500;  // ms the title card shows after the start
 

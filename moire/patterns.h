@@ -6,6 +6,8 @@
 
 namespace quellora {
 
+// The size of both pattern pictures, and so of the display image and the
+// bitmaps the frames are composed in.
 inline constexpr int kPatternWidth = 1600;
 inline constexpr int kPatternHeight = 768;
 

@@ -1,7 +1,17 @@
 // The platform on Xlib: the message loop primitives over the X connection,
 // windows that put 1-bit frames with XPutImage (shared memory when the server
-// is local), the primary monitor from XRandR, the per-user settings file and
-// the About dialog drawn with Xft.
+// is local), the monitors from XRandR, the per-user settings file and the
+// About dialog drawn with Xft.
+//
+// Services of platform.h that X has no equivalent for, and what they do here:
+// - HideApplicationWindow, SetApplicationTitle: there is no application
+//   window; nothing happens.
+// - EnableWindow: another client's window can't be disabled; the About
+//   dialog marks itself a modal transient of its owner instead.
+// - SetScreenSaverRunning: there is no such system flag; nothing happens.
+// - SystemDirectory, LoadLibrary: there are no host libraries, so password
+//   change does nothing (and PlatformId says X11, so no password is asked).
+// - SystemDoubleClickLimits: X has no setting; half a second, 4 pixels.
 #pragma once
 
 #include <X11/Xlib.h>
