@@ -1,29 +1,18 @@
-// Windows on X: the full-screen saver window of our own, the preview child in
-// a host's window, or a wrapper that draws straight into a daemon's window or
-// the root window. Frames go out as 1-bit images in the server's bitmap
-// layout, through shared memory when the server is on this machine.
+// The three kinds of window on X (the saver's own full-screen window, the
+// preview child, the daemon's window drawn into): making them, painting them,
+// their cursor, their end, and keeping the saver on top.
+#include "platform/x11/x11_window.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
-#include <poll.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <vector>
 
-#include "platform/x11/bitmap_pack.h"
-#include "platform/x11/x11_platform.h"
-
 namespace quellora::x11 {
-
-namespace {
-
-constexpr long kInputMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
 
 // The pixel value of a grey level (0 black .. 255 white) in a visual.
 class PixelMaker {
@@ -63,101 +52,9 @@ private:
     std::map<uint8_t, unsigned long> cache_;
 };
 
-class X11Window;
-
-class X11Surface : public Surface {
-public:
-    X11Surface(X11Window& w, const Rect& clip) : w_(w), clip_(clip) {}
-    void FillBlack(const Rect& r) override;
-    void PutBitmap1(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy) override;
-    void PutGrey(const GreyPicture& picture, int x, int y) override;
-    bool PutFrame() const { return putFrame_; }
-
-private:
-    X11Window& w_;
-    Rect clip_;
-    bool putFrame_ = false;
-};
-
-class X11Window final : public quellora::Window, public EventSink {
-public:
-    X11Window(X11Platform& p, const WindowParams& params, WindowEvents& events);
-    ~X11Window() override;
-
-    // quellora::Window
-    WindowHandle Handle() const override { return static_cast<WindowHandle>(xwin_); }
-    void Show() override;
-    void Invalidate(const Rect* r) override;
-    void PaintNow() override;
-    Rect ClientRect() const override { return Client(); }
-    void SetCrossCursorRect(const Rect& r) override { cross_ = r; }
-
-    // EventSink
-    void HandleEvent(XEvent& e) override;
-    bool PaintIfDirty() override;
-    bool Dirty() const override { return visible_ && alive_ && !dirty_.Empty(); }
-    void CursorChanged() override { UpdateCursor(lastX_, lastY_); }
-
-    // Drawing, for the surface; rectangles are already clipped.
-    void Fill(const Rect& r);
-    void PutBits(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy);
-    void PutGreyPicture(const GreyPicture& picture, int sx, int sy, int w, int h, int dx, int dy);
-    Rect Client() const { return {0, 0, w_, h_}; }
-    bool Alive() const { return alive_; }
-
-private:
-    void CreateOwn(const WindowParams& params);
-    void SetWindowProperties(const WindowParams& params);
-    void GrabInput();
-    void Paint(const Rect& clip);
-    void UpdateCursor(int x, int y);
-    void HandleInput(XEvent& e);
-    void GoneExternally();
-    void KeepOnTop();
-    // Shared-memory image for the frames.
-    bool EnsureBitsImage(int w, int h);
-    void FreeBitsImage();
-    void WaitForPut();
-
-    X11Platform& p_;
-    Display* dpy_;
-    WindowEvents& events_;
-    WindowParams params_;
-    ::Window xwin_ = 0;     // where we draw
-    ::Window watched_ = 0;  // a foreign parent whose end ends us
-    bool ours_ = false;     // we created xwin_
-    bool topLevel_ = false;
-    bool inputEnabled_ = false;
-    bool alive_ = true;
-    bool visible_ = false;
-    bool grabbed_ = false;
-    int w_ = 0, h_ = 0;
-    Rect dirty_;
-    Rect cross_;
-    int lastX_ = -1, lastY_ = -1;
-    Cursor shownCursor_ = None;
-
-    Visual* visual_ = nullptr;
-    int depth_ = 0;
-    Colormap cmap_ = None;
-    GC gc_ = nullptr;
-    unsigned long black_ = 0, white_ = 0;
-    std::unique_ptr<PixelMaker> pixels_;
-
-    BitmapLayout layout_;
-    XImage* bits_ = nullptr;
-    int bitsW_ = 0, bitsH_ = 0;
-    XShmSegmentInfo shm_{};
-    bool shmAttached_ = false;
-    bool putPending_ = false;
-    std::vector<uint8_t> plain_;  // the image's memory without shared memory
-
-    const GreyPicture* greySource_ = nullptr;
-    XImage* grey_ = nullptr;
-
-    std::vector<uint32_t> raiseTicks_;  // when KeepOnTop last raised us
-
-};
+namespace {
+constexpr long kInputMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+}  // namespace
 
 // --- surface ----------------------------------------------------------------
 
@@ -186,10 +83,6 @@ void X11Surface::PutGrey(const GreyPicture& picture, int x, int y) {
 
 X11Window::X11Window(X11Platform& p, const WindowParams& params, WindowEvents& events)
     : p_(p), dpy_(p.Dpy()), events_(events), params_(params) {
-    layout_.unit = BitmapUnit(dpy_);
-    layout_.msbFirstBits = BitmapBitOrder(dpy_) == MSBFirst;
-    layout_.msbFirstBytes = ImageByteOrder(dpy_) == MSBFirst;
-
     if (params.drawIntoParent) {
         // The host's window: we draw into it and watch its size and its end.
         xwin_ = static_cast<::Window>(static_cast<uint32_t>(params.parent));
@@ -221,6 +114,7 @@ X11Window::X11Window(X11Platform& p, const WindowParams& params, WindowEvents& e
     gv.background = white_;
     gv.graphics_exposures = False;
     gc_ = XCreateGC(dpy_, xwin_, GCForeground | GCBackground | GCGraphicsExposures, &gv);
+    upload_ = std::make_unique<FrameUpload>(p_, visual_, xwin_, gc_);
     if (visible_) dirty_ = Client();
 }
 
@@ -304,8 +198,7 @@ void X11Window::SetWindowProperties(const WindowParams& params) {
 
 X11Window::~X11Window() {
     if (!alive_ && !xwin_) return;
-    WaitForPut();
-    FreeBitsImage();
+    upload_.reset();
     if (grey_) XDestroyImage(grey_);  // frees its pixels too
     if (gc_) XFreeGC(dpy_, gc_);
     if (xwin_) p_.Unregister(xwin_, this);
@@ -316,30 +209,6 @@ X11Window::~X11Window() {
     }
     if (ours_ && alive_) XDestroyWindow(dpy_, xwin_);
     XFlush(dpy_);
-}
-
-void X11Window::GrabInput() {
-    // The saver takes the keyboard and the pointer, so every key and every
-    // motion comes to it whatever other windows exist. Another client's grab
-    // may still be ending: try for a moment.
-    const Cursor cursor = p_.CursorHidden() ? p_.BlankCursor() : None;
-    bool keyboard = false, pointer = false;
-    for (int attempt = 0; attempt < 50 && !(keyboard && pointer); ++attempt) {
-        if (attempt) {
-            timespec pause{0, 20 * 1000 * 1000};
-            nanosleep(&pause, nullptr);
-        }
-        if (!keyboard)
-            keyboard = XGrabKeyboard(dpy_, xwin_, True, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
-        if (!pointer)
-            pointer = XGrabPointer(dpy_, xwin_, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-                                   GrabModeAsync, GrabModeAsync, None, cursor, CurrentTime) == GrabSuccess;
-    }
-    grabbed_ = keyboard || pointer;
-    if (!keyboard) {
-        ErrorTrap trap(dpy_);
-        XSetInputFocus(dpy_, xwin_, RevertToParent, CurrentTime);
-    }
 }
 
 void X11Window::Show() {
@@ -382,98 +251,8 @@ void X11Window::Fill(const Rect& r) {
     XFillRectangle(dpy_, xwin_, gc_, r.left, r.top, static_cast<unsigned>(r.Width()), static_cast<unsigned>(r.Height()));
 }
 
-bool X11Window::EnsureBitsImage(int w, int h) {
-    if (bits_ && w <= bitsW_ && h <= bitsH_) return true;
-    FreeBitsImage();
-    const int width = static_cast<int>(PackedStride(w) * 8);  // whole words: the row stride the server expects
-    if (p_.ShmUsable()) {
-        bits_ = XShmCreateImage(dpy_, visual_, 1, XYBitmap, nullptr, &shm_, static_cast<unsigned>(width),
-                                static_cast<unsigned>(h));
-        if (bits_) {
-            shm_.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(bits_->bytes_per_line) * h, IPC_CREAT | 0600);
-            void* mem = shm_.shmid >= 0 ? shmat(shm_.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
-            bool ok = mem != reinterpret_cast<void*>(-1);
-            if (ok) {
-                shm_.shmaddr = bits_->data = static_cast<char*>(mem);
-                shm_.readOnly = True;
-                ErrorTrap trap(dpy_);
-                ok = XShmAttach(dpy_, &shm_) && !trap.Failed();
-                shmAttached_ = ok;
-            }
-            // Marked for removal now, so nothing is left behind however we end.
-            if (shm_.shmid >= 0) shmctl(shm_.shmid, IPC_RMID, nullptr);
-            if (ok && bits_->bytes_per_line == static_cast<int>(PackedStride(w))) {
-                bitsW_ = width;
-                bitsH_ = h;
-                return true;
-            }
-            // A server on another machine, or no permission: plain requests.
-            FreeBitsImage();
-            p_.DisableShm();
-        }
-    }
-    plain_.assign(PackedStride(w) * static_cast<size_t>(h), 0);
-    bits_ = XCreateImage(dpy_, visual_, 1, XYBitmap, 0, reinterpret_cast<char*>(plain_.data()),
-                         static_cast<unsigned>(width), static_cast<unsigned>(h), 32,
-                         static_cast<int>(PackedStride(w)));
-    if (!bits_) return false;
-    bitsW_ = width;
-    bitsH_ = h;
-    return true;
-}
-
-void X11Window::FreeBitsImage() {
-    if (!bits_) return;
-    if (shmAttached_) {
-        XShmDetach(dpy_, &shm_);
-        XSync(dpy_, False);
-        shmAttached_ = false;
-    }
-    if (shm_.shmaddr) {
-        shmdt(shm_.shmaddr);
-        shm_.shmaddr = nullptr;
-    }
-    shm_ = XShmSegmentInfo{};
-    bits_->data = nullptr;  // ours, not Xlib's
-    XDestroyImage(bits_);
-    bits_ = nullptr;
-    bitsW_ = bitsH_ = 0;
-    putPending_ = false;
-}
-
-void X11Window::WaitForPut() {
-    // The server reads the shared image after we send the request; the next
-    // frame may only be packed into it once the server says it is done.
-    if (!putPending_) return;
-    const int type = p_.ShmCompletionType();
-    auto match = [](Display*, XEvent* e, XPointer arg) -> Bool {
-        const auto* self = reinterpret_cast<std::pair<int, ::Window>*>(arg);
-        return e->type == self->first && reinterpret_cast<XShmCompletionEvent*>(e)->drawable == self->second;
-    };
-    std::pair<int, ::Window> key{type, xwin_};
-    XEvent e;
-    XFlush(dpy_);
-    // A put into a window that has just gone away gets no completion: give
-    // up after a while rather than wait for ever.
-    for (int waited = 0; waited < 500; waited += 10) {
-        if (XCheckIfEvent(dpy_, &e, match, reinterpret_cast<XPointer>(&key))) break;
-        pollfd pfd{ConnectionNumber(dpy_), POLLIN, 0};
-        poll(&pfd, 1, 10);
-    }
-    putPending_ = false;
-}
-
 void X11Window::PutBits(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy) {
-    WaitForPut();
-    if (!EnsureBitsImage(w, h)) return;
-    PackBitmapRows(picture, sx, sy, w, h, layout_, reinterpret_cast<uint8_t*>(bits_->data),
-                   static_cast<size_t>(bits_->bytes_per_line));
-    if (shmAttached_) {
-        XShmPutImage(dpy_, xwin_, gc_, bits_, 0, 0, dx, dy, static_cast<unsigned>(w), static_cast<unsigned>(h), True);
-        putPending_ = true;
-    } else {
-        XPutImage(dpy_, xwin_, gc_, bits_, 0, 0, dx, dy, static_cast<unsigned>(w), static_cast<unsigned>(h));
-    }
+    if (upload_) upload_->Put(picture, sx, sy, w, h, dx, dy);
 }
 
 void X11Window::PutGreyPicture(const GreyPicture& picture, int sx, int sy, int w, int h, int dx, int dy) {
@@ -550,16 +329,13 @@ void X11Window::GoneExternally() {
     if (!alive_) return;
     alive_ = false;
     visible_ = false;
-    putPending_ = false;
+    if (upload_) upload_->TargetGone();
     events_.OnDestroyedExternally();
 }
 
 void X11Window::HandleEvent(XEvent& e) {
     if (!alive_) return;
-    if (p_.ShmCompletionType() && e.type == p_.ShmCompletionType()) {
-        putPending_ = false;
-        return;
-    }
+    if (upload_ && upload_->HandleCompletion(e)) return;
     switch (e.type) {
         case Expose:
             if (e.xexpose.window == xwin_)
@@ -595,46 +371,6 @@ void X11Window::HandleEvent(XEvent& e) {
             if (ours_ && inputEnabled_ && e.xany.window == xwin_) HandleInput(e);
     }
 }
-
-void X11Window::HandleInput(XEvent& e) {
-    switch (e.type) {
-        case KeyPress:
-            if (const uint16_t vk = VirtualKeyOf(e.xkey)) events_.OnKeyDown(vk, ShiftStateOf(e.xkey.state));
-            return;
-        case KeyRelease: {
-            // Without detectable auto-repeat, a held key comes as release and
-            // press with the same time: that is a repeat, not a release.
-            if (XEventsQueued(dpy_, QueuedAfterReading)) {
-                XEvent next;
-                XPeekEvent(dpy_, &next);
-                if (next.type == KeyPress && next.xkey.keycode == e.xkey.keycode && next.xkey.time == e.xkey.time)
-                    return;
-            }
-            if (const uint16_t vk = VirtualKeyOf(e.xkey)) events_.OnKeyUp(vk, ShiftStateOf(e.xkey.state));
-            return;
-        }
-        case MotionNotify:
-            UpdateCursor(e.xmotion.x, e.xmotion.y);
-            events_.OnMouseMove(e.xmotion.x, e.xmotion.y, ShiftStateOf(e.xmotion.state));
-            return;
-        case ButtonPress: {
-            const XButtonEvent& b = e.xbutton;
-            MouseButton button;
-            switch (b.button) {
-                case Button1: button = MouseButton::Left; break;
-                case Button2: button = MouseButton::Middle; break;
-                case Button3: button = MouseButton::Right; break;
-                default: return;  // wheel steps are no presses
-            }
-            events_.OnMouseDown(button, b.x, b.y, ShiftStateOf(b.state), static_cast<uint32_t>(b.time));
-            return;
-        }
-        default:
-            return;
-    }
-}
-
-}  // namespace
 
 std::unique_ptr<Window> MakeWindow(X11Platform& platform, const WindowParams& params, WindowEvents& events) {
     auto window = std::make_unique<X11Window>(platform, params, events);
