@@ -38,11 +38,7 @@ std::string Hex(unsigned long id) {
     const ::Window win = XCreateWindow(dpy, p.Root(), p.PrimaryX() + (p.ScreenWidth() - w) / 2,
                                        p.PrimaryY() + (p.ScreenHeight() - h) / 2, w, h, 0, CopyFromParent,
                                        InputOutput, CopyFromParent, CWBackPixel, &swa);
-    XStoreName(dpy, win, "Quellora");
-    XClassHint cls{const_cast<char*>("quellora"), const_cast<char*>("Quellora")};
-    XSetClassHint(dpy, win, &cls);
-    Atom del = p.WmDeleteWindow();
-    XSetWMProtocols(dpy, win, &del, 1);
+    p.NameWindow(win, "Quellora");
     XMapWindow(dpy, win);
     XSync(dpy, False);
     return win;

@@ -126,14 +126,7 @@ void AboutWindow::Create() {
     win_ = XCreateWindow(dpy_, p_.Root(), x, y, static_cast<unsigned>(w_), static_cast<unsigned>(h_), 0,
                          CopyFromParent, InputOutput, CopyFromParent, CWBackPixel | CWEventMask, &swa);
 
-    XStoreName(dpy_, win_, dlg_.caption.c_str());
-    XChangeProperty(dpy_, win_, p_.Intern("_NET_WM_NAME"), p_.Intern("UTF8_STRING"), 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(dlg_.caption.data()),
-                    static_cast<int>(dlg_.caption.size()));
-    XClassHint cls{const_cast<char*>("quellora"), const_cast<char*>("Quellora")};
-    XSetClassHint(dpy_, win_, &cls);
-    Atom del = p_.WmDeleteWindow();
-    XSetWMProtocols(dpy_, win_, &del, 1);
+    p_.NameWindow(win_, dlg_.caption);
 
     // A fixed size at a given place.
     XSizeHints hints{};

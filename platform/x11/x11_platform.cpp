@@ -3,6 +3,7 @@
 #include "platform/x11/x11_platform.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xutil.h>
 #include <X11/Xatom.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/XShm.h>
@@ -126,6 +127,16 @@ void X11Platform::DialogFrameSize(int& extraWidth, int& extraHeight) {
 int X11Platform::ShowModal(ModalDialog& dialog) {
     usedFonts_ = true;
     return RunAboutDialog(*this, dialog);
+}
+
+void X11Platform::NameWindow(::Window window, const std::string& title) {
+    XStoreName(dpy_, window, title.c_str());
+    XChangeProperty(dpy_, window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING"), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+    XClassHint cls{const_cast<char*>("quellora"), const_cast<char*>("Quellora")};
+    XSetClassHint(dpy_, window, &cls);
+    Atom del = wmDeleteWindow_;
+    XSetWMProtocols(dpy_, window, &del, 1);
 }
 
 void X11Platform::Register(::Window window, EventSink* sink) {

@@ -55,6 +55,9 @@ public:
     Atom WmProtocols() const { return wmProtocols_; }
     Atom WmDeleteWindow() const { return wmDeleteWindow_; }
     Atom Intern(const char* name) const { return XInternAtom(dpy_, name, False); }
+    // Gives a window of ours its title, its class "quellora"/"Quellora" and
+    // the window manager's close request.
+    void NameWindow(::Window window, const std::string& title);
     // The primary monitor's top-left corner on the X screen.
     int PrimaryX() const { return primary_.left; }
     int PrimaryY() const { return primary_.top; }

@@ -180,14 +180,7 @@ void X11Window::CreateOwn(const WindowParams& params) {
 }
 
 void X11Window::SetWindowProperties(const WindowParams& params) {
-    XStoreName(dpy_, xwin_, params.caption.c_str());
-    XChangeProperty(dpy_, xwin_, p_.Intern("_NET_WM_NAME"), p_.Intern("UTF8_STRING"), 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(params.caption.data()),
-                    static_cast<int>(params.caption.size()));
-    XClassHint cls{const_cast<char*>("quellora"), const_cast<char*>("Quellora")};
-    XSetClassHint(dpy_, xwin_, &cls);
-    Atom del = p_.WmDeleteWindow();
-    XSetWMProtocols(dpy_, xwin_, &del, 1);
+    p_.NameWindow(xwin_, params.caption);
     if (topLevel_ && params.topMost) {
         // For window managers that look at override-redirect windows anyway.
         Atom states[] = {p_.Intern("_NET_WM_STATE_FULLSCREEN"), p_.Intern("_NET_WM_STATE_ABOVE")};
