@@ -585,8 +585,9 @@ def case_password_check(args):
 
 
 def case_resources(args):
-    """The version, the saver's name, the icon, the manifest (per-monitor DPI
-    awareness, common controls 6) and the four pictures."""
+    """The version, the saver's name, the icon (16, 32 and 48 pixels as
+    bitmaps, 256 as PNG), the manifest (per-monitor DPI awareness, common
+    controls 6) and the four pictures."""
     with World(args, "resources") as w:
         r = w.wine(os.path.join(args.helpers, "test_host.exe"), "resources", windows_path(args.scr))
         facts, _ = parse_facts(r.stdout)
@@ -594,6 +595,8 @@ def case_resources(args):
                              "loaded": "1", "description": "Quellora", "icon": "1"}, "resources")
         manifest = [line for line in r.stdout.splitlines() if line.startswith("manifest_has=")]
         check(len(manifest) == 3 and all(line.endswith("|1") for line in manifest), "manifest: %s" % manifest)
+        icons = [line.split("=", 1)[1] for line in r.stdout.splitlines() if line.startswith("icon_image=")]
+        check(icons == ["16x16|bitmap", "32x32|bitmap", "48x48|bitmap", "256x256|png"], "icon images: %s" % icons)
         bitmaps = sorted(line.split("|", 1)[1] for line in r.stdout.splitlines() if line.startswith("bitmap="))
         check(bitmaps == ["1600x768|1", "1600x768|1", "210x156|8", "320x240|1"], "bitmaps: %s" % bitmaps)
 
