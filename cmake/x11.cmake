@@ -1,5 +1,5 @@
 # The native Linux program `quellora` on Xlib (Xft for the About dialog's
-# text), its install rules as an XScreenSaver hack, and its tests under Xvfb.
+# text) and its tests under Xvfb; cmake/package.cmake installs it.
 if(NOT WIN32)
   find_package(X11 REQUIRED)
   find_package(PkgConfig REQUIRED)
@@ -23,14 +23,6 @@ if(NOT WIN32)
   add_executable(quellora platform/x11/main.cpp)
   target_link_libraries(quellora PRIVATE quellora_x11)
   set_target_properties(quellora PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-
-  set(QUELLORA_HACK_DIR "/usr/libexec/xscreensaver" CACHE PATH
-    "Where `cmake --install` puts quellora: the folder XScreenSaver runs its hacks from")
-  set(QUELLORA_HACK_CONFIG_DIR "/usr/share/xscreensaver/config" CACHE PATH
-    "Where `cmake --install` puts quellora.xml, the hack's description for XScreenSaver's settings")
-  install(TARGETS quellora RUNTIME DESTINATION ${QUELLORA_HACK_DIR})
-  install(FILES platform/x11/quellora.xml DESTINATION ${QUELLORA_HACK_CONFIG_DIR})
-  install(FILES platform/x11/quellora.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 
   if(QUELLORA_TESTS)
     # Pieces that need no display: the command line, the settings file and

@@ -592,6 +592,7 @@ def case_resources(args):
         r = w.wine(os.path.join(args.helpers, "test_host.exe"), "resources", windows_path(args.scr))
         facts, _ = parse_facts(r.stdout)
         expect_facts(facts, {"ProductName": "QUELLORA", "CompanyName": "Orvandel", "ProductVersion": "0.5",
+                             "FileVersion": "0.5",
                              "loaded": "1", "description": "Quellora", "icon": "1"}, "resources")
         manifest = [line for line in r.stdout.splitlines() if line.startswith("manifest_has=")]
         check(len(manifest) == 3 and all(line.endswith("|1") for line in manifest), "manifest: %s" % manifest)
