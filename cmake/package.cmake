@@ -2,18 +2,29 @@
 #   - the install rules of the Linux program (an XScreenSaver hack), with
 #     destinations under CMAKE_INSTALL_PREFIX; a plain `cmake --install`
 #     strips the program as `cmake --install --strip` would;
+#   - quellora_<version>_<arch>.deb, made by CPack;
 #   - their tests (label "package").
+# The normal build makes the package in the build folder; the target
+# `packages` makes just it.
 if(WIN32)
   return()  # the cross build makes quellora.scr; its packages are made here, in the native build
 endif()
 
 include(GNUInstallDirs)
+set(QUELLORA_MAINTAINER "Orvandel <quellora@orvandel.example>")
 
 # --- the version, where a user sees it ------------------------------------
 
 # `quellora --version`; the Windows resources take it in cmake/win32.cmake
 # (platform/win32/quellora.rc.in).
 target_compile_definitions(quellora PRIVATE QUELLORA_VERSION="${PROJECT_VERSION}")
+
+# The debian/changelog of a native package names the version it describes.
+file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/debian/changelog _quellora_changelog_top LIMIT_COUNT 1)
+if(NOT _quellora_changelog_top MATCHES "^quellora \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/debian/changelog starts with '${_quellora_changelog_top}': "
+                      "add an entry for version ${PROJECT_VERSION}")
+endif()
 
 # The manual page and the desktop entry name the version and the installed paths.
 set(_quellora_man ${CMAKE_CURRENT_BINARY_DIR}/quellora.6x)
@@ -22,7 +33,7 @@ configure_file(${CMAKE_SOURCE_DIR}/platform/x11/quellora.desktop.in ${CMAKE_CURR
 
 # Compressed as Debian wants them: gzip -9n (no name, no time stamp).
 set(_quellora_gz "")
-foreach(_file ${_quellora_man})
+foreach(_file ${_quellora_man} ${CMAKE_SOURCE_DIR}/packaging/debian/changelog)
   get_filename_component(_name ${_file} NAME)
   set(_gz ${CMAKE_CURRENT_BINARY_DIR}/doc/${_name}.gz)
   add_custom_command(OUTPUT ${_gz}
@@ -35,8 +46,16 @@ endforeach()
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/doc)
 add_custom_target(quellora_docs ALL DEPENDS ${_quellora_gz})
 list(GET _quellora_gz 0 _quellora_man_gz)
+list(GET _quellora_gz 1 _quellora_changelog_gz)
 
 # --- install rules ----------------------------------------------------------
+
+# Debian's hardening of the program the packages ship (lintian looks for it):
+# a read-only GOT once started, and checked string and memory functions.
+target_link_options(quellora PRIVATE LINKER:-z,relro,-z,now)
+foreach(_target quellora quellora_x11)
+  target_compile_definitions(${_target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+endforeach()
 
 # Stripped by every install, `cmake --install` without --strip and CPack too:
 # this runs in cmake_install.cmake before the program's own rule.
@@ -45,7 +64,57 @@ install(TARGETS quellora RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/xscreen
 install(FILES platform/x11/quellora.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/xscreensaver/config)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quellora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications/screensavers)
 install(FILES ${_quellora_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
-install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES LICENSE packaging/debian/copyright ${_quellora_changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# --- the Debian package -----------------------------------------------------
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quellora)
+set(CPACK_PACKAGE_VENDOR Orvandel)
+set(CPACK_PACKAGE_CONTACT ${QUELLORA_MAINTAINER})
+set(CPACK_PACKAGE_HOMEPAGE_URL https://orvandel.example/quellora/)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "moire screen saver for X11 and XScreenSaver")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Two 1-bit pictures of octagonal band patterns are combined pixel by pixel
+with exclusive-or and slide past each other in a 1024x768 viewport on black;
+sixteen-pointed rosettes flare and fade where the bands meet.
+.
+The program runs as an XScreenSaver hack (choose Quellora in
+xscreensaver-settings) and on its own, full screen.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUELLORA_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION x11)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xscreensaver)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+include(CPack)
+
+# The normal build makes the package (CPack runs no build of its own with Ninja).
+add_custom_target(packages)
+find_program(QUELLORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
+find_program(QUELLORA_DPKG dpkg)
+if(QUELLORA_SANITIZE OR QUELLORA_FUZZ)
+  # Those builds check the code; they package nothing.
+elseif(QUELLORA_DPKG_SHLIBDEPS AND QUELLORA_DPKG)
+  execute_process(COMMAND ${QUELLORA_DPKG} --print-architecture OUTPUT_VARIABLE _quellora_arch
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(QUELLORA_DEB ${CMAKE_BINARY_DIR}/quellora_${PROJECT_VERSION}_${_quellora_arch}.deb)
+  add_custom_command(OUTPUT ${QUELLORA_DEB}
+    COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    DEPENDS quellora quellora_docs ${_quellora_gz} ${CMAKE_CURRENT_BINARY_DIR}/quellora.desktop
+      ${CMAKE_SOURCE_DIR}/platform/x11/quellora.xml ${CMAKE_SOURCE_DIR}/LICENSE
+      ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+      ${CMAKE_BINARY_DIR}/cmake_install.cmake
+    COMMENT "Making quellora_${PROJECT_VERSION}_${_quellora_arch}.deb with CPack"
+    VERBATIM)
+  add_custom_target(quellora_deb ALL DEPENDS ${QUELLORA_DEB})
+  add_dependencies(packages quellora_deb)
+else()
+  message(STATUS "The Debian package is not made: dpkg-shlibdeps (dpkg-dev) is missing")
+endif()
 
 # --- tests ------------------------------------------------------------------
 
@@ -60,3 +129,23 @@ set(_run ${QUELLORA_X11_PYTHON} ${_script})
 add_test(NAME package_install COMMAND ${_run} install --cmake ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR}
   --work ${_work} --version ${PROJECT_VERSION})
 set_tests_properties(package_install PROPERTIES LABELS package)
+
+if(QUELLORA_DEB)
+  foreach(_case deb_fields deb_lintian)
+    add_test(NAME package_${_case} COMMAND ${_run} ${_case} --deb ${QUELLORA_DEB} --version ${PROJECT_VERSION})
+    set_tests_properties(package_${_case} PROPERTIES LABELS package)
+  endforeach()
+  # As root: dpkg installs the package, the daemon runs the hack (the daemon
+  # case of tests/x11/x11_e2e.py), dpkg --purge removes it. Others skip it.
+  add_test(NAME package_deb_daemon COMMAND ${_run} deb_daemon --deb ${QUELLORA_DEB} --version ${PROJECT_VERSION}
+    --work ${_work}/deb_daemon
+    --x11 ${CMAKE_SOURCE_DIR}/tests/x11/x11_e2e.py --helper $<TARGET_FILE:xhelper>
+      --renders ${CMAKE_BINARY_DIR}/x11_renders --sample ${CMAKE_SOURCE_DIR}/assets/sample.bmp
+      --render $<TARGET_FILE:quellora-render>)
+  # One XScreenSaver daemon of the user qltest at a time.
+  set_tests_properties(package_deb_daemon PROPERTIES LABELS package FIXTURES_REQUIRED x11_renders TIMEOUT 300
+    SKIP_RETURN_CODE 77 RESOURCE_LOCK xscreensaver_daemon)
+  if(TEST x11_daemon)
+    set_tests_properties(x11_daemon PROPERTIES RESOURCE_LOCK xscreensaver_daemon)
+  endif()
+endif()
