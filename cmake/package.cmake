@@ -3,9 +3,11 @@
 #     destinations under CMAKE_INSTALL_PREFIX; a plain `cmake --install`
 #     strips the program as `cmake --install --strip` would;
 #   - quellora_<version>_<arch>.deb, made by CPack;
-#   - their tests (label "package").
-# The normal build makes the package in the build folder; the target
-# `packages` makes just it.
+#   - quellora-<version>-win64.zip and quellora-<version>-setup.exe (NSIS)
+#     around the cross-built quellora.scr;
+#   - their tests (label "package"; the setup program's is a Wine case).
+# The normal build makes the three packages in the build folder; the target
+# `packages` makes just them.
 if(WIN32)
   return()  # the cross build makes quellora.scr; its packages are made here, in the native build
 endif()
@@ -116,6 +118,50 @@ else()
   message(STATUS "The Debian package is not made: dpkg-shlibdeps (dpkg-dev) is missing")
 endif()
 
+# --- the Windows downloads, beside quellora.scr -----------------------------
+
+if(TARGET quellora_mingw)
+  set(_quellora_scr ${QUELLORA_MINGW_DIR}/quellora.scr)
+  set(_quellora_win64 ${CMAKE_CURRENT_BINARY_DIR}/win64)
+  # Text files for Windows: CRLF line ends.
+  configure_file(LICENSE ${_quellora_win64}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(packaging/windows/README.txt.in ${_quellora_win64}/README.txt @ONLY NEWLINE_STYLE CRLF)
+
+  set(QUELLORA_WIN64_ZIP ${CMAKE_BINARY_DIR}/quellora-${PROJECT_VERSION}-win64.zip)
+  add_custom_command(OUTPUT ${QUELLORA_WIN64_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E copy ${_quellora_scr} ${_quellora_win64}/quellora.scr
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${QUELLORA_WIN64_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${QUELLORA_WIN64_ZIP} --format=zip quellora.scr README.txt LICENSE.txt
+    WORKING_DIRECTORY ${_quellora_win64}
+    DEPENDS quellora_mingw ${_quellora_scr} ${_quellora_win64}/LICENSE.txt ${_quellora_win64}/README.txt
+    COMMENT "Making quellora-${PROJECT_VERSION}-win64.zip"
+    VERBATIM)
+  add_custom_target(quellora_win64_zip ALL DEPENDS ${QUELLORA_WIN64_ZIP})
+  add_dependencies(packages quellora_win64_zip)
+
+  find_program(QUELLORA_MAKENSIS makensis)
+  if(QUELLORA_MAKENSIS)
+    # The version as the four numbers of a Windows file version.
+    string(REPLACE "." ";" _quellora_vi "${PROJECT_VERSION}.0.0.0")
+    list(SUBLIST _quellora_vi 0 4 _quellora_vi)
+    list(JOIN _quellora_vi "." _quellora_vi)
+    set(QUELLORA_SETUP_EXE ${CMAKE_BINARY_DIR}/quellora-${PROJECT_VERSION}-setup.exe)
+    set(_nsi ${CMAKE_SOURCE_DIR}/packaging/windows/quellora.nsi)
+    set(_ico ${CMAKE_SOURCE_DIR}/platform/win32/quellora.ico)
+    add_custom_command(OUTPUT ${QUELLORA_SETUP_EXE}
+      COMMAND ${QUELLORA_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DVI_VERSION=${_quellora_vi}
+        -DSCR=${_quellora_scr} -DLICENSE=${_quellora_win64}/LICENSE.txt -DICON=${_ico}
+        -DOUTFILE=${QUELLORA_SETUP_EXE} ${_nsi}
+      DEPENDS quellora_mingw ${_quellora_scr} ${_quellora_win64}/LICENSE.txt ${_nsi} ${_ico}
+      COMMENT "Making quellora-${PROJECT_VERSION}-setup.exe with NSIS"
+      VERBATIM)
+    add_custom_target(quellora_setup ALL DEPENDS ${QUELLORA_SETUP_EXE})
+    add_dependencies(packages quellora_setup)
+  else()
+    message(STATUS "quellora-${PROJECT_VERSION}-setup.exe is not made: NSIS (makensis) is missing")
+  endif()
+endif()
+
 # --- tests ------------------------------------------------------------------
 
 if(NOT QUELLORA_TESTS OR QUELLORA_SANITIZE OR QUELLORA_FUZZ)
@@ -147,5 +193,21 @@ if(QUELLORA_DEB)
     SKIP_RETURN_CODE 77 RESOURCE_LOCK xscreensaver_daemon)
   if(TEST x11_daemon)
     set_tests_properties(x11_daemon PROPERTIES RESOURCE_LOCK xscreensaver_daemon)
+  endif()
+endif()
+
+if(QUELLORA_WIN64_ZIP)
+  add_test(NAME package_zip COMMAND ${_run} zip --zip ${QUELLORA_WIN64_ZIP} --scr ${_quellora_scr}
+    --license ${CMAKE_SOURCE_DIR}/LICENSE)
+  set_tests_properties(package_zip PROPERTIES LABELS package)
+endif()
+
+# The setup program's test is a case of tests/wine/wine_e2e.py (cmake/win32.cmake).
+if(TEST wine_installer)
+  if(QUELLORA_SETUP_EXE)
+    set_tests_properties(wine_installer PROPERTIES
+      ENVIRONMENT "QUELLORA_SETUP=${QUELLORA_SETUP_EXE};QUELLORA_VERSION=${PROJECT_VERSION}" LABELS "wine;package")
+  else()
+    set_tests_properties(wine_installer PROPERTIES DISABLED TRUE)
   endif()
 endif()

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Tests of the packages: the install rules and the Debian package.
+"""Tests of the packages: the install rules, the Debian package and the zip
+for Windows (the setup program is tested under Wine, tests/wine/wine_e2e.py).
 
     package_e2e.py install --cmake CMAKE --build DIR --work DIR --version V
         `cmake --install` into a prefix and into a DESTDIR: exactly the files
         of INSTALLED, nothing outside the root, the program stripped and working
+    package_e2e.py zip --zip ZIP --scr SCR --license LICENSE
     package_e2e.py deb_fields --deb DEB --version V
         the control fields and the files of the package
     package_e2e.py deb_lintian --deb DEB
@@ -24,6 +26,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 SKIP = 77
 HACK = 'libexec/xscreensaver/quellora'
@@ -123,6 +126,23 @@ def case_install(args):
             check_program(os.path.join(top, HACK), args.version)
             check_texts(top, prefix, args.version)
             print('%s: %d files under %s, the program stripped and running' % (name, len(found), top))
+
+
+def case_zip(args):
+    with zipfile.ZipFile(args.zip) as z:
+        names = sorted(z.namelist())
+        check(names == ['LICENSE.txt', 'README.txt', 'quellora.scr'], 'the zip holds %s' % names)
+        check(z.read('quellora.scr') == open(args.scr, 'rb').read(), 'the zip\'s quellora.scr is not the one built')
+        for name in ('LICENSE.txt', 'README.txt'):
+            text = z.read(name)
+            check(text.endswith(b'\r\n') and text.count(b'\n') == text.count(b'\r\n') == text.count(b'\r'),
+                  '%s has line ends other than CRLF' % name)
+        license = open(args.license, 'rb').read()
+        check(z.read('LICENSE.txt') == license.replace(b'\n', b'\r\n'), 'LICENSE.txt is not the LICENSE')
+        readme = z.read('README.txt').decode()
+        for words in ('Install', 'System32', 'Removing'):
+            check(words in readme, 'README.txt does not mention %r' % words)
+    print('zip: %s, CRLF text files' % ', '.join(names))
 
 
 def deb_files(deb):
@@ -244,7 +264,7 @@ CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith('case
 def main():
     p = argparse.ArgumentParser()
     p.add_argument('case', choices=sorted(CASES))
-    for opt in ('--cmake', '--build', '--work', '--version', '--deb'):
+    for opt in ('--cmake', '--build', '--work', '--version', '--zip', '--scr', '--license', '--deb'):
         p.add_argument(opt)
     p.add_argument('--x11', nargs=argparse.REMAINDER, default=[],
                    help="tests/x11/x11_e2e.py and its arguments, for the daemon")
