@@ -44,8 +44,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine cl;
     bool hackForm = false;
     for (const auto& a : args) {
-        if (a == "--help") {
-            cl.kind = CommandLine::Kind::Help;
+        if (a == "--help" || a == "--version") {
+            cl.kind = a == "--help" ? CommandLine::Kind::Help : CommandLine::Kind::Version;
             return cl;
         }
         if (FindHackOption(a) || a.rfind("--", 0) == 0) hackForm = true;

@@ -14,6 +14,7 @@ struct CommandLine {
         Host,   // switches for RunQuellora
         Hack,   // draw into a window that a daemon (or the user) names
         Help,   // --help
+        Version,  // --version
         Error,  // `error` says what is wrong
     };
     enum class Target {
@@ -47,6 +48,7 @@ inline constexpr const char* kUsage =
     "  --root       the animation in $XSCREENSAVER_WINDOW, or in the root window\n"
     "  --window-id  the animation in the window ID (0x... or decimal)\n"
     "  --window     the animation in a window of its own\n"
+    "  --version    the program's name and version\n"
     "  -install, -visual V, -fps, -delay N, -pair, -geometry G and the other\n"
     "  usual hack options are accepted and ignored; -display NAME is honoured.\n";
 

@@ -1,9 +1,15 @@
 #!/usr/bin/python3
 """Draws quellora.ico: two sets of octagonal bands, slightly apart, combined
-with exclusive-or, as the saver does with its two patterns."""
+with exclusive-or, as the saver does with its two patterns. 16, 32 and 48
+pixels as bitmaps, 256 pixels PNG-compressed, as Windows' large icons are."""
+import io
+import struct
 import sys
 
 from PIL import Image
+
+SIZES = [16, 32, 48, 256]
+PNG_FROM = 256  # this size and larger are stored as PNG
 
 
 def octagon_distance(x, y):
@@ -25,10 +31,31 @@ def draw(size):
     return img
 
 
+def entry_data(img):
+    """The bytes of one icon image: PNG for the large sizes, otherwise the
+    32-bit bitmap (with its AND mask) that Pillow writes for a one-size icon."""
+    out = io.BytesIO()
+    if img.width >= PNG_FROM:
+        img.save(out, format="PNG", optimize=True)
+        return out.getvalue()
+    img.save(out, format="ICO", sizes=[img.size], bitmap_format="bmp")
+    data = out.getvalue()
+    size, offset = struct.unpack_from("<II", data, 6 + 8)
+    return data[offset:offset + size]
+
+
 def main(out):
-    big = draw(48)
-    big.save(out, format="ICO", sizes=[(16, 16), (32, 32), (48, 48)],
-             append_images=[draw(16), draw(32)], bitmap_format="bmp")
+    images = [entry_data(draw(s)) for s in SIZES]
+    header = struct.pack("<HHH", 0, 1, len(SIZES))
+    offset = len(header) + 16 * len(SIZES)
+    entries, blobs = b"", b""
+    for size, data in zip(SIZES, images):
+        side = size if size < 256 else 0  # 0 stands for 256
+        entries += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), offset)
+        blobs += data
+        offset += len(data)
+    with open(out, "wb") as f:
+        f.write(header + entries + blobs)
 
 
 if __name__ == "__main__":

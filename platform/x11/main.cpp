@@ -66,6 +66,10 @@ int main(int argc, char** argv) {
         std::fputs(quellora::posix::kUsage, stdout);
         return 0;
     }
+    if (cl.kind == CommandLine::Kind::Version) {
+        std::puts("quellora " QUELLORA_VERSION);  // QUELLORA_VERSION: the project's version, from CMake
+        return 0;
+    }
     if (cl.kind == CommandLine::Kind::Error) return Fail(cl.error);
 
     const char* displayName = cl.display.empty() ? nullptr : cl.display.c_str();

@@ -43,6 +43,8 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
          K::Hack, T::Root, "", ""},
         {{"--display", ":3", "--root", "-no-fps", "-mono", "-noinstall"}, K::Hack, T::Root, "", ":3"},
         {{"--help"}, K::Help, T::Own, "", ""},
+        {{"--version"}, K::Version, T::Own, "", ""},
+        {{"--root", "--version"}, K::Version, T::Own, "", ""},
         {{"--frobnicate"}, K::Error, T::Own, "", ""},
         {{"-root", "-frobnicate"}, K::Error, T::Own, "", ""},
         {{"-root", "/s"}, K::Error, T::Own, "", ""},

@@ -256,6 +256,31 @@ BOOL CALLBACK PrintBitmap(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR) {
     return TRUE;
 }
 
+// The images of icon group 1: "icon_image=WxH|png" or "|bitmap", one line each.
+void PrintIconImages(HMODULE module) {
+#pragma pack(push, 2)
+    struct GroupEntry {
+        BYTE width, height, colours, reserved;
+        WORD planes, bitCount;
+        DWORD bytes;
+        WORD id;
+    };
+#pragma pack(pop)
+    const BYTE kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+    if (!group) return;
+    const auto* dir = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+    const WORD count = *reinterpret_cast<const WORD*>(dir + 4);
+    for (WORD i = 0; i < count; ++i) {
+        const auto* e = reinterpret_cast<const GroupEntry*>(dir + 6 + i * sizeof(GroupEntry));
+        HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(e->id), RT_ICON);
+        const auto* data = image ? static_cast<const BYTE*>(LockResource(LoadResource(module, image))) : nullptr;
+        const bool png = data && SizeofResource(module, image) >= 8 && std::equal(data, data + 8, kPng);
+        std::printf("icon_image=%dx%d|%s\n", e->width ? e->width : 256, e->height ? e->height : 256,
+                    !data ? "missing" : png ? "png" : "bitmap");
+    }
+}
+
 int Resources(const std::wstring& scr) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(scr.c_str(), &ignored);
@@ -276,6 +301,7 @@ int Resources(const std::wstring& scr) {
     LoadStringW(module, 1, name, 64);
     std::printf("description=%s\n", Utf8(name).c_str());
     std::printf("icon=%d\n", FindResourceW(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON) ? 1 : 0);
+    PrintIconImages(module);
     if (HRSRC r = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST)) {
         const char* text = static_cast<const char*>(LockResource(LoadResource(module, r)));
         const std::string manifest(text, SizeofResource(module, r));

@@ -166,6 +166,18 @@ class World:
     def key_exists(self, key):
         return self.wine("reg", "query", key).returncode == 0
 
+    def reg_values(self, key):
+        """The values of a key as {name: (type, data)}; {} when it does not exist."""
+        values = {}
+        for line in self.wine("reg", "query", key).stdout.splitlines():
+            if line.startswith("    "):
+                parts = line.strip().split("    ")
+                values[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
+        return values
+
+    def unix_path(self, path):
+        return self.wine("winepath", "-u", path).stdout.strip()
+
     def start(self, *argv, **extra):
         p = subprocess.Popen(["wine", *argv], env=self.env(**extra), stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL, text=True, preexec_fn=die_with_parent)
@@ -181,9 +193,9 @@ class World:
         return parse_xwd(raw)
 
     # The saver, from its start to its picture on screen.
-    def start_saver(self, pointer=OUTSIDE, **extra):
+    def start_saver(self, pointer=OUTSIDE, scr=None, **extra):
         self.xdotool("mousemove", str(pointer[0]), str(pointer[1]))
-        saver = self.start(self.args.scr, "/s", **extra)
+        saver = self.start(scr or self.args.scr, "/s", **extra)
         deadline = time.monotonic() + START_DEADLINE
         while time.monotonic() < deadline:
             check(saver.poll() is None, "the saver ended before showing anything")
@@ -585,20 +597,113 @@ def case_password_check(args):
 
 
 def case_resources(args):
-    """The version, the saver's name, the icon, the manifest (per-monitor DPI
-    awareness, common controls 6) and the four pictures."""
+    """The version, the saver's name, the icon (16, 32 and 48 pixels as
+    bitmaps, 256 as PNG), the manifest (per-monitor DPI awareness, common
+    controls 6) and the four pictures."""
     with World(args, "resources") as w:
         r = w.wine(os.path.join(args.helpers, "test_host.exe"), "resources", windows_path(args.scr))
         facts, _ = parse_facts(r.stdout)
         expect_facts(facts, {"ProductName": "QUELLORA", "CompanyName": "Orvandel", "ProductVersion": "0.5",
+                             "FileVersion": "0.5",
                              "loaded": "1", "description": "Quellora", "icon": "1"}, "resources")
         manifest = [line for line in r.stdout.splitlines() if line.startswith("manifest_has=")]
         check(len(manifest) == 3 and all(line.endswith("|1") for line in manifest), "manifest: %s" % manifest)
+        icons = [line.split("=", 1)[1] for line in r.stdout.splitlines() if line.startswith("icon_image=")]
+        check(icons == ["16x16|bitmap", "32x32|bitmap", "48x48|bitmap", "256x256|png"], "icon images: %s" % icons)
         bitmaps = sorted(line.split("|", 1)[1] for line in r.stdout.splitlines() if line.startswith("bitmap="))
         check(bitmaps == ["1600x768|1", "1600x768|1", "210x156|8", "320x240|1"], "bitmaps: %s" % bitmaps)
 
 
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quellora"
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+INSTALLED_SCR = r"C:\windows\system32\quellora.scr"
+
+# The setup program, run twice in one prefix: (the current screen saver set
+# just before the removal, or None to leave ours; whether the installed saver
+# is started).
+INSTALLER_ROUNDS = [
+    (None, True),
+    (r"C:\windows\system32\other.scr", False),
+]
+
+
+def files_under(folder):
+    return {os.path.join(root, name) for root, _, names in os.walk(folder) for name in names}
+
+
+def case_installer(args):
+    """quellora-<version>-setup.exe /S: quellora.scr in system32, made the
+    current screen saver, listed among the installed programs; the installed
+    saver runs and ends on Escape; the quiet uninstall string removes the
+    file, the uninstaller, its folder and the key, and the current screen
+    saver only while it is ours."""
+    check(args.setup and os.path.exists(args.setup), "no setup program (QUELLORA_SETUP): %s" % args.setup)
+    with World(args, "installer") as w:
+        drive_c = os.path.join(w.prefix, "drive_c")
+        installed = os.path.join(drive_c, "windows", "system32", "quellora.scr")
+        before = files_under(drive_c)
+        for current, run_saver in INSTALLER_ROUNDS:
+            r = w.wine(args.setup, "/S")
+            check(r.returncode == 0, "setup /S exited with %d: %s" % (r.returncode, r.stderr))
+            check(os.path.exists(installed), "no quellora.scr in system32 after setup /S")
+            check(open(installed, "rb").read() == open(args.scr, "rb").read(),
+                  "the installed quellora.scr is not the one built")
+            values = w.reg_values(UNINSTALL_KEY)
+            log("uninstall key", values)
+            expected = {"DisplayName": ("REG_SZ", "Quellora"), "DisplayVersion": ("REG_SZ", args.version),
+                        "Publisher": ("REG_SZ", "Orvandel"), "NoModify": ("REG_DWORD", "0x1"),
+                        "NoRepair": ("REG_DWORD", "0x1")}
+            for name, value in expected.items():
+                check(values.get(name) == value, "%s is %s, expected %s" % (name, values.get(name), value))
+            check(values.get("DisplayIcon", ("", ""))[1].lower() == INSTALLED_SCR.lower() + ",0",
+                  "DisplayIcon is %s" % (values.get("DisplayIcon"),))
+            size = values.get("EstimatedSize", ("", "0x0"))
+            check(size[0] == "REG_DWORD" and int(size[1], 16) >= os.path.getsize(args.scr) // 1024,
+                  "EstimatedSize is %s" % (size,))
+            uninstall = values.get("UninstallString", ("", ""))[1]
+            check(uninstall.startswith('"') and uninstall.endswith('uninstall.exe"'),
+                  "UninstallString is %r" % uninstall)
+            check(values.get("QuietUninstallString", ("", ""))[1] == uninstall + " /S",
+                  "QuietUninstallString is %s" % (values.get("QuietUninstallString"),))
+            uninstaller = w.unix_path(uninstall.strip('"'))
+            check(os.path.exists(uninstaller), "the uninstaller %s is missing" % uninstall)
+            saver_value = w.reg_values(DESKTOP_KEY).get("SCRNSAVE.EXE", ("", ""))[1]
+            check(saver_value.lower() == INSTALLED_SCR.lower(), "SCRNSAVE.EXE is %r" % saver_value)
+
+            if run_saver:
+                # The screen saver as the system starts it: the path in SCRNSAVE.EXE, /s.
+                saver, _ = w.start_saver(scr=saver_value)
+                w.xdotool("key", "Escape")
+                check(wait_end(saver, 10.0), "Escape did not end the installed saver")
+                check(saver.returncode == 0, "the installed saver exited with %d" % saver.returncode)
+            if current:
+                w.reg_add(DESKTOP_KEY, "SCRNSAVE.EXE", current)
+
+            # The uninstaller copies itself to the temporary folder and runs
+            # from there: done once its last step, the key's removal, is.
+            r = w.wine(uninstaller, "/S")
+            check(r.returncode == 0, "uninstall /S exited with %d" % r.returncode)
+            deadline = time.monotonic() + 120
+            while w.key_exists(UNINSTALL_KEY) and time.monotonic() < deadline:
+                time.sleep(0.5)
+            check(not w.key_exists(UNINSTALL_KEY), "the uninstall key is still there")
+            for path in (installed, uninstaller, os.path.dirname(uninstaller)):
+                check(not os.path.exists(path), "left behind: %s" % path)
+            saver_value = w.reg_values(DESKTOP_KEY).get("SCRNSAVE.EXE", ("", ""))[1]
+            check(saver_value == (current or ""), "after removal SCRNSAVE.EXE is %r, expected %r"
+                  % (saver_value, current or ""))
+            log("installed, %s, removed; SCRNSAVE.EXE afterwards: %r"
+                % ("ran the installed saver" if run_saver else "another saver current", saver_value))
+        # The uninstaller's copies in the temporary folder go at the next
+        # start, as on Windows.
+        w.wine("wineboot", "-r")
+        subprocess.run(["wineserver", "-w"], env=w.env())
+        left = sorted(files_under(drive_c) - before)
+        check(not left, "left behind after a restart: %s" % left)
+
+
 CASES = {
+    "installer": case_installer,
     "resources": case_resources,
     "saver_picture": case_saver_picture,
     "saver_space": case_saver_space,
@@ -618,6 +723,9 @@ def main():
     parser.add_argument("--scr")
     parser.add_argument("--helpers")
     parser.add_argument("--render")
+    # The setup program and the version it installs (set by cmake/package.cmake).
+    parser.add_argument("--setup", default=os.environ.get("QUELLORA_SETUP"))
+    parser.add_argument("--version", default=os.environ.get("QUELLORA_VERSION"))
     args = parser.parse_args()
     if args.case == "list":
         print(";".join(CASES))

@@ -6,7 +6,10 @@ back. Waits poll with generous deadlines; the only timed check is the one the
 hack protocol needs: SIGTERM ends the hack at once.
 
 usage: x11_e2e.py --quellora BIN --helper BIN --renders DIR --sample BMP
-                  --render BIN --work DIR CASE
+                  --render BIN --work DIR [--installed] CASE
+
+--installed: BIN is installed in XScreenSaver's folder of hacks; the daemon
+case then names it by its bare name, as a package's users do.
 """
 import argparse
 import os
@@ -613,10 +616,9 @@ def run_errors(x, input_only):
     check(r.returncode == 0 and '--window-id' in r.stdout, '--help')
 
 
-def command_of(pid):
+def program_of(pid):
     try:
-        with open('/proc/%s/cmdline' % pid, 'rb') as f:
-            return f.read().split(b'\0')[0].decode(errors='replace')
+        return os.path.realpath('/proc/%s/exe' % pid)
     except OSError:
         return None
 
@@ -638,14 +640,17 @@ def case_daemon(x):
                 raise Failure('could not add the user %s: %s' % (user, r.stdout.strip()))
     # A home of its own in /tmp, which every user can reach.
     home = tempfile.mkdtemp(prefix='quellora-xss-')
-    hack = os.path.join(home, 'quellora')
-    shutil.copy(ARGS.quellora, hack)
+    if ARGS.installed:
+        hack, command = ARGS.quellora, os.path.basename(ARGS.quellora)
+    else:
+        hack = command = os.path.join(home, 'quellora')
+        shutil.copy(ARGS.quellora, hack)
+        os.chmod(hack, 0o755)
     with open(os.path.join(home, '.xscreensaver'), 'w') as f:
         f.write('timeout:\t0:30:00\ncycle:\t0:00:00\nlock:\tFalse\nfade:\tFalse\nunfade:\tFalse\n'
                 'splash:\tFalse\ndpmsEnabled:\tFalse\nmode:\tone\nselected:\t0\n'
-                'programs:\t"Quellora" %s --root\t\\n\n' % hack)
+                'programs:\t"Quellora" %s --root\t\\n\n' % command)
     os.chmod(home, 0o755)
-    os.chmod(hack, 0o755)
     if user:
         entry = pwd.getpwnam(user)
         for root, dirs, files in os.walk(home):
@@ -665,7 +670,7 @@ def case_daemon(x):
             return r.returncode == 0
         check(poll(activated, 30, 0.5), 'xscreensaver-command -activate failed; see ' + log.name)
         step = frame_at(x, 128, 128)
-        pids = [p for p in os.listdir('/proc') if p.isdigit() and command_of(p) == hack]
+        pids = [p for p in os.listdir('/proc') if p.isdigit() and program_of(p) == os.path.realpath(hack)]
         check(pids, 'no quellora process under the daemon')
         print('daemon: quellora --root (pid %s) draws the frame of step %d' % (','.join(pids), step))
         subprocess.run(as_user + ['xscreensaver-command', '-exit'], env=env, stdout=subprocess.DEVNULL,
@@ -690,6 +695,7 @@ def main():
     p = argparse.ArgumentParser()
     for opt in ('--quellora', '--helper', '--renders', '--sample', '--render', '--work'):
         p.add_argument(opt, required=True)
+    p.add_argument('--installed', action='store_true')
     p.add_argument('case', choices=sorted(CASES))
     ARGS = p.parse_args()
     os.makedirs(ARGS.work, exist_ok=True)

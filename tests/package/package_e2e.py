@@ -1,0 +1,282 @@
+#!/usr/bin/python3
+"""Tests of the packages: the install rules, the Debian package and the zip
+for Windows (the setup program is tested under Wine, tests/wine/wine_e2e.py).
+
+    package_e2e.py install --cmake CMAKE --build DIR --work DIR --version V
+        `cmake --install` into a prefix and into a DESTDIR: exactly the files
+        of INSTALLED, nothing outside the root, the program stripped and working
+    package_e2e.py zip --zip ZIP --scr SCR --license LICENSE
+    package_e2e.py deb_fields --deb DEB --version V
+        the control fields and the files of the package
+    package_e2e.py deb_lintian --deb DEB
+        lintian's report on it; any error fails
+    package_e2e.py deb_daemon --deb DEB --work DIR --x11 X11_E2E_ARGS...
+        as root: dpkg installs the package, the real XScreenSaver daemon runs
+        the installed hack (tests/x11/x11_e2e.py's daemon case), dpkg --purge
+        leaves nothing behind. Skipped (77) for other users.
+"""
+import argparse
+import fcntl
+import glob
+import gzip
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+SKIP = 77
+HACK = 'libexec/xscreensaver/quellora'
+
+# Every file an install puts under its prefix, and its mode.
+INSTALLED = {
+    HACK: 0o755,
+    'share/xscreensaver/config/quellora.xml': 0o644,
+    'share/applications/screensavers/quellora.desktop': 0o644,
+    'share/man/man6/quellora.6x.gz': 0o644,
+    'share/doc/quellora/LICENSE': 0o644,
+    'share/doc/quellora/copyright': 0o644,
+    'share/doc/quellora/changelog.gz': 0o644,
+}
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def run(cmd, **kw):
+    r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+    check(r.returncode == 0, '%s failed (%d):\n%s' % (' '.join(cmd), r.returncode, r.stdout))
+    return r.stdout
+
+
+def files_under(root):
+    """{relative path: mode} of every file and link under root."""
+    found = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            found[os.path.relpath(path, root)] = stat.S_IMODE(os.lstat(path).st_mode)
+    return found
+
+
+def check_program(path, version):
+    """Stripped, and it runs."""
+    kind = run(['file', '-b', path])
+    check('ELF' in kind and ', stripped' in kind, '%s is not stripped: %s' % (path, kind.strip()))
+    sections = run(['readelf', '-S', '-W', path])
+    check('.symtab' not in sections and '.debug_' not in sections, '%s has symbols or debug information' % path)
+    r = subprocess.run([path, '--version'], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=20)
+    check((r.returncode, r.stdout, r.stderr) == (0, 'quellora %s\n' % version, ''),
+          '%s --version: exit %d, stdout %r, stderr %r' % (path, r.returncode, r.stdout, r.stderr))
+
+
+def check_texts(root, prefix, version):
+    """The manual page names the version and the program's place; so does the
+    desktop entry."""
+    with gzip.open(os.path.join(root, 'share/man/man6/quellora.6x.gz'), 'rt') as f:
+        page = f.read()
+    check(re.search(r'^\.TH QUELLORA 6x "[^"]*" "Quellora %s"' % re.escape(version), page, re.M),
+          'the manual page header: %s' % page.splitlines()[1])
+    check(os.path.join(prefix, HACK) in page, 'the manual page does not name %s' % os.path.join(prefix, HACK))
+    entry = open(os.path.join(root, 'share/applications/screensavers/quellora.desktop')).read()
+    for key in ('Exec=%s --root' % os.path.join(prefix, HACK), 'TryExec=%s' % os.path.join(prefix, HACK),
+                'Name=Quellora', 'Categories=Screensaver;'):
+        check(key + '\n' in entry, 'the desktop entry has no line %s' % key)
+
+
+def configured_prefix(build):
+    for line in open(os.path.join(build, 'CMakeCache.txt')):
+        if line.startswith('CMAKE_INSTALL_PREFIX:'):
+            return line.split('=', 1)[1].strip()
+    raise Failure('no CMAKE_INSTALL_PREFIX in the cache')
+
+
+def case_install(args):
+    prefix = configured_prefix(args.build)
+    with tempfile.TemporaryDirectory(prefix='install-', dir=args.work) as work:
+        root = os.path.join(work, 'root')
+        # (name, `cmake --install` arguments, its environment, where the
+        # prefix lands in the root, the prefix the install manifest names)
+        installs = [
+            ('--prefix', ['--prefix', root], {}, root, root),
+            ('DESTDIR', [], {'DESTDIR': root}, root + prefix, prefix),
+        ]
+        for name, extra, env, top, listed in installs:
+            shutil.rmtree(root, ignore_errors=True)
+            run([args.cmake, '--install', args.build] + extra, env=dict(os.environ, **env))
+            found = files_under(root)
+            expected = {os.path.relpath(os.path.join(top, rel), root): mode for rel, mode in INSTALLED.items()}
+            check(set(found) == set(expected), '%s: installed %s, expected %s' % (name, sorted(found),
+                                                                                sorted(expected)))
+            wrong = {p: oct(m) for p, m in found.items() if m != expected[p]}
+            check(not wrong, '%s: modes %s' % (name, wrong))
+            # What the install says it wrote: nothing outside the root.
+            manifest = set(open(os.path.join(args.build, 'install_manifest.txt')).read().split('\n')) - {''}
+            check(manifest == {os.path.join(listed, rel) for rel in INSTALLED},
+                  '%s: the install wrote %s' % (name, sorted(manifest)))
+            check_program(os.path.join(top, HACK), args.version)
+            check_texts(top, prefix, args.version)
+            print('%s: %d files under %s, the program stripped and running' % (name, len(found), top))
+
+
+def case_zip(args):
+    with zipfile.ZipFile(args.zip) as z:
+        names = sorted(z.namelist())
+        check(names == ['LICENSE.txt', 'README.txt', 'quellora.scr'], 'the zip holds %s' % names)
+        check(z.read('quellora.scr') == open(args.scr, 'rb').read(), 'the zip\'s quellora.scr is not the one built')
+        for name in ('LICENSE.txt', 'README.txt'):
+            text = z.read(name)
+            check(text.endswith(b'\r\n') and text.count(b'\n') == text.count(b'\r\n') == text.count(b'\r'),
+                  '%s has line ends other than CRLF' % name)
+        license = open(args.license, 'rb').read()
+        check(z.read('LICENSE.txt') == license.replace(b'\n', b'\r\n'), 'LICENSE.txt is not the LICENSE')
+        readme = z.read('README.txt').decode()
+        for words in ('Install', 'System32', 'Removing'):
+            check(words in readme, 'README.txt does not mention %r' % words)
+    print('zip: %s, CRLF text files' % ', '.join(names))
+
+
+def deb_files(deb):
+    """{path: (mode, owner)} of the files in the package, without the folders."""
+    files = {}
+    for line in run(['dpkg-deb', '-c', deb]).splitlines():
+        perms, owner, _, _, _, path = line.split(None, 5)
+        if not perms.startswith('d'):
+            files[path[1:]] = (perms, owner)  # ./usr/... -> /usr/...
+    return files
+
+
+def case_deb_fields(args):
+    arch = run(['dpkg', '--print-architecture']).strip()
+    check(os.path.basename(args.deb) == 'quellora_%s_%s.deb' % (args.version, arch), 'named %s' % args.deb)
+    fields = {}
+    for name in ('Package', 'Version', 'Architecture', 'Maintainer', 'Section', 'Priority', 'Depends',
+                 'Recommends', 'Description'):
+        fields[name] = run(['dpkg-deb', '-f', args.deb, name]).strip()
+    print(fields)
+    expected = {'Package': 'quellora', 'Version': args.version, 'Architecture': arch, 'Section': 'x11',
+                'Priority': 'optional', 'Recommends': 'xscreensaver'}
+    for name, value in expected.items():
+        check(fields[name] == value, '%s is %r, expected %r' % (name, fields[name], value))
+    check(re.fullmatch(r'[^<>]+ <[^@<> ]+@[^@<> ]+>', fields['Maintainer']), 'Maintainer %r' % fields['Maintainer'])
+    # From dpkg-shlibdeps: the libraries the program links to.
+    depends = [d.split()[0] for d in fields['Depends'].split(', ')]
+    for lib in ('libc6', 'libx11-6', 'libxft2', 'libxrandr2'):
+        check(lib in depends, 'Depends has no %s: %s' % (lib, fields['Depends']))
+    check(len(fields['Description'].splitlines()) > 2, 'no long description')
+
+    files = deb_files(args.deb)
+    expected = {'/usr/' + rel: ('-rwxr-xr-x' if mode == 0o755 else '-rw-r--r--', 'root/root')
+                for rel, mode in INSTALLED.items()}
+    check(files == expected, 'the package holds %s,\nexpected %s' % (files, expected))
+
+    with tempfile.TemporaryDirectory() as tmp:
+        run(['dpkg-deb', '-x', args.deb, tmp])
+        copyright = open(os.path.join(tmp, 'usr/share/doc/quellora/copyright')).read()
+        check(copyright.startswith('Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n'),
+              'the copyright file is not machine-readable')
+        changelog = os.path.join(tmp, 'usr/share/doc/quellora/changelog.gz')
+        with gzip.open(changelog, 'rt') as f:
+            top = f.readline()
+        check(top.startswith('quellora (%s) ' % args.version), 'the changelog starts with %r' % top)
+        header = open(changelog, 'rb').read(10)
+        check(header[3] & 0x08 == 0 and header[4:8] == b'\0\0\0\0', 'changelog.gz keeps a name or a time (gzip -n)')
+        check_program(os.path.join(tmp, 'usr', HACK), args.version)
+        check_texts(os.path.join(tmp, 'usr'), '/usr', args.version)
+    print('%s: fields and %d files as expected' % (os.path.basename(args.deb), len(files)))
+
+
+def case_deb_lintian(args):
+    r = subprocess.run(['lintian', '--display-info', '--pedantic', args.deb],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    print(r.stdout, end='')
+    errors = [line for line in r.stdout.splitlines() if line.startswith('E:')]
+    check(not errors, 'lintian reports errors:\n' + '\n'.join(errors))
+    # 0: clean; 1: tags at or above its failing level (errors, counted above).
+    check(r.returncode in (0, 1), 'lintian failed to run (exit %d)' % r.returncode)
+    print('lintian: no errors')
+
+
+def dpkg_status(package):
+    r = subprocess.run(['dpkg-query', '-W', '-f', '${Status}', package], stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, text=True)
+    return r.stdout.strip() if r.returncode == 0 else None
+
+
+def owned_by_others(path):
+    return subprocess.run(['dpkg-query', '-S', path], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def case_deb_daemon(args):
+    if os.getuid() != 0:
+        print('installing a package needs root; skipped')
+        return SKIP
+    # One test at a time on this machine installs the package, whatever build it comes from.
+    lock = open(os.path.join(tempfile.gettempdir(), 'quellora-package-test.lock'), 'w')
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    status = dpkg_status('quellora')
+    check(status is None, 'quellora is installed on this machine already (%s): remove it with '
+          'dpkg --purge quellora and run again' % status)
+    folders = [line.split()[-1][1:].rstrip('/') for line in run(['dpkg-deb', '-c', args.deb]).splitlines()
+               if line.startswith('d')]
+    files = deb_files(args.deb)
+    failure = None
+    try:
+        print(run(['dpkg', '-i', args.deb]))
+        check(dpkg_status('quellora') == 'install ok installed', 'dpkg: %s' % dpkg_status('quellora'))
+        hack = '/usr/' + HACK
+        check_program(hack, args.version)
+        # The daemon finds the hack in its own folder, by its bare name.
+        r = subprocess.run([sys.executable, args.x11[0]] + args.x11[1:] +
+                           ['--quellora', hack, '--installed', '--work', os.path.join(args.work, 'daemon'), 'daemon'])
+        if r.returncode == SKIP:
+            return SKIP
+        check(r.returncode == 0, 'the daemon did not run the installed hack')
+    except Failure as e:
+        failure = e
+    finally:
+        print(run(['dpkg', '--purge', 'quellora']))
+    if failure:
+        raise failure
+    left = [f for f in files if os.path.lexists(f)]
+    left += [d for d in folders if os.path.lexists(d) and not owned_by_others(d)]
+    check(not left, 'left behind by dpkg --purge: %s' % left)
+    check(not os.path.exists('/usr/share/doc/quellora'), '/usr/share/doc/quellora is still there')
+    check(dpkg_status('quellora') is None, 'dpkg still knows quellora: %s' % dpkg_status('quellora'))
+    info = glob.glob('/var/lib/dpkg/info/quellora.*')
+    check(not info, 'dpkg still keeps %s' % info)
+    print('installed, run by the daemon, purged: %d files and their folders gone' % len(files))
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith('case_')}
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('case', choices=sorted(CASES))
+    for opt in ('--cmake', '--build', '--work', '--version', '--zip', '--scr', '--license', '--deb'):
+        p.add_argument(opt)
+    p.add_argument('--x11', nargs=argparse.REMAINDER, default=[],
+                   help="tests/x11/x11_e2e.py and its arguments, for the daemon")
+    args = p.parse_args()
+    if args.work:
+        os.makedirs(args.work, exist_ok=True)
+    try:
+        return CASES[args.case](args) or 0
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
