@@ -89,10 +89,10 @@ RunMode ModeOf(const std::string& modeString) {
     }
 }
 
-std::optional<RunError> RunHosted(Platform& platform, WindowHandle target) {
+std::optional<RunError> RunHosted(Platform& platform, WindowHandle target, SaverOptions options) {
     if (auto error = CheckWindow(platform, target)) return error;
     Application app(platform);
-    TForm1 form(platform, app, 0, /*isMainForm=*/true, target);
+    TForm1 form(platform, app, 0, /*isMainForm=*/true, target, options);
     if (form.Closed()) return std::nullopt;
     form.FormActivate();
     app.Run(nullptr);

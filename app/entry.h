@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "saver/saver_options.h"
 
 namespace quellora {
 
@@ -35,7 +36,7 @@ struct RunError {
 // root window): the viewport is centred in it, cropped or framed in black, and
 // follows its size; input is left to the daemon. Returns when the window goes
 // away or the loop is told to quit, or at once with what is wrong with it.
-std::optional<RunError> RunHosted(Platform& platform, WindowHandle target);
+std::optional<RunError> RunHosted(Platform& platform, WindowHandle target, SaverOptions options = {});
 
 // Runs the selected mode on `platform` to its end. `args` excludes the
 // program name.

@@ -27,6 +27,7 @@ void Animation::InitState() {
 
 void Animation::CreateBuffers() {
     image_.picture.Clear();
+    ++imageSerial_;
     image_.width = kPatternWidth;
     image_.height = kPatternHeight;
     for (Bitmap1* b : {&workA_, &compose_, &workB_}) b->Resize(image_.width, image_.height);
@@ -83,6 +84,7 @@ void Animation::PrepareFirstFrame() {
     workA_.Resize(image_.width, image_.height);
     workA_.Fill(false);
     image_.picture = workA_;
+    ++imageSerial_;
     BmpInit();
     ReDraw();
     Btn_AnimeStartClick();

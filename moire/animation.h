@@ -71,6 +71,9 @@ public:
     void SetOnImageChanged(std::function<void()> fn) { onImageChanged_ = std::move(fn); }
 
     const DisplayImage& Image1() const { return image_; }
+    // Counts the changes of the display image: a picture made from it stays
+    // good while the count stays.
+    uint64_t ImageSerial() const { return imageSerial_; }
     const Motion& GetMotion() const { return motion_; }
     Motion& MutableMotion() { return motion_; }
     bool Animating() const { return animating_; }
@@ -97,6 +100,7 @@ public:
 
 private:
     void ImageChanged() {
+        ++imageSerial_;
         if (onImageChanged_) onImageChanged_();
     }
 
@@ -118,6 +122,7 @@ private:
     std::string label9_ = "0 ms";
     std::string label4_ = "0 ms";
     std::function<void()> onImageChanged_;
+    uint64_t imageSerial_ = 0;
 };
 
 }  // namespace quellora::moire

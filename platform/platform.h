@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "moire/bitmap1.h"
 #include "platform/dialog.h"
@@ -87,6 +88,13 @@ struct WindowParams {
     bool inputMethodDisabled = false;
 };
 
+// A monitor, in the coordinates where the primary monitor's top-left corner
+// is (0, 0).
+struct Monitor {
+    Rect rect;
+    bool primary = false;
+};
+
 // Drawing on a window's client area, valid during one paint.
 class Surface {
 public:
@@ -134,9 +142,9 @@ public:
     // Paints now, synchronously.
     virtual void PaintNow() = 0;
     virtual Rect ClientRect() const = 0;
-    // The window's mouse cursor inside a rectangle of its client area:
-    // the cross-hair over the display image, the arrow elsewhere.
-    virtual void SetCrossCursorRect(const Rect& r) = 0;
+    // The window's mouse cursor: the cross-hair inside these rectangles of
+    // its client area (over the display image), the arrow elsewhere.
+    virtual void SetCrossCursorRects(const std::vector<Rect>& rects) = 0;
 };
 
 class Library {
@@ -193,6 +201,8 @@ public:
     virtual int ScreenHeight() = 0;
     // The rectangle covering every monitor, relative to the primary's corner.
     virtual Rect VirtualScreen() = 0;
+    // Every monitor, the primary among them.
+    virtual std::vector<Monitor> Monitors() = 0;
     // Extra width and height that a dialog's caption and border add to its
     // client area.
     virtual void DialogFrameSize(int& extraWidth, int& extraHeight) = 0;

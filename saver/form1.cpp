@@ -7,6 +7,8 @@
 
 #include "moire/assets.h"
 #include "moire/rounding.h"
+#include "moire/scale.h"
+#include "settings/display_options.h"
 #include "settings/settings_store.h"
 
 namespace quellora {
@@ -21,13 +23,14 @@ constexpr const char* kUsePasswordValue = "ScreenSaveUsePassword";
 }  // namespace
 
 TForm1::TForm1(Platform& platform, Application& app, WindowHandle previewParent, bool isMainForm,
-               WindowHandle hostWindow)
+               WindowHandle hostWindow, SaverOptions options)
     : platform_(platform),
       app_(app),
       previewParent_(previewParent),
       isMainForm_(isMainForm),
       shape_(hostWindow ? FormShape::Hosted : (previewParent ? FormShape::Preview : FormShape::Saver)),
       hostWindow_(hostWindow),
+      options_(options),
       anim_([&platform] { return platform.TickCount(); },
             moire::Pictures{&Img1Picture(), &Img2Picture(), &TitlePicture()}) {
     anim_.SetOnImageChanged([this] { InvalidateViewport(); });
@@ -81,17 +84,23 @@ Window* TForm1::HandleNeeded() {
         CreateParams(params);
         window_ = platform_.CreateWindow(params, *this);
         doubleClicks_ = DoubleClicks(platform_.SystemDoubleClickLimits());
-        if (window_) window_->SetCrossCursorRect(Image1Rect());
+        if (window_) window_->SetCrossCursorRects(PictureRects());
     }
     return window_.get();
 }
 
-void TForm1::PlacePanel(int windowWidth, int windowHeight, int originX, int originY) {
-    const int w = anim_.ViewportWidth(), h = anim_.ViewportHeight();
-    panel_.left = originX + HalfRoundedEven(windowWidth - w);
-    panel_.top = originY + HalfRoundedEven(windowHeight - h);
-    panel_.right = panel_.left + w;
-    panel_.bottom = panel_.top + h;
+void TForm1::PlaceViewports() {
+    viewports_.clear();
+    if (!panelVisible_) return;
+    if (shape_ == FormShape::Hosted) {
+        // The daemon's window is one monitor's: the viewport is centred in it.
+        viewports_.push_back(CentredViewport(Rect{0, 0, width_, height_}, scale_));
+        return;
+    }
+    std::vector<Monitor> monitors = platform_.Monitors();
+    if (monitors.empty())
+        monitors.push_back(Monitor{Rect{0, 0, platform_.ScreenWidth(), platform_.ScreenHeight()}, true});
+    viewports_ = quellora::PlaceViewports(monitors, left_, top_, scale_, monitors_);
 }
 
 void TForm1::FormCreate() {
@@ -119,22 +128,18 @@ void TForm1::FormCreate() {
         }
         width_ = host.Width();
         height_ = host.Height();
-        PlacePanel(width_, height_, 0, 0);
         panelVisible_ = true;
     } else {
         platform_.ShowCursor(false);
         cursorHidden_ = true;
-        // The black window covers every monitor; the viewport is centred on
-        // the primary one, whose top-left corner is the screen origin.
-        const int screenW = platform_.ScreenWidth();
-        const int screenH = platform_.ScreenHeight();
+        // The black window covers every monitor, whose viewports are placed
+        // once the settings are read.
         Rect all = platform_.VirtualScreen();
-        if (all.Width() <= 0 || all.Height() <= 0) all = Rect{0, 0, screenW, screenH};
+        if (all.Width() <= 0 || all.Height() <= 0) all = Rect{0, 0, platform_.ScreenWidth(), platform_.ScreenHeight()};
         left_ = all.left;
         top_ = all.top;
         width_ = all.Width();
         height_ = all.Height();
-        PlacePanel(screenW, screenH, -all.left, -all.top);
         panelVisible_ = true;
 
         const auto id = platform_.PlatformId();
@@ -154,7 +159,13 @@ void TForm1::FormCreate() {
         dispStr_ = settings.ReadString(kSettingsSection, kDispStrEntry, kDefaultDispStr);
         // Read as the window always has, but the pace stays at 40 ms a frame.
         (void)settings.ReadInteger(kSettingsSection, kSleepTimeEntry, 15);
+        // How big the picture is and where it shows: text that means neither
+        // counts as missing.
+        scale_ = options_.scale.value_or(
+            ParseScale(settings.ReadString(kSettingsSection, kScaleEntry, "auto")).value_or(kAutoScale));
+        monitors_ = ParseMonitors(settings.ReadString(kSettingsSection, kMonitorsEntry, "all")).value_or(MonitorChoice::All);
     }
+    PlaceViewports();
 
     activated_ = false;
     mouseMoveCounter_ = 0;
@@ -187,19 +198,34 @@ void TForm1::FormActivate() {
 int TForm1::SampleX() const { return -HalfRoundedEven(SamplePicture().width - width_); }
 int TForm1::SampleY() const { return -HalfRoundedEven(SamplePicture().height - height_); }
 
-Rect TForm1::Image1Rect() const {
-    if (!panelVisible_) return {};
+Rect TForm1::PictureRectIn(const Viewport& v) const {
     const auto& img = anim_.Image1();
-    const Rect image{panel_.left + img.left, panel_.top + img.top, panel_.left + img.left + img.width,
-                     panel_.top + img.top + img.height};
-    return Intersect(Intersect(image, panel_), Rect{0, 0, width_, height_});
+    const int n = v.scale;
+    const Rect image{v.rect.left + img.left * n, v.rect.top + img.top * n, v.rect.left + (img.left + img.width) * n,
+                     v.rect.top + (img.top + img.height) * n};
+    return Intersect(Intersect(image, v.rect), Rect{0, 0, width_, height_});
+}
+
+std::vector<Rect> TForm1::PictureRects() const {
+    std::vector<Rect> out;
+    for (const Viewport& v : viewports_)
+        if (const Rect r = PictureRectIn(v); !r.Empty()) out.push_back(r);
+    return out;
+}
+
+const Viewport* TForm1::PictureAt(int x, int y) const {
+    for (const Viewport& v : viewports_)
+        if (PictureRectIn(v).Contains(x, y)) return &v;
+    return nullptr;
 }
 
 void TForm1::InvalidateViewport() {
     if (!window_ || !panelVisible_) return;
-    const Rect r = Intersect(panel_, Rect{0, 0, width_, height_});
-    window_->Invalidate(&r);
-    window_->SetCrossCursorRect(Image1Rect());
+    for (const Viewport& v : viewports_) {
+        const Rect r = Intersect(v.rect, Rect{0, 0, width_, height_});
+        if (!r.Empty()) window_->Invalidate(&r);
+    }
+    window_->SetCrossCursorRects(PictureRects());
 }
 
 void TForm1::FormPaint(Surface& surface) {
@@ -208,30 +234,57 @@ void TForm1::FormPaint(Surface& surface) {
 
 void TForm1::OnPaint(Surface& surface) {
     const Rect client{0, 0, width_, height_};
-    const Rect view = panelVisible_ ? Intersect(panel_, client) : Rect{};
-    // The black window around the viewport.
-    if (view.Width() <= 0 || view.Height() <= 0) {
-        surface.FillBlack(client);
-    } else {
-        surface.FillBlack({0, 0, width_, view.top});
-        surface.FillBlack({0, view.bottom, width_, height_});
-        surface.FillBlack({0, view.top, view.left, view.bottom});
-        surface.FillBlack({view.right, view.top, width_, view.bottom});
-    }
-    if (view.Width() > 0 && view.Height() > 0) {
-        // The display image, clipped to the viewport; the panel's black shows
-        // wherever the picture does not reach.
-        const auto& img = anim_.Image1();
-        const int ix = panel_.left + img.left, iy = panel_.top + img.top;
-        const Rect pic{ix, iy, ix + std::min(img.picture.Width(), img.width),
-                       iy + std::min(img.picture.Height(), img.height)};
-        const Rect shown = Intersect(view, pic);
-        if (shown != view) surface.FillBlack(view);
-        if (shown.Width() > 0 && shown.Height() > 0)
-            surface.PutBitmap1(img.picture, shown.left - ix, shown.top - iy, shown.Width(), shown.Height(),
-                               shown.left, shown.top);
-    }
+    // The black window around the viewports.
+    std::vector<Rect> views;
+    for (const Viewport& v : viewports_) views.push_back(Intersect(v.rect, client));
+    for (const Rect& r : Subtract(client, views)) surface.FillBlack(r);
+    for (const Viewport& v : viewports_) PaintViewport(surface, v);
     FormPaint(surface);
+}
+
+void TForm1::PaintViewport(Surface& surface, const Viewport& v) {
+    const Rect view = Intersect(v.rect, Rect{0, 0, width_, height_});
+    if (view.Empty()) return;
+    // The display image, clipped to the viewport; the panel's black shows
+    // wherever the picture does not reach.
+    const auto& img = anim_.Image1();
+    const int n = v.scale;
+    const int ix = v.rect.left + img.left * n, iy = v.rect.top + img.top * n;
+    const int pw = std::min(img.picture.Width(), img.width), ph = std::min(img.picture.Height(), img.height);
+    const Rect shown = Intersect(view, Rect{ix, iy, ix + pw * n, iy + ph * n});
+    for (const Rect& r : Subtract(view, {shown})) surface.FillBlack(r);
+    if (shown.Empty()) return;
+    if (n == 1) {
+        surface.PutBitmap1(img.picture, shown.left - ix, shown.top - iy, shown.Width(), shown.Height(), shown.left,
+                           shown.top);
+        return;
+    }
+    // Enlarged: every picture pixel an n x n block, made here, put as it is.
+    const Rect inPanel = Intersect(Rect{-img.left, -img.top, -img.left + v.rect.Width() / n,
+                                        -img.top + v.rect.Height() / n},
+                                   Rect{0, 0, pw, ph});
+    const Enlarged& big = EnlargedImage(n, inPanel);
+    const int bx = ix + inPanel.left * n, by = iy + inPanel.top * n;
+    const Rect put = Intersect(shown, Rect{bx, by, bx + big.bits.Width(), by + big.bits.Height()});
+    if (!put.Empty())
+        surface.PutBitmap1(big.bits, put.left - bx, put.top - by, put.Width(), put.Height(), put.left, put.top);
+}
+
+const TForm1::Enlarged& TForm1::EnlargedImage(int scale, const Rect& source) {
+    auto it = std::find_if(enlarged_.begin(), enlarged_.end(), [scale](const Enlarged& e) { return e.scale == scale; });
+    if (it == enlarged_.end()) {
+        enlarged_.push_back(Enlarged{});
+        it = enlarged_.end() - 1;
+        it->scale = scale;
+    }
+    const uint64_t serial = anim_.ImageSerial();
+    if (it->serial != serial || it->source != source) {
+        moire::ScaleUp(anim_.Image1().picture, source.left, source.top, source.Width(), source.Height(), scale,
+                       it->bits);
+        it->serial = serial;
+        it->source = source;
+    }
+    return *it;
 }
 
 void TForm1::FormClose() {
@@ -261,10 +314,10 @@ void TForm1::OnResize(int width, int height) {
     if (shape_ != FormShape::Hosted || (width == width_ && height == height_)) return;
     width_ = width;
     height_ = height;
-    PlacePanel(width_, height_, 0, 0);
+    PlaceViewports();
     if (window_) {
         window_->Invalidate(nullptr);
-        window_->SetCrossCursorRect(Image1Rect());
+        window_->SetCrossCursorRects(PictureRects());
     }
 }
 
@@ -308,8 +361,11 @@ void TForm1::OnKeyUp(uint16_t key, uint32_t shift) {
 }
 void TForm1::OnMouseMove(int x, int y, uint32_t shift) {
     if (shape_ != FormShape::Saver) return;
-    if (Image1Rect().Contains(x, y))
-        Image1MouseMove(shift, x - panel_.left - anim_.Image1().left, y - panel_.top - anim_.Image1().top);
+    // Over any viewport's picture the display image has the event, with its
+    // own coordinates; elsewhere the window.
+    if (const Viewport* v = PictureAt(x, y))
+        Image1MouseMove(shift, (x - v->rect.left) / v->scale - anim_.Image1().left,
+                        (y - v->rect.top) / v->scale - anim_.Image1().top);
     else
         FormMouseMove(shift, x, y);
 }
@@ -318,7 +374,7 @@ void TForm1::OnMouseDown(MouseButton button, int x, int y, uint32_t shift, uint3
     // Double clicks are told on the whole window; only the display image
     // handles presses (the window itself has no handler for them).
     const bool doubleClick = wantsDoubleClicks_ && doubleClicks_.Press(button, x, y, time);
-    if (!Image1Rect().Contains(x, y)) return;
+    if (!PictureAt(x, y)) return;
     if (doubleClick)
         Image1DblClick();
     else

@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <string>
 
-#include "platform/application.h"
 #include "moire/animation.h"
+#include "platform/application.h"
 #include "platform/platform.h"
+#include "saver/saver_options.h"
+#include "saver/viewports.h"
 
 namespace quellora {
 
@@ -27,7 +31,7 @@ public:
     // application when it closes. With a `hostWindow` the animation runs in
     // that window instead (a daemon's window).
     TForm1(Platform& platform, Application& app, WindowHandle previewParent, bool isMainForm,
-           WindowHandle hostWindow = 0);
+           WindowHandle hostWindow = 0, SaverOptions options = {});
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -77,26 +81,41 @@ public:
     Window* GetWindow() { return window_.get(); }
     // Creates the window if it does not exist yet.
     Window* HandleNeeded();
-    // Window size and the viewport panel, in the window's client coordinates.
+    // Window size and the viewports, in the window's client coordinates: the
+    // primary monitor's first (Panel1), then the other monitors'.
     int Left() const { return left_; }
     int Top() const { return top_; }
     int Width() const { return width_; }
     int Height() const { return height_; }
-    const Rect& Panel1() const { return panel_; }
+    const std::vector<Viewport>& Viewports() const { return viewports_; }
+    Rect Panel1() const { return viewports_.empty() ? Rect{} : viewports_.front().rect; }
     bool Panel1Visible() const { return panelVisible_; }
     // Where the sample picture is drawn in preview mode.
     int SampleX() const;
     int SampleY() const;
-    // The display image's rectangle on the window, clipped to the viewport.
-    Rect Image1Rect() const;
+    // Where the display image shows: its part inside each viewport and the
+    // window (the cross-hair's place, and what "over the picture" means).
+    std::vector<Rect> PictureRects() const;
     moire::Animation& Anim() { return anim_; }
     const moire::Animation& Anim() const { return anim_; }
 
 private:
     bool Preview() const { return previewParent_ != 0; }
     void CountMouseMove(int32_t threshold);
-    void PlacePanel(int windowWidth, int windowHeight, int originX, int originY);
+    void PlaceViewports();
     void InvalidateViewport();
+    Rect PictureRectIn(const Viewport& v) const;
+    // The viewport whose picture holds the point, or nullptr.
+    const Viewport* PictureAt(int x, int y) const;
+    void PaintViewport(Surface& surface, const Viewport& v);
+    // The display image, enlarged n times: its part inside the viewport.
+    struct Enlarged {
+        uint64_t serial = ~uint64_t{0};
+        int scale = 0;
+        Rect source;  // in the display image's picture
+        Bitmap1 bits;
+    };
+    const Enlarged& EnlargedImage(int scale, const Rect& source);
 
     Platform& platform_;
     Application& app_;
@@ -107,8 +126,12 @@ private:
 
     std::unique_ptr<Window> window_;
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-    Rect panel_;
+    std::vector<Viewport> viewports_;
     bool panelVisible_ = true;
+    SaverOptions options_;
+    int scale_ = kAutoScale;                   // the Scale setting, or the command line's
+    MonitorChoice monitors_ = MonitorChoice::All;
+    std::vector<Enlarged> enlarged_;
 
     PlatformFamily platformId_ = PlatformFamily::Unknown;
     std::string dispStr_;

@@ -8,6 +8,7 @@
 #include "moire/motion.h"
 #include "moire/raster.h"
 #include "moire/rounding.h"
+#include "moire/scale.h"
 
 namespace quellora::moire {
 namespace {
@@ -167,6 +168,31 @@ struct Fixture {
         anim.BmpInit();
     }
 };
+
+TEST(Scale, EveryPixelBecomesABlock) {
+    // (picture width, height, the rectangle taken, factors): odd sizes,
+    // rectangles off word boundaries, rows whose n-fold bits end mid-word.
+    const struct { int pw, ph, x, y, w, h; } cases[] = {
+        {1024, 4, 0, 0, 1024, 4}, {200, 3, 0, 0, 200, 3}, {1, 1, 0, 0, 1, 1}, {17, 2, 0, 0, 17, 2},
+        {1600, 5, 576, 1, 1024, 3}, {300, 4, 61, 0, 130, 4}, {70, 2, 3, 1, 9, 1},
+    };
+    std::mt19937 rng(11);
+    for (const auto& c : cases) {
+        Bitmap1 pic(c.pw, c.ph);
+        for (int y = 0; y < c.ph; ++y)
+            for (int x = 0; x < c.pw; ++x) pic.Set(x, y, rng() & 1);
+        Bitmap1 out;
+        for (int n = 1; n <= kMaxScale; ++n) {
+            ScaleUp(pic, c.x, c.y, c.w, c.h, n, out);
+            ASSERT_EQ(out.Width(), c.w * n);
+            ASSERT_EQ(out.Height(), c.h * n);
+            Bitmap1 want(c.w * n, c.h * n);
+            for (int y = 0; y < c.h * n; ++y)
+                for (int x = 0; x < c.w * n; ++x) want.Set(x, y, pic.Get(c.x + x / n, c.y + y / n));
+            EXPECT_TRUE(out == want) << c.pw << "x" << c.ph << " at " << c.x << " x" << n;  // padding bits too
+        }
+    }
+}
 
 TEST(ReDraw, ComposesTheRuleAtBothEndsOfTheSweep) {
     Fixture f;

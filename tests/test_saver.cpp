@@ -8,6 +8,8 @@
 #include "app/entry.h"
 #include "moire/assets.h"
 #include "moire/raster.h"
+#include "moire/rounding.h"
+#include "moire/scale.h"
 #include "platform/headless/headless_platform.h"
 #include "saver/form1.h"
 
@@ -78,6 +80,155 @@ TEST(SaverSetup, BlackWindowCoversEveryMonitor) {
     r.Run(200);
     EXPECT_EQ(r.form->MouseMoveCounter(), 1);
     EXPECT_EQ(r.p.ScreenPixel(r.p.LastWindow(), 10, 10), 0);
+}
+
+// --- big and many screens ---------------------------------------------------
+
+// A monitor list from (left, top, width, height, primary) rows.
+std::vector<Monitor> Monitors(std::initializer_list<std::tuple<int, int, int, int, bool>> rows) {
+    std::vector<Monitor> out;
+    for (const auto& [l, t, w, h, primary] : rows) out.push_back(Monitor{Rect{l, t, l + w, t + h}, primary});
+    return out;
+}
+
+Rect ViewportAt(int x, int y, int n) { return Rect{x, y, x + 1024 * n, y + 768 * n}; }
+
+TEST(Viewports, OneMonitorAnySize) {
+    // screen -> scale and the viewport's corner: below 2048 x 1536 exactly
+    // the one viewport of old, cropped or framed; above it enlarged.
+    const struct { int w, h, n, x, y; } cases[] = {
+        {800, 600, 1, -112, -84},   {1024, 768, 1, 0, 0},    {1920, 1080, 1, 448, 156}, {2048, 1536, 2, 0, 0},
+        {2560, 1440, 1, 768, 336}, {3840, 2160, 2, 896, 312}, {2047, 1536, 1, 512, 384}, {1, 1, 1, -512, -384},
+    };
+    for (const auto& c : cases) {
+        SaverRun r(100000, c.w, c.h);
+        r.Create();
+        ASSERT_EQ(r.form->Viewports().size(), 1u) << c.w;
+        EXPECT_EQ(r.form->Viewports()[0].scale, c.n) << c.w << "x" << c.h;
+        EXPECT_EQ(r.form->Viewports()[0].rect, ViewportAt(c.x, c.y, c.n)) << c.w << "x" << c.h;
+        EXPECT_EQ(AutoScale(c.w, c.h), c.n);
+    }
+}
+
+TEST(Viewports, ScaleSetting) {
+    // (Scale's text, scale on 3840 x 2160, scale on 1280 x 1024): bad text
+    // is "auto".
+    const struct { const char* text; int big, small; } cases[] = {
+        {"auto", 2, 1}, {" AUTO ", 2, 1}, {"1", 1, 1}, {"3", 3, 3}, {"8", 8, 8}, {"2", 2, 2},
+        {"9", 2, 1},    {"0", 2, 1},      {"2x", 2, 1}, {"", 2, 1}, {"-1", 2, 1}, {"$2", 2, 1},
+    };
+    for (const auto& c : cases) {
+        for (const auto& [w, h, n] : {std::tuple{3840, 2160, c.big}, std::tuple{1280, 1024, c.small}}) {
+            SaverRun r(100000, w, h);
+            r.p.keys.SetString("Software\\Orvandel\\ScreenSaverSample", "Scale", c.text);
+            r.Create();
+            const Viewport& v = r.form->Viewports().at(0);
+            EXPECT_EQ(v.scale, n) << '"' << c.text << "\" on " << w;
+            // Centred with the design's rounding, cropped where it is bigger.
+            EXPECT_EQ(v.rect.left, HalfRoundedEven(w - 1024 * n)) << c.text;
+            EXPECT_EQ(v.rect.top, HalfRoundedEven(h - 768 * n)) << c.text;
+        }
+    }
+    // A number where text belongs is no setting either.
+    SaverRun r(100000, 3840, 2160);
+    r.p.keys.SetDword("Software\\Orvandel\\ScreenSaverSample", "Scale", 1);
+    r.Create();
+    EXPECT_EQ(r.form->Viewports().at(0).scale, 2);
+}
+
+TEST(Viewports, EveryMonitorCentredAndScaledForItself) {
+    using R = Rect;
+    const struct {
+        const char* what;
+        std::vector<Monitor> monitors;
+        const char* setting;
+        Rect window;                  // the black window, on the virtual screen
+        std::vector<Viewport> want;   // in the window's coordinates, the primary's first
+    } cases[] = {
+        {"primary left", Monitors({{0, 0, 1920, 1080, true}, {1920, 0, 1280, 1024, false}}), "all",
+         R{0, 0, 3200, 1080}, {{ViewportAt(448, 156, 1), 1}, {ViewportAt(1920 + 128, 128, 1), 1}}},
+        {"primary right, negative coordinates", Monitors({{-1280, 0, 1280, 1024, false}, {0, 0, 1920, 1080, true}}),
+         "all", R{-1280, 0, 1920, 1080}, {{ViewportAt(1280 + 448, 156, 1), 1}, {ViewportAt(128, 128, 1), 1}}},
+        {"three, primary in the middle, a 4K one above",
+         Monitors({{-1024, 0, 1024, 768, false}, {0, 0, 1920, 1080, true}, {-960, -2160, 3840, 2160, false}}), "all",
+         R{-1024, -2160, 2880, 1080},
+         {{ViewportAt(1024 + 448, 2160 + 156, 1), 1}, {ViewportAt(0, 2160, 1), 1}, {ViewportAt(64 + 896, 312, 2), 2}}},
+        {"Monitors=primary: today's picture", Monitors({{0, 0, 1920, 1080, true}, {1920, 0, 1280, 1024, false}}),
+         "primary", R{0, 0, 3200, 1080}, {{ViewportAt(448, 156, 1), 1}}},
+        {"bad Monitors text is all", Monitors({{0, 0, 1024, 768, false}, {1024, 0, 1024, 768, true}}), "some",
+         R{0, 0, 2048, 768}, {{ViewportAt(1024, 0, 1), 1}, {ViewportAt(0, 0, 1), 1}}},
+    };
+    for (const auto& c : cases) {
+        SaverRun r(100000, c.monitors[0].rect.Width(), c.monitors[0].rect.Height());
+        r.p.monitors = c.monitors;
+        r.p.keys.SetString("Software\\Orvandel\\ScreenSaverSample", "Monitors", c.setting);
+        r.Run(1000);
+        const WindowParams& wp = r.p.created.at(0).params;
+        EXPECT_EQ((Rect{wp.x, wp.y, wp.x + wp.width, wp.y + wp.height}), c.window) << c.what;
+        const auto& got = r.form->Viewports();
+        ASSERT_EQ(got.size(), c.want.size()) << c.what;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].rect, c.want[i].rect) << c.what << " #" << i;
+            EXPECT_EQ(got[i].scale, c.want[i].scale) << c.what << " #" << i;
+        }
+        // The last paint put the same frame into every viewport, enlarged
+        // where the monitor is big, and left the rest of the window black.
+        const uint64_t steps = static_cast<uint64_t>(r.form->Anim().GetMotion().moveCounter);
+        const Bitmap1 frame = ExpectedFrame(static_cast<int>(steps), true);
+        const WindowHandle win = r.p.LastWindow();
+        for (const Viewport& v : got) {
+            const Rect shown = Intersect(v.rect, Rect{0, 0, wp.width, wp.height});
+            const auto put = std::find_if(r.p.frames.rbegin(), r.p.frames.rend(), [&](const PutFrame& f) {
+                return f.x == shown.left && f.y == shown.top;
+            });
+            ASSERT_NE(put, r.p.frames.rend()) << c.what;
+            Bitmap1 want;
+            moire::ScaleUp(frame, (shown.left - v.rect.left) / v.scale, (shown.top - v.rect.top) / v.scale,
+                           shown.Width() / v.scale, shown.Height() / v.scale, v.scale, want);
+            EXPECT_TRUE(put->pixels == want) << c.what << " at " << v.rect.left;
+        }
+        for (const Rect& black : Subtract(Rect{0, 0, wp.width, wp.height}, [&] {
+                 std::vector<Rect> views;
+                 for (const Viewport& v : got) views.push_back(v.rect);
+                 return views;
+             }())) {
+            EXPECT_EQ(r.p.ScreenPixel(win, black.left, black.top), 0) << c.what;
+            EXPECT_EQ(r.p.ScreenPixel(win, black.right - 1, black.bottom - 1), 0) << c.what;
+        }
+    }
+}
+
+TEST(InputRules, EveryViewportIsThePicture) {
+    // Two monitors, the primary left: the picture on the right one counts as
+    // the picture, the black between the viewports as the window.
+    auto make = [] {
+        auto r = std::make_unique<SaverRun>(100000, 1920, 1080);
+        r->p.monitors = Monitors({{0, 0, 1920, 1080, true}, {1920, 0, 1280, 1024, false}});
+        r->Create();
+        return r;
+    };
+    const int rightX = 1920 + 128 + 300, rightY = 400, blackX = 1920 + 20, blackY = 20;
+    // (moves over the right monitor's picture, then moves on black, ends?)
+    const struct { int overRight, overBlack; bool ends; } moves[] = {
+        {10, 0, false}, {11, 0, true}, {0, 8, false}, {0, 9, true}, {5, 4, true},
+    };
+    for (const auto& c : moves) {
+        auto r = make();
+        uint32_t t = 100;
+        for (int i = 0; i < c.overRight; ++i) r->p.Schedule(t += 10, Event::MouseMove(rightX + i, rightY));
+        for (int i = 0; i < c.overBlack; ++i) r->p.Schedule(t += 10, Event::MouseMove(blackX + i, blackY));
+        r->Run(2000);
+        EXPECT_EQ(r->Ended(), c.ends) << c.overRight << " over the right picture, " << c.overBlack << " on black";
+    }
+    auto click = make();
+    click->p.Schedule(100, Event::MouseDown(blackX, blackY));
+    click->p.Schedule(200, Event::MouseDown(rightX, rightY, MouseButton::Right));
+    click->Run(2000);
+    EXPECT_TRUE(click->Ended());
+    EXPECT_EQ(click->p.Elapsed(), 200u);
+    // The cross-hair over both pictures.
+    EXPECT_EQ(click->p.CrossCursorRects(click->p.LastWindow()),
+              (std::vector<Rect>{ViewportAt(448, 156, 1), ViewportAt(1920 + 128, 128, 1)}));
 }
 
 TEST(SaverRun, FramesAtTwentyFivePerSecondWithoutPolling) {
@@ -384,7 +535,9 @@ TEST(PasswordCheck, PreviewNeverAsks) {
 // --- preview ------------------------------------------------------------
 
 TEST(Preview, SampleCentredInTheHostWindow) {
-    const struct { int w, h, x, y; } cases[] = {{152, 112, -29, -22}, {211, 156, 0, 0}, {300, 200, 45, 22}};
+    // A big preview window is not enlarged for: the picture keeps its size.
+    const struct { int w, h, x, y; } cases[] = {
+        {152, 112, -29, -22}, {211, 156, 0, 0}, {300, 200, 45, 22}, {3840, 2160, 1815, 1002}};
     const GreyPicture& sample = SamplePicture();
     for (const auto& c : cases) {
         HeadlessPlatform p(1000);
@@ -481,6 +634,32 @@ TEST(Hosted, ViewportCentredInTheHostWindowCroppedOrFramed) {
         if (c.x > 0) {
             EXPECT_EQ(p.ScreenPixel(p.LastWindow(), 0, 0), 0);
         }
+    }
+}
+
+TEST(Hosted, EnlargedForABigWindowUnlessTheCommandLineSaysOtherwise) {
+    // (host size, the command line's scale, the Scale setting) -> scale and corner
+    const struct { int w, h; std::optional<int> option; const char* setting; int n, x, y; } cases[] = {
+        {3840, 2160, std::nullopt, nullptr, 2, 896, 312},
+        {3840, 2160, 1, nullptr, 1, 1408, 696},
+        {3840, 2160, kAutoScale, "1", 2, 896, 312},  // the command line wins over the setting
+        {3840, 2160, std::nullopt, "3", 3, 384, -72},
+        {1280, 1024, std::nullopt, nullptr, 1, 128, 128},
+        {1, 1, std::nullopt, nullptr, 1, -512, -384},
+    };
+    for (const auto& c : cases) {
+        HeadlessPlatform p(1000);
+        if (c.setting) p.keys.SetString("Software\\Orvandel\\ScreenSaverSample", "Scale", c.setting);
+        const WindowHandle host = p.AddForeignWindow({0, 0, c.w, c.h});
+        p.StopAfter(200);
+        SaverOptions options;
+        options.scale = c.option;
+        EXPECT_FALSE(RunHosted(p, host, options).has_value());
+        ASSERT_FALSE(p.frames.empty());
+        const PutFrame& f = p.frames.back();
+        EXPECT_EQ(f.x, std::max(0, c.x)) << c.w << " n" << c.n;
+        EXPECT_EQ(f.y, std::max(0, c.y)) << c.w << " n" << c.n;
+        EXPECT_EQ(f.pixels.Width(), std::min(c.w, c.x + 1024 * c.n) - std::max(0, c.x)) << c.w << " n" << c.n;
     }
 }
 

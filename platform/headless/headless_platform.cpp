@@ -22,7 +22,7 @@ struct HeadlessPlatform::WindowState {
     Bitmap1 layer;                   // the latest 1-bit frame, over `screen`
     Rect layerRect;
     Rect invalid;                    // the part waiting to be painted
-    Rect cross;
+    std::vector<Rect> cross;
 
     void Invalidate(const Rect& r) {
         if (invalid.Width() <= 0 || invalid.Height() <= 0) {
@@ -115,7 +115,7 @@ public:
     void Invalidate(const Rect* r) override { p_.InvalidateOurs(h_, r); }
     void PaintNow() override { p_.PaintOurs(h_); }
     Rect ClientRect() const override { return p_.ClientOf(h_); }
-    void SetCrossCursorRect(const Rect& r) override { p_.SetCross(h_, r); }
+    void SetCrossCursorRects(const std::vector<Rect>& rects) override { p_.SetCross(h_, rects); }
 
 private:
     HeadlessPlatform& p_;
@@ -234,13 +234,13 @@ Rect HeadlessPlatform::ClientOf(WindowHandle h) const {
     return w ? Rect{0, 0, w->W(), w->H()} : Rect{};
 }
 
-void HeadlessPlatform::SetCross(WindowHandle h, const Rect& r) {
+void HeadlessPlatform::SetCross(WindowHandle h, const std::vector<Rect>& r) {
     if (WindowState* w = Find(h)) w->cross = r;
 }
 
-Rect HeadlessPlatform::CrossCursorRect(WindowHandle h) const {
+std::vector<Rect> HeadlessPlatform::CrossCursorRects(WindowHandle h) const {
     const WindowState* w = Find(h);
-    return w ? w->cross : Rect{};
+    return w ? w->cross : std::vector<Rect>{};
 }
 
 void HeadlessPlatform::Paint(WindowState& w) {
@@ -360,8 +360,18 @@ bool HeadlessPlatform::GetWindowRect(WindowHandle h, Rect& out) {
     return true;
 }
 
+std::vector<Monitor> HeadlessPlatform::Monitors() {
+    if (!monitors.empty()) return monitors;
+    return {Monitor{Rect{0, 0, screenW_, screenH_}, true}};
+}
+
 Rect HeadlessPlatform::VirtualScreen() {
     if (virtualScreen.Width() > 0 && virtualScreen.Height() > 0) return virtualScreen;
+    if (!monitors.empty()) {
+        Rect all;
+        for (const Monitor& m : monitors) all = Union(all, m.rect);
+        return all;
+    }
     return Rect{0, 0, screenW_, screenH_};
 }
 

@@ -97,7 +97,8 @@ public:
     std::optional<PlatformFamily> platformId = PlatformFamily::WindowsNT;
     std::string systemDirectory = "C:\\WINDOWS\\SYSTEM32";
     WindowHandle foreground = 0;
-    Rect virtualScreen;  // empty: the primary screen alone
+    Rect virtualScreen;             // empty: the primary screen alone
+    std::vector<Monitor> monitors;  // empty: the primary screen alone
     DoubleClickLimits doubleClickLimits;  // half a second, 4 x 4 pixels
     int dialogExtraWidth = 6;
     int dialogExtraHeight = 29;
@@ -145,6 +146,7 @@ public:
     int ScreenWidth() override { return screenW_; }
     int ScreenHeight() override { return screenH_; }
     Rect VirtualScreen() override;
+    std::vector<Monitor> Monitors() override;
     void DialogFrameSize(int& w, int& h) override { w = dialogExtraWidth; h = dialogExtraHeight; }
     int ShowModal(ModalDialog& dialog) override;
     int ShowCursor(bool show) override;
@@ -163,8 +165,8 @@ public:
     void InvalidateOurs(WindowHandle h, const Rect* r);
     void PaintOurs(WindowHandle h);
     Rect ClientOf(WindowHandle h) const;
-    void SetCross(WindowHandle h, const Rect& r);
-    Rect CrossCursorRect(WindowHandle h) const;
+    void SetCross(WindowHandle h, const std::vector<Rect>& r);
+    std::vector<Rect> CrossCursorRects(WindowHandle h) const;
 
 private:
     WindowState* Find(WindowHandle h) const;

@@ -134,6 +134,24 @@ Rect Win32Platform::VirtualScreen() {
     return Rect{x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN), y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
+std::vector<Monitor> Win32Platform::Monitors() {
+    std::vector<Monitor> out;
+    EnumDisplayMonitors(
+        nullptr, nullptr,
+        [](HMONITOR monitor, HDC, LPRECT, LPARAM list) -> BOOL {
+            MONITORINFO info{};
+            info.cbSize = sizeof info;
+            if (GetMonitorInfoW(monitor, &info)) {
+                const RECT& r = info.rcMonitor;
+                reinterpret_cast<std::vector<Monitor>*>(list)->push_back(
+                    Monitor{Rect{r.left, r.top, r.right, r.bottom}, (info.dwFlags & MONITORINFOF_PRIMARY) != 0});
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
 void Win32Platform::DialogFrameSize(int& extraWidth, int& extraHeight) {
     RECT r{0, 0, 100, 100};
     AdjustWindowRectEx(&r, kDialogStyle, FALSE, kDialogExStyle);

@@ -70,6 +70,7 @@ public:
     int ScreenWidth() override;
     int ScreenHeight() override;
     Rect VirtualScreen() override;
+    std::vector<Monitor> Monitors() override;
     void DialogFrameSize(int& extraWidth, int& extraHeight) override;
     int ShowModal(ModalDialog& dialog) override;
 

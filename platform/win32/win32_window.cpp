@@ -183,7 +183,7 @@ public:
         return Rect{r.left, r.top, r.right, r.bottom};
     }
 
-    void SetCrossCursorRect(const Rect& r) override { cross_ = r; }
+    void SetCrossCursorRects(const std::vector<Rect>& rects) override { cross_ = rects; }
 
     LRESULT OnMessage(UINT msg, WPARAM w, LPARAM l);
 
@@ -201,7 +201,7 @@ private:
 
     Win32Platform& platform_;
     WindowEvents& events_;
-    Rect cross_;
+    std::vector<Rect> cross_;
     bool destroying_ = false;
     POINT cursorAtShow_{};
     bool stillAtShow_ = false;
@@ -221,7 +221,7 @@ LRESULT Win32Window::OnSetCursor(WPARAM w, LPARAM l) {
     POINT pt;
     GetCursorPos(&pt);
     ScreenToClient(hwnd_, &pt);
-    SetCursor(LoadCursorW(nullptr, cross_.Contains(pt.x, pt.y) ? IDC_CROSS : IDC_ARROW));
+    SetCursor(LoadCursorW(nullptr, AnyContains(cross_, pt.x, pt.y) ? IDC_CROSS : IDC_ARROW));
     return TRUE;
 }
 

@@ -7,6 +7,7 @@
 #include <X11/Xatom.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
 #include <fontconfig/fontconfig.h>
 #include <fcntl.h>
@@ -70,7 +71,7 @@ X11Platform::X11Platform(Display* display)
     // Held keys repeat as presses alone, without the releases in between.
     Bool supported = False;
     XkbSetDetectableAutoRepeat(dpy_, True, &supported);
-    FindPrimaryMonitor();
+    FindMonitors();
     if (XShmQueryExtension(dpy_)) shmCompletion_ = XShmGetEventBase(dpy_) + ShmCompletion;
     if (const char* log = std::getenv("QUELLORA_FRAME_LOG"); log && *log) {
         frameLogFd_ = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -92,23 +93,50 @@ X11Platform::~X11Platform() {
     if (usedFonts_) FcFini();
 }
 
-void X11Platform::FindPrimaryMonitor() {
-    primary_ = Rect{0, 0, DisplayWidth(dpy_, screen_), DisplayHeight(dpy_, screen_)};
+void X11Platform::FindMonitors() {
+    const Rect screen{0, 0, DisplayWidth(dpy_, screen_), DisplayHeight(dpy_, screen_)};
+    monitors_.clear();
+    // XRandR's monitor list, with its primary; without one, the first is
+    // taken as primary.
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!XRRQueryExtension(dpy_, &eventBase, &errorBase) || !XRRQueryVersion(dpy_, &major, &minor) ||
-        major * 100 + minor < 105)
-        return;  // no monitor list: the whole screen is the one monitor
-    // The primary monitor; without one, the first.
-    int count = 0;
-    XRRMonitorInfo* monitors = XRRGetMonitors(dpy_, Root(), True, &count);
-    if (!monitors) return;
-    const XRRMonitorInfo* pick = nullptr;
-    for (int i = 0; i < count; ++i) {
-        if (monitors[i].width <= 0 || monitors[i].height <= 0) continue;
-        if (!pick || (monitors[i].primary && !pick->primary)) pick = &monitors[i];
+    if (XRRQueryExtension(dpy_, &eventBase, &errorBase) && XRRQueryVersion(dpy_, &major, &minor) &&
+        major * 100 + minor >= 105) {
+        int count = 0;
+        if (XRRMonitorInfo* list = XRRGetMonitors(dpy_, Root(), True, &count)) {
+            for (int i = 0; i < count; ++i)
+                if (list[i].width > 0 && list[i].height > 0)
+                    monitors_.push_back(Monitor{Rect{list[i].x, list[i].y, list[i].x + list[i].width,
+                                                     list[i].y + list[i].height},
+                                                list[i].primary != 0});
+            XRRFreeMonitors(list);
+        }
     }
-    if (pick) primary_ = Rect{pick->x, pick->y, pick->x + pick->width, pick->y + pick->height};
-    XRRFreeMonitors(monitors);
+    // Else Xinerama's screens, the first of them primary.
+    if (monitors_.empty() && XineramaIsActive(dpy_)) {
+        int count = 0;
+        if (XineramaScreenInfo* list = XineramaQueryScreens(dpy_, &count)) {
+            for (int i = 0; i < count; ++i)
+                if (list[i].width > 0 && list[i].height > 0)
+                    monitors_.push_back(Monitor{Rect{list[i].x_org, list[i].y_org, list[i].x_org + list[i].width,
+                                                     list[i].y_org + list[i].height},
+                                                false});
+            XFree(list);
+        }
+    }
+    // Else the whole screen is the one monitor.
+    if (monitors_.empty()) monitors_.push_back(Monitor{screen, true});
+    if (std::none_of(monitors_.begin(), monitors_.end(), [](const Monitor& m) { return m.primary; }))
+        monitors_.front().primary = true;
+    for (const Monitor& m : monitors_)
+        if (m.primary) primary_ = m.rect;
+}
+
+std::vector<Monitor> X11Platform::Monitors() {
+    std::vector<Monitor> out = monitors_;
+    for (Monitor& m : out)
+        m.rect = Rect{m.rect.left - primary_.left, m.rect.top - primary_.top, m.rect.right - primary_.left,
+                      m.rect.bottom - primary_.top};
+    return out;
 }
 
 Rect X11Platform::VirtualScreen() {

@@ -1,6 +1,6 @@
 // The platform on Xlib: the message loop primitives over the X connection,
 // windows that put 1-bit frames with XPutImage (shared memory when the server
-// is local), the monitors from XRandR, the per-user settings file and the
+// is local), the monitors from XRandR (or Xinerama), the per-user settings file and the
 // About dialog drawn with Xft.
 //
 // Services of platform.h that X has no equivalent for, and what they do here:
@@ -97,6 +97,7 @@ public:
     int ScreenWidth() override { return primary_.Width(); }
     int ScreenHeight() override { return primary_.Height(); }
     Rect VirtualScreen() override;
+    std::vector<Monitor> Monitors() override;
     void DialogFrameSize(int& extraWidth, int& extraHeight) override;
     int ShowModal(ModalDialog& dialog) override;
 
@@ -114,14 +115,15 @@ public:
 
 private:
     void Dispatch(XEvent& event);
-    void FindPrimaryMonitor();
+    void FindMonitors();
     void WriteFrameLog();
     void ApplyCursor();
 
     Display* dpy_;
     int screen_;
     Atom wmProtocols_, wmDeleteWindow_;
-    Rect primary_;  // on the X screen
+    Rect primary_;                  // on the X screen
+    std::vector<Monitor> monitors_;  // on the X screen
     int shmCompletion_ = 0;
     bool quit_ = false;
     bool usedFonts_ = false;

@@ -270,7 +270,7 @@ void X11Window::UpdateCursor(int x, int y) {
     Cursor want = None;
     if (p_.CursorHidden())
         want = p_.BlankCursor();
-    else if (cross_.Contains(x, y))
+    else if (AnyContains(cross_, x, y))
         want = p_.CrossCursor();
     if (want == shownCursor_) return;
     shownCursor_ = want;

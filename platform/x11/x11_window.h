@@ -45,7 +45,7 @@ public:
     void Invalidate(const Rect* r) override;
     void PaintNow() override;
     Rect ClientRect() const override { return Client(); }
-    void SetCrossCursorRect(const Rect& r) override { cross_ = r; }
+    void SetCrossCursorRects(const std::vector<Rect>& rects) override { cross_ = rects; }
 
     // EventSink
     void HandleEvent(XEvent& e) override;
@@ -86,7 +86,7 @@ private:
     bool grabbed_ = false;
     int w_ = 0, h_ = 0;
     Rect dirty_;
-    Rect cross_;
+    std::vector<Rect> cross_;
     int lastX_ = -1, lastY_ = -1;
     Cursor shownCursor_ = None;
 
