@@ -23,9 +23,14 @@ int AutoScale(int width, int height);
 // `area`, both in the same coordinates.
 Viewport CentredViewport(const Rect& area, int scale);
 
+// The monitors that show a picture of their own: without those that only
+// hold others whole, and with mirrored ones once.
+std::vector<Monitor> DistinctMonitors(const std::vector<Monitor>& monitors);
+
 // The viewports of a window whose top-left corner sits at `origin` in the
-// monitors' coordinates: the primary monitor's first, then the others in
-// their order (none of them with MonitorChoice::Primary).
+// monitors' coordinates, one for each distinct monitor: the primary
+// monitor's first (without a primary, the first monitor's), then the others
+// in their order (none of them with MonitorChoice::Primary).
 std::vector<Viewport> PlaceViewports(const std::vector<Monitor>& monitors, int originX, int originY, int scale,
                                      MonitorChoice choice);
 

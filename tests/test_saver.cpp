@@ -157,6 +157,10 @@ TEST(Viewports, EveryMonitorCentredAndScaledForItself) {
          "primary", R{0, 0, 3200, 1080}, {{ViewportAt(448, 156, 1), 1}}},
         {"bad Monitors text is all", Monitors({{0, 0, 1024, 768, false}, {1024, 0, 1024, 768, true}}), "some",
          R{0, 0, 2048, 768}, {{ViewportAt(1024, 0, 1), 1}, {ViewportAt(0, 0, 1), 1}}},
+        {"a screen holding both monitors is no monitor of its own, mirrored ones show once",
+         Monitors({{0, 0, 2560, 1024, false}, {0, 0, 1280, 1024, false}, {1280, 0, 1280, 1024, true},
+                   {1280, 0, 1280, 1024, false}}),
+         "all", R{0, 0, 2560, 1024}, {{ViewportAt(1280 + 128, 128, 1), 1}, {ViewportAt(128, 128, 1), 1}}},
     };
     for (const auto& c : cases) {
         SaverRun r(100000, c.monitors[0].rect.Width(), c.monitors[0].rect.Height());

@@ -275,6 +275,39 @@ def frame_at(x, px, py, window=None, region=None):
     return step
 
 
+def frames_at(x, places, window=None):
+    """Polls until every viewport of `places` ((left, top, n): a whole
+    viewport enlarged n times, on the screen or the window) shows the same
+    rendered frame, each picture pixel an n x n block, with black all around
+    them. Returns the step."""
+    last = [None]
+
+    def look():
+        img = grab(x, window)
+        last[0] = img
+        outside = black_mask(img).copy()
+        steps = set()
+        for px, py, n in places:
+            crop = img[py:py + VIEW_H * n, px:px + VIEW_W * n]
+            if crop.shape[:2] != (VIEW_H * n, VIEW_W * n) or not only_black_and_white(crop):
+                return None
+            mask = black_mask(crop)
+            small = mask[::n, ::n]
+            if not np.array_equal(np.repeat(np.repeat(small, n, axis=0), n, axis=1), mask):
+                return None  # not n x n blocks
+            step = renders().match(small, 0, 0)
+            if step is None:
+                return None
+            steps.add(step)
+            outside[py:py + VIEW_H * n, px:px + VIEW_W * n] = True
+        return len(steps) == 1 and outside.all() and steps.pop()
+
+    step = poll(look, 30, 0.1)
+    if step is None or step is False:
+        raise Failure('not the same frame in every viewport; last screen in ' + save(last[0], 'no_frames'))
+    return step
+
+
 def viewport(x, px=128, py=128):
     return black_mask(grab(x))[py:py + VIEW_H, px:px + VIEW_W]
 
@@ -300,14 +333,63 @@ def case_saver_picture(x):
         q.close()
 
 
+def write_settings(entries):
+    """The saver's settings file in this case's configuration home."""
+    folder = os.path.join(ARGS.work, 'config-home', 'Orvandel')
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, 'settings.ini'), 'w') as f:
+        f.write('[ScreenSaverSample]\n' + ''.join('%s=%s\n' % kv for kv in entries.items()))
+
+
 def case_saver_monitors(x):
-    # Two monitors side by side, the right one primary: the viewport is
-    # centred on it, and the left one is black as well.
+    """Two monitors side by side, the right one primary: the same frame on
+    both, each viewport centred on its monitor, and the picture on either
+    counts as the picture. Monitors=primary: the left one black."""
     run([ARGS.helper, 'monitors', '1280', '1024', '0', '0', '1280', '1024', '1280', '0'], env=x.env)
+    for moves, survives in ((10, True), (11, False)):
+        # Where the pointer starts: over the left monitor's picture.
+        xdotool(x, 'mousemove', 300, 400)
+        q = Quellora(x, ['/s'])
+        try:
+            step = frames_at(x, [(128, 128, 1), (1280 + 128, 128, 1)])
+            xdotool(x, *' '.join('mousemove %d 400' % (310 + 7 * i) for i in range(moves)).split())
+            label = 'saver on two monitors: the frame of step %d on both; %d moves over the left picture' % (
+                step, moves)
+            if survives:
+                time.sleep(1)
+                check(q.alive(), label + ': the saver ended')
+                xdotool(x, 'key', 'Escape')
+            check(q.wait_exit() == 0, label + ': the saver did not end cleanly')
+            print(label + (': runs on' if survives else ': ended'))
+        finally:
+            q.close()
+    write_settings({'Monitors': 'primary'})
     q = Quellora(x, ['/s'])
     try:
-        step = frame_at(x, 1280 + 128, 128)
-        print('saver on two monitors: frame of step %d centred on the primary, the other black' % step)
+        step = frames_at(x, [(1280 + 128, 128, 1)])
+        print('Monitors=primary: the frame of step %d on the primary, the other black' % step)
+        xdotool(x, 'mousemove', 1280 + 600, 500, 'click', '1')
+        check(q.wait_exit() == 0, 'a click on the picture did not end the saver')
+    finally:
+        q.close()
+
+
+def case_saver_big(x):
+    """A 3840 x 2160 screen: the frame doubled, 2048 x 1536, centred; a
+    Scale of 1 gives today's 1024 x 768 in the middle."""
+    q = Quellora(x, ['/s'])
+    try:
+        step = frames_at(x, [(896, 312, 2)])
+        print('3840x2160: the frame of step %d doubled at (896, 312)' % step)
+        xdotool(x, 'key', 'Escape')
+        check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
+    finally:
+        q.close()
+    write_settings({'Scale': '1'})
+    q = Quellora(x, ['/s'])
+    try:
+        step = frames_at(x, [(1408, 696, 1)])
+        print('Scale=1: the frame of step %d at (1408, 696)' % step)
         xdotool(x, 'key', 'Escape')
         check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
     finally:
@@ -699,6 +781,8 @@ def main():
     p.add_argument('case', choices=sorted(CASES))
     ARGS = p.parse_args()
     os.makedirs(ARGS.work, exist_ok=True)
+    # Each run starts with no settings of its own.
+    shutil.rmtree(os.path.join(ARGS.work, 'config-home'), ignore_errors=True)
     for tool in ('Xvfb', 'xdotool'):
         if not shutil.which(tool):
             print('%s is not installed; skipped' % tool)
@@ -706,7 +790,8 @@ def main():
     if ARGS.case == 'daemon' and not (shutil.which('xscreensaver') and shutil.which('setpriv')):
         print('xscreensaver is not installed; skipped')
         return SKIP
-    x = Xvfb(2 * SCREEN_W, SCREEN_H) if ARGS.case == 'saver_monitors' else Xvfb()
+    sizes = {'saver_monitors': (2 * SCREEN_W, SCREEN_H), 'saver_big': (3840, 2160)}
+    x = Xvfb(*sizes.get(ARGS.case, (SCREEN_W, SCREEN_H)))
     try:
         CASES[ARGS.case](x)
     except Failure as e:
