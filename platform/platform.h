@@ -13,6 +13,7 @@
 #include "moire/bitmap1.h"
 #include "platform/dialog.h"
 #include "platform/double_click.h"
+#include "platform/frame_log.h"
 #include "platform/geometry.h"
 
 namespace quellora {
@@ -222,6 +223,9 @@ public:
     virtual std::string SystemDirectory() = 0;
     virtual std::unique_ptr<Library> LoadLibrary(const std::string& name) = 0;
     virtual KeyStore& Keys() = 0;
+    // The frame log the measuring scripts asked for (the file named by
+    // QUELLORA_FRAME_LOG), or nullptr when they did not.
+    virtual std::unique_ptr<LineFile> OpenFrameLog() = 0;
 };
 
 }  // namespace quellora

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/double_click.h"
+#include "platform/frame_log.h"
 #include "platform/text.h"
 
 namespace quellora {
@@ -81,6 +82,33 @@ TEST(DoubleClicks, TimeAndPlaceLimits) {
             EXPECT_EQ(clicks.Press(p.button, p.x, p.y, p.time), p.doubleClick) << c.what << ", press " << i;
         }
     }
+}
+
+TEST(FrameLog, CountsRatesAndKeepsTheFileUpToDate) {
+    struct Lines : LineFile {
+        std::vector<std::string>* out;
+        void Rewrite(const std::string& line) override { out->push_back(line); }
+    };
+    std::vector<std::string> lines;
+    {
+        auto file = std::make_unique<Lines>();
+        file->out = &lines;
+        FrameLog log(std::move(file));
+        EXPECT_FALSE(log.Rate().has_value());
+        // 25 frames a second from tick 4294966000, across the tick count's wrap.
+        uint32_t tick = 4294966000u;
+        for (int i = 0; i < 76; ++i, tick += 40) log.Count(tick);
+        EXPECT_EQ(log.Frames(), 76u);
+        ASSERT_TRUE(log.Rate().has_value());
+        EXPECT_DOUBLE_EQ(*log.Rate(), 25.0);
+    }
+    // The first frame, then about once a second, and the last count at the end.
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines.front(), FrameLog::Line(1, 4294966000u));
+    EXPECT_EQ(lines[1], FrameLog::Line(26, 4294967000u));
+    EXPECT_EQ(lines[2], FrameLog::Line(51, 704));  // a second later, after the wrap
+    EXPECT_EQ(lines.back(), FrameLog::Line(76, 1704));
+    EXPECT_EQ(lines.back(), "                  76                 1704\n");
 }
 
 }  // namespace

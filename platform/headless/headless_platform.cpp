@@ -395,6 +395,18 @@ std::unique_ptr<Library> HeadlessPlatform::LoadLibrary(const std::string& name) 
     return nullptr;
 }
 
+std::unique_ptr<LineFile> HeadlessPlatform::OpenFrameLog() {
+    class Lines : public LineFile {
+    public:
+        explicit Lines(std::vector<std::string>& lines) : lines_(lines) {}
+        void Rewrite(const std::string& line) override { lines_.push_back(line); }
+
+    private:
+        std::vector<std::string>& lines_;
+    };
+    return frameLogAsked ? std::make_unique<Lines>(frameLogLines) : nullptr;
+}
+
 // --- the in-memory key store ----------------------------------------------
 
 std::string HeadlessPlatform::MemoryKeys::Norm(const std::string& path) {

@@ -157,6 +157,10 @@ public:
     std::string SystemDirectory() override { return systemDirectory; }
     std::unique_ptr<Library> LoadLibrary(const std::string& name) override;
     KeyStore& Keys() override { return keys; }
+    std::unique_ptr<LineFile> OpenFrameLog() override;
+    // The frame log: kept when asked for; its lines, each rewrite in turn.
+    bool frameLogAsked = false;
+    std::vector<std::string> frameLogLines;
 
     struct WindowState;  // internal
     // Used by the window objects the platform hands out.

@@ -59,24 +59,8 @@ Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
 }
 
 Win32Platform::~Win32Platform() {
-    // The measuring script (bench/wine_cpu.py) asks how many frames reached
-    // the screen, and between which ticks.
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetEnvironmentVariableW(L"QUELLORA_FRAME_LOG", path, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) {
-        if (FILE* f = _wfopen(path, L"w")) {
-            std::fprintf(f, "frames=%llu first_ms=%lu last_ms=%lu\n", static_cast<unsigned long long>(framesPut_),
-                         static_cast<unsigned long>(firstFrameTick_), static_cast<unsigned long>(lastFrameTick_));
-            std::fclose(f);
-        }
-    }
     if (appWindow_) DestroyWindow(appWindow_);
     timeEndPeriod(1);
-}
-
-void Win32Platform::CountFrame() {
-    lastFrameTick_ = timeGetTime();
-    if (framesPut_++ == 0) firstFrameTick_ = lastFrameTick_;
 }
 
 void Win32Platform::HideApplicationWindow() {
@@ -189,6 +173,35 @@ std::string Win32Platform::SystemDirectory() {
     const UINT n = GetSystemDirectoryA(buffer, sizeof buffer);
     if (n == 0 || n >= sizeof buffer) return {};
     return std::string(buffer, n);
+}
+
+namespace {
+
+// A one-line file rewritten in place.
+class Win32LineFile : public LineFile {
+public:
+    explicit Win32LineFile(HANDLE file) : file_(file) {}
+    ~Win32LineFile() override { CloseHandle(file_); }
+    void Rewrite(const std::string& line) override {
+        DWORD written = 0;
+        SetFilePointer(file_, 0, nullptr, FILE_BEGIN);
+        if (WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) SetEndOfFile(file_);
+    }
+
+private:
+    HANDLE file_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineFile> Win32Platform::OpenFrameLog() {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableW(L"QUELLORA_FRAME_LOG", path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32LineFile>(file);
 }
 
 std::unique_ptr<Library> Win32Platform::LoadLibrary(const std::string& name) {

@@ -47,8 +47,6 @@ public:
     // The hidden top-level window that owns every pop-up of ours, so that
     // they get no taskbar entry of their own.
     HWND ApplicationWindow() const { return appWindow_; }
-    // Counts the frames put on screen, for the CPU and frame-rate measurement.
-    void CountFrame();
 
     // Application object.
     void HideApplicationWindow() override;
@@ -83,13 +81,12 @@ public:
     std::string SystemDirectory() override;
     std::unique_ptr<Library> LoadLibrary(const std::string& name) override;
     KeyStore& Keys() override { return keys_; }
+    std::unique_ptr<LineFile> OpenFrameLog() override;
 
 private:
     HINSTANCE instance_;
     HWND appWindow_ = nullptr;
     bool quit_ = false;
-    uint64_t framesPut_ = 0;
-    uint32_t firstFrameTick_ = 0, lastFrameTick_ = 0;
     RegistryKeys keys_;
 };
 

@@ -58,7 +58,6 @@ public:
         info.colours[1] = RGBQUAD{0, 0, 0, 0};        // index 1 black
         SetDIBitsToDevice(dc_, dx, dy, w, h, sx - first * 64, 0, 0, h, bits.data(),
                           reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS);
-        platform_.CountFrame();
     }
 
     void PutGrey(const GreyPicture& picture, int x, int y) override {

@@ -2,6 +2,8 @@
 // cursor, clock and the frame log.
 #include "platform/x11/x11_platform.h"
 
+#include "platform/posix/line_file.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xutil.h>
 #include <X11/Xatom.h>
@@ -73,18 +75,9 @@ X11Platform::X11Platform(Display* display)
     XkbSetDetectableAutoRepeat(dpy_, True, &supported);
     FindMonitors();
     if (XShmQueryExtension(dpy_)) shmCompletion_ = XShmGetEventBase(dpy_) + ShmCompletion;
-    if (const char* log = std::getenv("QUELLORA_FRAME_LOG"); log && *log) {
-        frameLogFd_ = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        frameLogTick_ = TickCount();
-        WriteFrameLog();
-    }
 }
 
 X11Platform::~X11Platform() {
-    if (frameLogFd_ >= 0) {
-        WriteFrameLog();
-        close(frameLogFd_);
-    }
     if (blank_) XFreeCursor(dpy_, blank_);
     if (cross_) XFreeCursor(dpy_, cross_);
     XCloseDisplay(dpy_);  // Xft lets go of its fonts here
@@ -320,24 +313,9 @@ uint32_t X11Platform::TickCount() {
     return static_cast<uint32_t>(ms);
 }
 
-void X11Platform::CountFrame() {
-    ++frames_;
-    if (frameLogFd_ >= 0 && TickCount() - frameLogTick_ >= 1000) WriteFrameLog();
-}
-
-void X11Platform::WriteFrameLog() {
-    if (frameLogFd_ < 0) return;
-    frameLogTick_ = TickCount();
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const unsigned long long ms =
-        static_cast<unsigned long long>(ts.tv_sec) * 1000u + static_cast<unsigned long long>(ts.tv_nsec) / 1000000u;
-    // Frames so far and the monotonic clock's milliseconds when they were
-    // counted, at a fixed width so that every write replaces the whole line:
-    // the process may end by SIGTERM at any moment.
-    char line[64];
-    const int n = std::snprintf(line, sizeof line, "%20llu %20llu\n", static_cast<unsigned long long>(frames_), ms);
-    if (n > 0) (void)!pwrite(frameLogFd_, line, static_cast<size_t>(n), 0);
+std::unique_ptr<LineFile> X11Platform::OpenFrameLog() {
+    const char* path = std::getenv("QUELLORA_FRAME_LOG");
+    return path && *path ? posix::OpenLineFile(path) : nullptr;
 }
 
 }  // namespace quellora::x11

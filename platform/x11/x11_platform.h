@@ -72,8 +72,6 @@ public:
     // An invisible cursor, and the cross-hair.
     Cursor BlankCursor();
     Cursor CrossCursor();
-    // Counts one frame put on screen (QUELLORA_FRAME_LOG).
-    void CountFrame();
 
     // Application object.
     void HideApplicationWindow() override {}
@@ -112,11 +110,11 @@ public:
     // No host libraries exist here: password change does nothing.
     std::unique_ptr<Library> LoadLibrary(const std::string&) override { return nullptr; }
     KeyStore& Keys() override { return keys_; }
+    std::unique_ptr<LineFile> OpenFrameLog() override;
 
 private:
     void Dispatch(XEvent& event);
     void FindMonitors();
-    void WriteFrameLog();
     void ApplyCursor();
 
     Display* dpy_;
@@ -133,10 +131,6 @@ private:
     std::multimap<::Window, EventSink*> sinks_;
     std::vector<EventSink*> painters_;  // every sink, in registration order
     posix::SettingsFile keys_;
-
-    int frameLogFd_ = -1;
-    uint64_t frames_ = 0;
-    uint32_t frameLogTick_ = 0;
 };
 
 // Tells whether any request made while it lives failed: for the few requests

@@ -68,7 +68,6 @@ void X11Surface::PutBitmap1(const Bitmap1& picture, int sx, int sy, int w, int h
     const Rect c = Intersect(Intersect(dst, clip_), w_.Client());
     if (c.Empty()) return;
     w_.PutBits(picture, sx + (c.left - dx), sy + (c.top - dy), c.Width(), c.Height(), c.left, c.top);
-    putFrame_ = true;
 }
 
 void X11Surface::PutGrey(const GreyPicture& picture, int x, int y) {
@@ -237,7 +236,6 @@ bool X11Window::PaintIfDirty() {
 void X11Window::Paint(const Rect& clip) {
     X11Surface surface(*this, clip);
     events_.OnPaint(surface);
-    if (surface.PutFrame()) p_.CountFrame();
 }
 
 void X11Window::Fill(const Rect& r) {

@@ -26,12 +26,10 @@ public:
     void FillBlack(const Rect& r) override;
     void PutBitmap1(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy) override;
     void PutGrey(const GreyPicture& picture, int x, int y) override;
-    bool PutFrame() const { return putFrame_; }
 
 private:
     X11Window& w_;
     Rect clip_;
-    bool putFrame_ = false;
 };
 
 class X11Window final : public quellora::Window, public EventSink {
