@@ -3,9 +3,11 @@
 #include "saver/form1.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 #include "moire/assets.h"
+#include "moire/readout.h"
 #include "moire/rounding.h"
 #include "moire/scale.h"
 #include "settings/display_options.h"
@@ -31,6 +33,7 @@ TForm1::TForm1(Platform& platform, Application& app, WindowHandle previewParent,
       shape_(hostWindow ? FormShape::Hosted : (previewParent ? FormShape::Preview : FormShape::Saver)),
       hostWindow_(hostWindow),
       options_(options),
+      frames_(hostWindow || !previewParent ? platform.OpenFrameLog() : nullptr),
       anim_([&platform] { return platform.TickCount(); },
             moire::Pictures{&Img1Picture(), &Img2Picture(), &TitlePicture()}) {
     anim_.SetOnImageChanged([this] { InvalidateViewport(); });
@@ -238,13 +241,38 @@ void TForm1::OnPaint(Surface& surface) {
     std::vector<Rect> views;
     for (const Viewport& v : viewports_) views.push_back(Intersect(v.rect, client));
     for (const Rect& r : Subtract(client, views)) surface.FillBlack(r);
-    for (const Viewport& v : viewports_) PaintViewport(surface, v);
+    bool put = false;
+    for (const Viewport& v : viewports_) put = PaintViewport(surface, v) || put;
+    // A new picture on screen is one frame.
+    if (put && anim_.ImageSerial() != countedSerial_) {
+        countedSerial_ = anim_.ImageSerial();
+        frames_.Count(platform_.TickCount());
+    }
+    if (options_.showFrameRate) PaintReadout(surface);
     FormPaint(surface);
 }
 
-void TForm1::PaintViewport(Surface& surface, const Viewport& v) {
+void TForm1::PaintReadout(Surface& surface) {
+    // Frames a second, brought up to date about once a second, in the
+    // bottom-left corner over whatever is there.
+    char text[32] = "FPS: --.-";
+    if (const auto rate = frames_.Rate()) std::snprintf(text, sizeof text, "FPS: %.1f", *rate);
+    if (text != readoutText_ || readout_.Empty()) {
+        readoutText_ = text;
+        readout_ = moire::RenderReadout(readoutText_, 2);
+        const Rect old = readoutRect_;
+        readoutRect_ = Rect{8, height_ - 8 - readout_.Height(), 8 + readout_.Width(), height_ - 8};
+        if (window_) {
+            const Rect changed = Union(old, readoutRect_);
+            window_->Invalidate(&changed);
+        }
+    }
+    surface.PutBitmap1(readout_, 0, 0, readout_.Width(), readout_.Height(), readoutRect_.left, readoutRect_.top);
+}
+
+bool TForm1::PaintViewport(Surface& surface, const Viewport& v) {
     const Rect view = Intersect(v.rect, Rect{0, 0, width_, height_});
-    if (view.Empty()) return;
+    if (view.Empty()) return false;
     // The display image, clipped to the viewport; the panel's black shows
     // wherever the picture does not reach.
     const auto& img = anim_.Image1();
@@ -253,11 +281,11 @@ void TForm1::PaintViewport(Surface& surface, const Viewport& v) {
     const int pw = std::min(img.picture.Width(), img.width), ph = std::min(img.picture.Height(), img.height);
     const Rect shown = Intersect(view, Rect{ix, iy, ix + pw * n, iy + ph * n});
     for (const Rect& r : Subtract(view, {shown})) surface.FillBlack(r);
-    if (shown.Empty()) return;
+    if (shown.Empty()) return false;
     if (n == 1) {
         surface.PutBitmap1(img.picture, shown.left - ix, shown.top - iy, shown.Width(), shown.Height(), shown.left,
                            shown.top);
-        return;
+        return true;
     }
     // Enlarged: every picture pixel an n x n block, made here, put as it is.
     const Rect inPanel = Intersect(Rect{-img.left, -img.top, -img.left + v.rect.Width() / n,
@@ -266,8 +294,9 @@ void TForm1::PaintViewport(Surface& surface, const Viewport& v) {
     const Enlarged& big = EnlargedImage(n, inPanel);
     const int bx = ix + inPanel.left * n, by = iy + inPanel.top * n;
     const Rect put = Intersect(shown, Rect{bx, by, bx + big.bits.Width(), by + big.bits.Height()});
-    if (!put.Empty())
-        surface.PutBitmap1(big.bits, put.left - bx, put.top - by, put.Width(), put.Height(), put.left, put.top);
+    if (put.Empty()) return false;
+    surface.PutBitmap1(big.bits, put.left - bx, put.top - by, put.Width(), put.Height(), put.left, put.top);
+    return true;
 }
 
 const TForm1::Enlarged& TForm1::EnlargedImage(int scale, const Rect& source) {

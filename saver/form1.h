@@ -107,7 +107,9 @@ private:
     Rect PictureRectIn(const Viewport& v) const;
     // The viewport whose picture holds the point, or nullptr.
     const Viewport* PictureAt(int x, int y) const;
-    void PaintViewport(Surface& surface, const Viewport& v);
+    // True when the display image was put in it.
+    bool PaintViewport(Surface& surface, const Viewport& v);
+    void PaintReadout(Surface& surface);
     // The display image, enlarged n times: its part inside the viewport.
     struct Enlarged {
         uint64_t serial = ~uint64_t{0};
@@ -132,6 +134,11 @@ private:
     int scale_ = kAutoScale;                   // the Scale setting, or the command line's
     MonitorChoice monitors_ = MonitorChoice::All;
     std::vector<Enlarged> enlarged_;
+    FrameLog frames_;
+    uint64_t countedSerial_ = ~uint64_t{0};  // the display image last counted as a frame
+    std::string readoutText_;
+    Bitmap1 readout_;
+    Rect readoutRect_;
 
     PlatformFamily platformId_ = PlatformFamily::Unknown;
     std::string dispStr_;

@@ -9,6 +9,7 @@
 #include "moire/assets.h"
 #include "moire/raster.h"
 #include "moire/rounding.h"
+#include "moire/readout.h"
 #include "moire/scale.h"
 #include "platform/headless/headless_platform.h"
 #include "saver/form1.h"
@@ -664,6 +665,36 @@ TEST(Hosted, EnlargedForABigWindowUnlessTheCommandLineSaysOtherwise) {
         EXPECT_EQ(f.x, std::max(0, c.x)) << c.w << " n" << c.n;
         EXPECT_EQ(f.y, std::max(0, c.y)) << c.w << " n" << c.n;
         EXPECT_EQ(f.pixels.Width(), std::min(c.w, c.x + 1024 * c.n) - std::max(0, c.x)) << c.w << " n" << c.n;
+    }
+}
+
+TEST(Hosted, FrameRateReadoutOnlyWhenAskedAndWithoutSlowingTheFrames) {
+    for (const bool fps : {false, true}) {
+        HeadlessPlatform p(1000);
+        p.frameLogAsked = true;
+        const WindowHandle host = p.AddForeignWindow({0, 0, 1280, 1024});
+        p.StopAfter(3000);
+        SaverOptions options;
+        options.showFrameRate = fps;
+        EXPECT_FALSE(RunHosted(p, host, options).has_value());
+        // 25 frames a second either way, every one counted in the log.
+        size_t pictures = 0;
+        for (const PutFrame& f : p.frames) pictures += f.x == 128 && f.y == 128;
+        EXPECT_NEAR(static_cast<double>(pictures), 76.0, 1.0) << fps;
+        ASSERT_FALSE(p.frameLogLines.empty());
+        EXPECT_EQ(p.frameLogLines.back().substr(0, 20), FrameLog::Line(pictures, 0).substr(0, 20)) << fps;
+        // The readout, white on black, in the bottom-left corner; black there without it.
+        const Bitmap1 readout = moire::RenderReadout("FPS: 25.0", 2);
+        const WindowHandle win = p.LastWindow();
+        int differ = 0, white = 0;
+        for (int y = 0; y < readout.Height(); ++y)
+            for (int x = 0; x < readout.Width(); ++x) {
+                const int got = p.ScreenPixel(win, 8 + x, 1024 - 8 - readout.Height() + y);
+                white += got == 255;
+                differ += fps && got != (readout.Get(x, y) ? 0 : 255);
+            }
+        EXPECT_EQ(differ, 0) << "the readout is not FPS: 25.0";
+        EXPECT_EQ(white > 0, fps);
     }
 }
 

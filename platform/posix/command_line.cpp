@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "settings/display_options.h"
+
 namespace quellora::posix {
 
 namespace {
@@ -21,7 +23,7 @@ constexpr HackOption kHackOptions[] = {
     {"fps", false},       {"no-fps", false},   {"delay", true},      {"pair", false},
     {"geometry", true},   {"mono", false},     {"sync", false},      {"bg", true},
     {"fg", true},         {"background", true}, {"foreground", true}, {"name", true},
-    {"xrm", true},
+    {"xrm", true},        {"scale", true},
 };
 
 // The option `arg` names, if it is one: "-x" or "--x".
@@ -70,13 +72,26 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             value = args[++i];
         }
         const std::string name = o->name;
-        if (name == "root") {
-            cl.target = CommandLine::Target::Root;
+        if (name == "root" || name == "window") {
+            // The later of the two counts, as for the daemon's own hacks;
+            // a window id wins over both, whatever the order (the daemon's
+            // settings preview passes --root and --window-id together).
+            if (cl.target != CommandLine::Target::WindowId)
+                cl.target = name == "root" ? CommandLine::Target::Root : CommandLine::Target::Own;
         } else if (name == "window-id") {
             cl.target = CommandLine::Target::WindowId;
             cl.windowId = value;
         } else if (name == "display") {
             cl.display = value;
+        } else if (name == "fps" || name == "no-fps") {
+            cl.options.showFrameRate = name == "fps";
+        } else if (name == "scale") {
+            cl.options.scale = ParseScale(value);
+            if (!cl.options.scale) {
+                cl.kind = CommandLine::Kind::Error;
+                cl.error = "--scale needs auto or a whole number from 1 to 8, not " + Quoted(value);
+                return cl;
+            }
         }
     }
     return cl;

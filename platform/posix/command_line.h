@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "saver/saver_options.h"
+
 namespace quellora::posix {
 
 struct CommandLine {
@@ -26,6 +28,7 @@ struct CommandLine {
     Target target = Target::Own;
     std::string windowId;  // the text after --window-id
     std::string display;   // --display NAME; empty: $DISPLAY
+    SaverOptions options;  // --scale, --fps
     std::string error;
 };
 
@@ -48,8 +51,11 @@ inline constexpr const char* kUsage =
     "  --root       the animation in $XSCREENSAVER_WINDOW, or in the root window\n"
     "  --window-id  the animation in the window ID (0x... or decimal)\n"
     "  --window     the animation in a window of its own\n"
+    "  --scale N    N screen pixels for a picture pixel (1 to 8), or auto (the default)\n"
+    "  --fps        show the frame rate in the bottom-left corner (--no-fps: don't)\n"
+    "  --display D  the X display D instead of $DISPLAY\n"
     "  --version    the program's name and version\n"
-    "  -install, -visual V, -fps, -delay N, -pair, -geometry G and the other\n"
-    "  usual hack options are accepted and ignored; -display NAME is honoured.\n";
+    "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
+    "  hack options are accepted and ignored. A window id wins over --root.\n";
 
 }  // namespace quellora::posix

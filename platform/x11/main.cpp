@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
             }
             case CommandLine::Target::Own: target = MakeOwnWindow(platform); break;
         }
-        if (const auto error = quellora::RunHosted(platform, static_cast<quellora::WindowHandle>(target)))
+        if (const auto error = quellora::RunHosted(platform, static_cast<quellora::WindowHandle>(target), cl.options))
             return Fail(*error, where);
         return 0;
     }

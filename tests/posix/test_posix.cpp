@@ -24,6 +24,8 @@ struct LineCase {
     K kind;
     T target;
     std::string windowId, display;
+    bool fps = false;
+    std::optional<int> scale = std::nullopt;
 };
 
 TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
@@ -40,8 +42,22 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         {{"-window-id", "4194311"}, K::Hack, T::WindowId, "4194311", ""},
         {{"-window"}, K::Hack, T::Own, "", ""},
         {{"-root", "-install", "-visual", "default", "-fps", "-delay", "20000", "-pair", "-geometry", "10x10"},
-         K::Hack, T::Root, "", ""},
+         K::Hack, T::Root, "", "", true},
         {{"--display", ":3", "--root", "-no-fps", "-mono", "-noinstall"}, K::Hack, T::Root, "", ":3"},
+        // A window id wins over --root whatever the order; of --root and
+        // --window the later counts.
+        {{"--root", "--window-id", "0x400007"}, K::Hack, T::WindowId, "0x400007", ""},
+        {{"--window-id", "0x400007", "--root"}, K::Hack, T::WindowId, "0x400007", ""},
+        {{"--window-id", "0x400007", "--window"}, K::Hack, T::WindowId, "0x400007", ""},
+        {{"--root", "--window"}, K::Hack, T::Own, "", ""},
+        {{"--window", "--root"}, K::Hack, T::Root, "", ""},
+        // The daemon's settings preview (it also sets XSCREENSAVER_WINDOW),
+        // with the Settings pane's options.
+        {{"-root", "-window-id", "0x1e00007", "-fps", "-scale", "2"}, K::Hack, T::WindowId, "0x1e00007", "", true, 2},
+        {{"--root", "--scale", "auto"}, K::Hack, T::Root, "", "", false, 0},
+        {{"--root", "--fps", "--no-fps"}, K::Hack, T::Root, "", "", false},
+        {{"--root", "--scale", "9"}, K::Error, T::Own, "", ""},
+        {{"--root", "--scale"}, K::Error, T::Own, "", ""},
         {{"--help"}, K::Help, T::Own, "", ""},
         {{"--version"}, K::Version, T::Own, "", ""},
         {{"--root", "--version"}, K::Version, T::Own, "", ""},
@@ -60,6 +76,8 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
             EXPECT_EQ(cl.target, c.target) << joined;
             EXPECT_EQ(cl.windowId, c.windowId) << joined;
             EXPECT_EQ(cl.display, c.display) << joined;
+            EXPECT_EQ(cl.options.showFrameRate, c.fps) << joined;
+            EXPECT_EQ(cl.options.scale, c.scale) << joined;
         }
         if (cl.kind == K::Error) {
             EXPECT_FALSE(cl.error.empty()) << joined;

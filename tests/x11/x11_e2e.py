@@ -200,8 +200,9 @@ class Quellora:
 class HostWindow:
     """A window of another client, as a host or a daemon makes it."""
 
-    def __init__(self, x, w, h, active=False, input_only=False):
-        flags = (['--active'] if active else []) + (['--input-only'] if input_only else [])
+    def __init__(self, x, w, h, active=False, input_only=False, at=None):
+        flags = (['--active'] if active else []) + (['--input-only'] if input_only else []) + \
+            (['--at=%d,%d' % at] if at else [])
         self.proc = subprocess.Popen([ARGS.helper, 'window', str(w), str(h)] + flags,
                                      env=x.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.id = self.proc.stdout.readline().strip()
@@ -249,10 +250,11 @@ def save(img, name):
     return path
 
 
-def frame_at(x, px, py, window=None, region=None):
+def frame_at(x, px, py, window=None, region=None, skip=None):
     """Polls until the viewport, placed at (px, py) of the screen or window,
     shows a rendered frame over its part `region` (left, top, right, bottom in
-    viewport pixels) with black all around it. Returns the step."""
+    viewport pixels) with black all around it, but for the rectangle `skip`
+    (in the screen's or window's pixels). Returns the step."""
     region = region or (0, 0, VIEW_W, VIEW_H)
     last = [None]
 
@@ -265,6 +267,8 @@ def frame_at(x, px, py, window=None, region=None):
             return None
         outside = black_mask(img).copy()
         outside[max(py + t, 0):py + b, max(px + l, 0):px + r] = True
+        if skip:
+            outside[skip[1]:skip[3], skip[0]:skip[2]] = True
         if not outside.all():
             return None
         return renders().match(black_mask(crop), l, t)
@@ -536,33 +540,56 @@ def case_hack_window(x):
 
 
 # The daemon's way: --root with XSCREENSAVER_WINDOW, hexadecimal or decimal,
-# with the options a daemon adds; or the root window itself.
+# with the options a daemon adds; or the root window itself. A window id wins
+# over --root and over XSCREENSAVER_WINDOW (the daemon's settings preview
+# passes all three), and -fps puts the frame rate in the bottom-left corner.
+# (arguments, XSCREENSAVER_WINDOW: the host window's id in hex or decimal,
+# another window's or none; where the picture goes; a readout)
 ROOTS = [
-    (['-root', '-install', '-visual', 'default', '-fps', '-delay', '20000', '-pair'], 'hex'),
-    (['--root'], 'decimal'),
-    (['--root'], None),
+    (['-root', '-install', '-visual', 'default', '-delay', '20000', '-pair'], 'hex', 'host', False),
+    (['--root'], 'decimal', 'host', False),
+    (['--root'], None, 'root', False),
+    (['-root', '-fps', '-window-id', 'ID'], 'other', 'host', True),  # the settings preview's command line
+    (['--window-id', 'ID', '--root'], 'other', 'host', False),
+    (['--root', '--fps'], 'hex', 'host', True),
 ]
+READOUT = (0, 600 - 48, 200, 600)  # the readout's corner of an 800 x 600 window, with room to spare
 
 
 def case_hack_root(x):
-    for args, form in ROOTS:
-        host = HostWindow(x, 800, 600) if form else None
+    for args, env_form, where, fps in ROOTS:
+        host = HostWindow(x, 800, 600) if where == 'host' else None
+        other = HostWindow(x, 300, 200, at=(900, 700)) if env_form == 'other' else None
         env = {}
-        if host:
-            env['XSCREENSAVER_WINDOW'] = host.id if form == 'hex' else str(int(host.id, 16))
-        q = Quellora(x, args, env)
+        if env_form in ('hex', 'decimal'):
+            env['XSCREENSAVER_WINDOW'] = host.id if env_form == 'hex' else str(int(host.id, 16))
+        elif env_form == 'other':
+            env['XSCREENSAVER_WINDOW'] = other.id
+        q = Quellora(x, [host.id if a == 'ID' else a for a in args], env)
         try:
-            if host:
-                frame_at(x, -112, -84, host.id, (112, 84, 912, 684))
+            label = 'hack %s into the %s' % (' '.join(args), 'root' if where == 'root' else 'host window')
+            if where == 'host':
+                # The readout stands over the picture: the frame is matched above its rows.
+                band = READOUT[3] - READOUT[1]
+                frame_at(x, -112, -84, host.id, (112, 84, 912, 684 - band) if fps else (112, 84, 912, 684),
+                         (0, 600 - band, 800, 600) if fps else None)
+                if fps:
+                    # White text in a black box, 8 pixels from the corner.
+                    box = grab(x, host.id)[600 - 30:600 - 8, 8:8 + 106]
+                    shows = only_black_and_white(box) and black_mask(box).mean() > 0.5 and (box == 255).any()
+                    check(shows, label + ': no frame-rate readout in the bottom-left corner')
             else:
                 frame_at(x, 128, 128)
-            label = 'hack %s into %s' % (' '.join(args), form + ' XSCREENSAVER_WINDOW' if form else 'the root')
-            print(label + ': frame shown')
+            if other:
+                check((grab(x, other.id) == [0x33, 0x66, 0x99]).all(),
+                      label + ': drew into XSCREENSAVER_WINDOW, not the window id')
+            print(label + ': frame shown' + (' with the frame rate' if fps else ''))
             terminate_quickly(q, label)
         finally:
             q.close()
-            if host:
-                host.close()
+            for w in (host, other):
+                if w:
+                    w.close()
 
 
 def case_preview(x):

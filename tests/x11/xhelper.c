@@ -2,10 +2,11 @@
  * would (and resizes or destroys it on request), grabs screen pixels, finds
  * windows by name, reads their properties and asks them to close.
  *
- *   xhelper window W H [--active | --input-only]
- *                                  map a W x H window (made the active one, or
- *                                  an input-only one), print its id, then
- *                                  obey stdin lines: "resize W H", "destroy"
+ *   xhelper window W H [--active] [--input-only] [--at=X,Y]
+ *                                  map a W x H window (made the active one, an
+ *                                  input-only one, at X,Y rather than 0,0),
+ *                                  print its id, then obey stdin lines:
+ *                                  "resize W H", "destroy"
  *   xhelper grab FILE.ppm [ID]     the root window (or window ID) as a PPM
  *   xhelper find NAME              the id of a mapped window named NAME
  *   xhelper info ID                "W H TRANSIENT-FOR-ID X Y" of window ID
@@ -37,15 +38,15 @@ static void wait_for(Window w, int type) {
     while (e.type != type);
 }
 
-static int cmd_window(int w, int h, int active, int input_only) {
+static int cmd_window(int w, int h, int active, int input_only, int x, int y) {
     Window root = DefaultRootWindow(dpy);
     XSetWindowAttributes swa;
     memset(&swa, 0, sizeof swa);
     swa.background_pixel = 0x336699; /* a colour the saver never draws */
     swa.event_mask = StructureNotifyMask;
-    Window win = input_only ? XCreateWindow(dpy, root, 0, 0, (unsigned)w, (unsigned)h, 0, 0, InputOnly,
+    Window win = input_only ? XCreateWindow(dpy, root, x, y, (unsigned)w, (unsigned)h, 0, 0, InputOnly,
                                             CopyFromParent, CWEventMask, &swa)
-                            : XCreateWindow(dpy, root, 0, 0, (unsigned)w, (unsigned)h, 0, CopyFromParent,
+                            : XCreateWindow(dpy, root, x, y, (unsigned)w, (unsigned)h, 0, CopyFromParent,
                                             InputOutput, CopyFromParent, CWBackPixel | CWEventMask, &swa);
     XStoreName(dpy, win, "xhelper host window");
     XMapWindow(dpy, win);
@@ -181,9 +182,18 @@ int main(int argc, char **argv) {
     }
     XSetErrorHandler(ignore_errors);
     const char *cmd = argv[1];
-    if (!strcmp(cmd, "window") && argc >= 4)
-        return cmd_window(atoi(argv[2]), atoi(argv[3]), argc > 4 && !strcmp(argv[4], "--active"),
-                          argc > 4 && !strcmp(argv[4], "--input-only"));
+    if (!strcmp(cmd, "window") && argc >= 4) {
+        int active = 0, input_only = 0, x = 0, y = 0;
+        for (int i = 4; i < argc; ++i) {
+            if (!strcmp(argv[i], "--active"))
+                active = 1;
+            else if (!strcmp(argv[i], "--input-only"))
+                input_only = 1;
+            else if (sscanf(argv[i], "--at=%d,%d", &x, &y) != 2)
+                return 2;
+        }
+        return cmd_window(atoi(argv[2]), atoi(argv[3]), active, input_only, x, y);
+    }
     if (!strcmp(cmd, "grab") && argc >= 3)
         return cmd_grab(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : DefaultRootWindow(dpy));
     if (!strcmp(cmd, "find") && argc >= 3) {

@@ -1,0 +1,56 @@
+// The readout's face and its rendering.
+#include "moire/readout.h"
+
+#include <cstdint>
+
+namespace quellora::moire {
+
+namespace {
+
+constexpr int kGlyphW = 5, kGlyphH = 7, kAdvance = 6, kMargin = 2;
+
+struct Glyph {
+    char c;
+    uint8_t rows[kGlyphH];  // five bits a row, the leftmost pixel in bit 4
+};
+
+constexpr Glyph kFace[] = {
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}}, {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
+    {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}}, {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}}, {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
+};
+
+const Glyph* Find(char c) {
+    for (const Glyph& g : kFace)
+        if (g.c == c) return &g;
+    return nullptr;
+}
+
+}  // namespace
+
+Bitmap1 RenderReadout(std::string_view text, int scale) {
+    const int n = scale < 1 ? 1 : scale;
+    const int cols = 2 * kMargin + (text.empty() ? 0 : static_cast<int>(text.size()) * kAdvance - 1);
+    const int rows = 2 * kMargin + kGlyphH;
+    Bitmap1 out(cols * n, rows * n);
+    out.Fill(true);  // black behind the text
+    for (size_t i = 0; i < text.size(); ++i) {
+        const Glyph* g = Find(text[i]);
+        if (!g) continue;
+        for (int y = 0; y < kGlyphH; ++y)
+            for (int x = 0; x < kGlyphW; ++x) {
+                if (!(g->rows[y] & (0x10 >> x))) continue;
+                const int px = (kMargin + static_cast<int>(i) * kAdvance + x) * n, py = (kMargin + y) * n;
+                for (int dy = 0; dy < n; ++dy)
+                    for (int dx = 0; dx < n; ++dx) out.Set(px + dx, py + dy, false);  // white
+            }
+    }
+    return out;
+}
+
+}  // namespace quellora::moire
