@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """quellora --root and XScreenSaver's moire2 -root, side by side: each runs in
-the same Xvfb (1280x1024x24) for the same time, and the script prints, for
-both, frames a second, the CPU share of the program and of the X server (of
-one core, from /proc/PID/stat), the two together, and the program's peak
-memory (VmHWM).
+the same Xvfb for the same time, and the script prints, for both, frames a
+second, the CPU share of the program and of the X server (of one core, from
+/proc/PID/stat), the two together, and the program's peak memory (VmHWM).
+It does so on a 1280x1024 screen, where quellora shows its 1024x768 picture
+as it is, and on a 3840x2160 one, where it shows it doubled (2048x1536) and
+moire2 fills the whole screen.
 
 Frames: quellora keeps its own count in QUELLORA_FRAME_LOG. moire2 has no
 such count, and its -fps overlay can't be read without a screen, so a tiny
@@ -12,7 +14,7 @@ screen with exactly one (a frame is XFillRectangle, two XCopyArea into its
 work pixmap, one XCopyPlane to the window and XSync). The counter adds a few
 instructions per frame.
 
-usage: bench/x11_side_by_side.py [--seconds 20] [--warmup 2]
+usage: bench/x11_side_by_side.py [--seconds 20] [--warmup 2] [--screens 1280x1024,3840x2160]
                                  [--quellora build/native/quellora]
                                  [--moire2 /usr/libexec/xscreensaver/moire2]
 """
@@ -93,9 +95,9 @@ def read_count(path):
         return None
 
 
-def start_xvfb(log):
+def start_xvfb(log, screen):
     r, w = os.pipe()
-    proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '1280x1024x24', '-nolisten', 'tcp',
+    proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', screen + 'x24', '-nolisten', 'tcp',
                              '-noreset'], pass_fds=[w], stdout=log, stderr=log)
     os.close(w)
     text = b''
@@ -155,6 +157,7 @@ def main():
     p.add_argument('--warmup', type=float, default=2)
     p.add_argument('--quellora', default=os.path.join(HERE, '..', 'build', 'native', 'quellora'))
     p.add_argument('--moire2', default='/usr/libexec/xscreensaver/moire2')
+    p.add_argument('--screens', default='1280x1024,3840x2160')
     a = p.parse_args()
     for path in (a.quellora, a.moire2):
         if not os.access(path, os.X_OK):
@@ -164,40 +167,45 @@ def main():
         sys.exit('x11_side_by_side: needs a C compiler and Xvfb')
 
     work = tempfile.mkdtemp(prefix='quellora-bench-')
+    results = []
     try:
         src, lib = os.path.join(work, 'count.c'), os.path.join(work, 'count.so')
         open(src, 'w').write(COUNTER_C)
         subprocess.run([cc, '-shared', '-fPIC', '-O2', '-o', lib, src, '-ldl'], check=True)
-        with open(os.path.join(work, 'xvfb.log'), 'w') as xlog:
-            xvfb, display = start_xvfb(xlog)
-            try:
-                env = dict(os.environ, DISPLAY=display)
-                env.pop('XSCREENSAVER_WINDOW', None)
-                # The server alone, for reference.
-                x0, t0 = cpu_seconds(xvfb.pid), time.monotonic()
-                time.sleep(min(5, a.seconds))
-                idle = 100.0 * (cpu_seconds(xvfb.pid) - x0) / (time.monotonic() - t0)
-                qlog, mlog = os.path.join(work, 'quellora.frames'), os.path.join(work, 'moire2.frames')
-                rows = [
-                    measure('quellora --root', [a.quellora, '--root'], dict(env, QUELLORA_FRAME_LOG=qlog), qlog,
-                            xvfb, a.seconds, a.warmup),
-                    measure('moire2 -root', [a.moire2, '-root'], dict(env, LD_PRELOAD=lib, FRAME_COUNT_LOG=mlog),
-                            mlog, xvfb, a.seconds, a.warmup),
-                ]
-            finally:
-                xvfb.terminate()
-                xvfb.wait(10)
+        for screen in a.screens.split(','):
+            with open(os.path.join(work, 'xvfb.log'), 'w') as xlog:
+                xvfb, display = start_xvfb(xlog, screen)
+                try:
+                    env = dict(os.environ, DISPLAY=display)
+                    env.pop('XSCREENSAVER_WINDOW', None)
+                    # The server alone, for reference.
+                    x0, t0 = cpu_seconds(xvfb.pid), time.monotonic()
+                    time.sleep(min(5, a.seconds))
+                    idle = 100.0 * (cpu_seconds(xvfb.pid) - x0) / (time.monotonic() - t0)
+                    qlog, mlog = os.path.join(work, 'quellora.frames'), os.path.join(work, 'moire2.frames')
+                    rows = [
+                        measure('quellora --root', [a.quellora, '--root'], dict(env, QUELLORA_FRAME_LOG=qlog), qlog,
+                                xvfb, a.seconds, a.warmup),
+                        measure('moire2 -root', [a.moire2, '-root'],
+                                dict(env, LD_PRELOAD=lib, FRAME_COUNT_LOG=mlog), mlog, xvfb, a.seconds, a.warmup),
+                    ]
+                    results.append((screen, rows, idle))
+                finally:
+                    xvfb.terminate()
+                    xvfb.wait(10)
     finally:
         if not os.environ.get('QUELLORA_BENCH_KEEP'):
             shutil.rmtree(work, ignore_errors=True)
 
-    print('Xvfb 1280x1024x24, %.0f s each after %.0f s of start-up; CPU as a share of one core' %
-          (a.seconds, a.warmup))
-    print('%-18s %8s %12s %10s %10s %12s' % ('', 'frames/s', 'program CPU', 'Xvfb CPU', 'together', 'peak memory'))
-    for r in rows:
-        print('%-18s %8.2f %11.2f%% %9.2f%% %9.2f%% %8.1f MiB' %
-              (r['name'], r['fps'], r['cpu'], r['xcpu'], r['cpu'] + r['xcpu'], r['peak']))
-    print('(Xvfb with nothing to draw: %.2f%%)' % idle)
+    for screen, rows, idle in results:
+        print('Xvfb %sx24, %.0f s each after %.0f s of start-up; CPU as a share of one core' %
+              (screen, a.seconds, a.warmup))
+        print('%-18s %8s %12s %10s %10s %12s' % ('', 'frames/s', 'program CPU', 'Xvfb CPU', 'together',
+                                                 'peak memory'))
+        for r in rows:
+            print('%-18s %8.2f %11.2f%% %9.2f%% %9.2f%% %8.1f MiB' %
+                  (r['name'], r['fps'], r['cpu'], r['xcpu'], r['cpu'] + r['xcpu'], r['peak']))
+        print('(Xvfb with nothing to draw: %.2f%%)' % idle)
     print('(moire2 frames are its XCopyPlane calls to the window, counted by an LD_PRELOAD library)')
 
 
