@@ -91,7 +91,7 @@ void RunPreview(Platform& platform, const std::vector<std::string>& args) {
         }
         // Wait for the next message instead of spinning; look at the parent
         // again now and then.
-        platform.WaitForMessage(500);
+        platform.WaitUntil(platform.TickCount() + 500);
     }
 }
 

@@ -39,7 +39,7 @@ if(WIN32)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   target_compile_definitions(quellora_scr PRIVATE UNICODE _UNICODE)
   target_link_options(quellora_scr PRIVATE -municode $<$<CONFIG:Release,MinSizeRel>:-s>)
-  target_link_libraries(quellora_scr PRIVATE quellora_core comctl32 winmm imm32)
+  target_link_libraries(quellora_scr PRIVATE quellora_core comctl32 winmm imm32 ntdll)
 
   if(QUELLORA_TESTS)
     # Stand-ins for the host: the preview and configure host, MPR.DLL and
@@ -53,7 +53,7 @@ if(WIN32)
     set_target_properties(quellora_test_preview PROPERTIES OUTPUT_NAME test_preview RUNTIME_OUTPUT_DIRECTORY ${_helpers})
     target_compile_definitions(quellora_test_preview PRIVATE UNICODE _UNICODE)
     target_link_options(quellora_test_preview PRIVATE -municode)
-    target_link_libraries(quellora_test_preview PRIVATE quellora_core comctl32 winmm imm32)
+    target_link_libraries(quellora_test_preview PRIVATE quellora_core comctl32 winmm imm32 ntdll)
 
     add_executable(quellora_test_host tests/wine/test_host.cpp)
     set_target_properties(quellora_test_host PROPERTIES OUTPUT_NAME test_host RUNTIME_OUTPUT_DIRECTORY ${_helpers})

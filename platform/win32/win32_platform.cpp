@@ -8,12 +8,30 @@
 
 #include "settings/about_dialog.h"
 
+// The native sleep, which takes 100-ns units. Under Wine a sleep that does not
+// wait for messages is a plain timed sleep inside the process, exact to a few
+// tens of microseconds, where a timed message wait goes through the Wine
+// server and ends up to a millisecond and a half late.
+extern "C" LONG NTAPI NtDelayExecution(BOOLEAN alertable, PLARGE_INTEGER interval);
+
 namespace quellora::win32 {
 
 namespace {
 
 constexpr wchar_t kApplicationClass[] = L"QuelloraApplication";
 
+// How long before the due tick a timed message wait is made to end (it ends
+// up to 1.5 ms late under Wine, more on a busy machine); the rest is slept
+// without looking at messages, which then wait that long at most.
+constexpr int64_t kSleepAloneHundredNs = 40000;  // 4 ms
+
+// a * b / c without overflow, rounded down or up.
+uint64_t MulDivDown(uint64_t a, uint64_t b, uint64_t c) {
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b / c);
+}
+uint64_t MulDivUp(uint64_t a, uint64_t b, uint64_t c) {
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b + c - 1) / c);
+}
 
 class Win32Library : public Library {
 public:
@@ -45,8 +63,11 @@ std::string Narrow(const std::wstring& wide) {
 }
 
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
-    // One tick is one millisecond, for the waits as much as for the clock.
+    // Waits and sleeps to the millisecond.
     timeBeginPeriod(1);
+    LARGE_INTEGER frequency;
+    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0)
+        counterFrequency_ = static_cast<uint64_t>(frequency.QuadPart);
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
@@ -76,7 +97,7 @@ Win32Platform::~Win32Platform() {
 }
 
 void Win32Platform::CountFrame() {
-    lastFrameTick_ = timeGetTime();
+    lastFrameTick_ = TickCount();
     if (framesPut_++ == 0) firstFrameTick_ = lastFrameTick_;
 }
 
@@ -100,9 +121,28 @@ bool Win32Platform::ProcessOneMessage() {
     return true;
 }
 
-void Win32Platform::WaitForMessage(std::optional<uint32_t> timeoutMs) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs ? static_cast<DWORD>(*timeoutMs) : INFINITE,
-                              QS_ALLINPUT);
+void Win32Platform::WaitUntil(std::optional<uint32_t> dueTick) {
+    if (!dueTick) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+        return;
+    }
+    // A timed message wait ends anywhere up to a millisecond and a half after
+    // its time under Wine, often a tick after the due one, and the pacer
+    // restarts its 40 ms from the tick it sees. So the message wait is made
+    // to end a few milliseconds early, and the rest is slept to the first
+    // count of the due tick.
+    for (;;) {
+        const int64_t left = HundredNsUntil(*dueTick);
+        if (left <= 0) return;
+        if (left >= kSleepAloneHundredNs + 10000) {
+            const DWORD ms = static_cast<DWORD>((left - kSleepAloneHundredNs) / 10000);
+            if (MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT) != WAIT_TIMEOUT) return;
+        } else {
+            LARGE_INTEGER interval;
+            interval.QuadPart = -left;  // negative: relative
+            NtDelayExecution(FALSE, &interval);
+        }
+    }
 }
 
 void Win32Platform::PostQuit() {
@@ -146,7 +186,27 @@ int Win32Platform::ShowModal(TScrnSaveSetupDlg& dialog) { return RunAboutDialog(
 
 int Win32Platform::ShowCursor(bool show) { return ::ShowCursor(show ? TRUE : FALSE); }
 
-uint32_t Win32Platform::TickCount() { return timeGetTime(); }
+// The tick count is the performance counter in milliseconds (which is what
+// timeGetTime reads under Wine), so that a wait can aim at the exact start of
+// a tick.
+uint64_t Win32Platform::Counter() const {
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return static_cast<uint64_t>(c.QuadPart);
+}
+
+uint32_t Win32Platform::TickCount() { return static_cast<uint32_t>(MulDivDown(Counter(), 1000, counterFrequency_)); }
+
+int64_t Win32Platform::HundredNsUntil(uint32_t due) const {
+    const uint64_t now = Counter();
+    const uint64_t ms = MulDivDown(now, 1000, counterFrequency_);
+    const uint32_t tick = static_cast<uint32_t>(ms);
+    if (TickReached(tick, due)) return 0;
+    // The first count of the due tick, and the time from now to it.
+    const uint64_t start = MulDivUp(ms + (due - tick), counterFrequency_, 1000);
+    return static_cast<int64_t>(MulDivUp(start - now, 10000000, counterFrequency_));
+}
+
 
 std::optional<uint32_t> Win32Platform::PlatformId() {
     OSVERSIONINFOA info{};

@@ -56,7 +56,7 @@ public:
 
     // Message loop primitives.
     bool ProcessOneMessage() override;
-    void WaitForMessage(std::optional<uint32_t> timeoutMs) override;
+    void WaitUntil(std::optional<uint32_t> dueTick) override;
     void PostQuit() override;
     bool QuitPosted() const override { return quit_; }
 
@@ -82,9 +82,15 @@ public:
     KeyStore& Keys() override { return keys_; }
 
 private:
+    // The performance counter, and how far it is from the start of the tick
+    // `due` in 100-ns units (0 once the tick has been reached).
+    uint64_t Counter() const;
+    int64_t HundredNsUntil(uint32_t due) const;
+
     HINSTANCE instance_;
     HWND appWindow_ = nullptr;
     bool quit_ = false;
+    uint64_t counterFrequency_ = 1000;
     uint64_t framesPut_ = 0;
     uint32_t firstFrameTick_ = 0, lastFrameTick_ = 0;
     RegistryKeys keys_;
