@@ -47,6 +47,18 @@ def find_process(name, prefix):
     return None
 
 
+def read_frame_log(path):
+    """(frames, tick of the last of them) from the saver's frame log, which
+    it rewrites once a second."""
+    for _ in range(50):
+        try:
+            fields = dict(kv.split("=") for kv in open(path).read().split())
+            return int(fields["frames"]), int(fields["last_ms"])
+        except (OSError, ValueError, KeyError):
+            time.sleep(0.05)
+    raise RuntimeError("cannot read the frame log %s" % path)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--scr", default=os.path.join(ROOT, "build", "native", "mingw", "quellora.scr"))
@@ -68,21 +80,24 @@ def main():
         if not saver_pid or not server_pid:
             print("wine_cpu: cannot find the saver or wineserver process", file=sys.stderr)
             return 1
+        # Frames counted from one rewrite of the log to another, past the
+        # start-up, whose first two frames come at once.
+        n0, first = read_frame_log(frame_log)
         t0 = time.monotonic()
         s0, w0 = cpu_ticks(saver_pid), cpu_ticks(server_pid)
         time.sleep(args.seconds)
         s1, w1 = cpu_ticks(saver_pid), cpu_ticks(server_pid)
         elapsed = time.monotonic() - t0
+        n1, last = read_frame_log(frame_log)
         w.xdotool("key", "Escape")
         if not wait_end(saver, 10.0):
             print("wine_cpu: the saver did not end on Escape", file=sys.stderr)
             return 1
-        fields = dict(kv.split("=") for kv in open(frame_log).read().split())
-        frames, first, last = int(fields["frames"]), int(fields["first_ms"]), int(fields["last_ms"])
 
     saver_cpu = 100.0 * (s1 - s0) / TICKS / elapsed
     server_cpu = 100.0 * (w1 - w0) / TICKS / elapsed
-    fps = (frames - 1) * 1000.0 / (last - first) if last > first else 0.0
+    frames = n1 - n0
+    fps = frames * 1000.0 / (last - first) if last > first else 0.0
     print("measured for %.1f s" % elapsed)
     print("saver       %5.1f %% of one core" % saver_cpu)
     print("wineserver  %5.1f %% of one core" % server_cpu)

@@ -69,6 +69,16 @@ Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
     if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0)
         counterFrequency_ = static_cast<uint64_t>(frequency.QuadPart);
 
+    // The measuring scripts (bench/wine_cpu.py) ask how many frames reached
+    // the screen, and between which ticks, while the saver runs.
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableW(L"QUELLORA_FRAME_LOG", path, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) {
+        frameLog_ = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        WriteFrameLog();
+    }
+
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = DefWindowProcW;
@@ -81,16 +91,9 @@ Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
 }
 
 Win32Platform::~Win32Platform() {
-    // The measuring script (bench/wine_cpu.py) asks how many frames reached
-    // the screen, and between which ticks.
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetEnvironmentVariableW(L"QUELLORA_FRAME_LOG", path, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) {
-        if (FILE* f = _wfopen(path, L"w")) {
-            std::fprintf(f, "frames=%llu first_ms=%lu last_ms=%lu\n", static_cast<unsigned long long>(framesPut_),
-                         static_cast<unsigned long>(firstFrameTick_), static_cast<unsigned long>(lastFrameTick_));
-            std::fclose(f);
-        }
+    if (frameLog_ != INVALID_HANDLE_VALUE) {
+        WriteFrameLog();
+        CloseHandle(frameLog_);
     }
     if (appWindow_) DestroyWindow(appWindow_);
     timeEndPeriod(1);
@@ -99,6 +102,22 @@ Win32Platform::~Win32Platform() {
 void Win32Platform::CountFrame() {
     lastFrameTick_ = TickCount();
     if (framesPut_++ == 0) firstFrameTick_ = lastFrameTick_;
+    if (frameLog_ != INVALID_HANDLE_VALUE && lastFrameTick_ - frameLogTick_ >= 1000) WriteFrameLog();
+}
+
+void Win32Platform::WriteFrameLog() {
+    if (frameLog_ == INVALID_HANDLE_VALUE) return;
+    frameLogTick_ = TickCount();
+    // One line at a fixed width, written over the last one, so that a reader
+    // never sees a mix of two.
+    char line[80];
+    const int n = std::snprintf(line, sizeof line, "frames=%010llu first_ms=%010lu last_ms=%010lu\n",
+                                static_cast<unsigned long long>(framesPut_),
+                                static_cast<unsigned long>(firstFrameTick_), static_cast<unsigned long>(lastFrameTick_));
+    if (n <= 0) return;
+    DWORD written = 0;
+    SetFilePointer(frameLog_, 0, nullptr, FILE_BEGIN);
+    WriteFile(frameLog_, line, static_cast<DWORD>(n), &written, nullptr);
 }
 
 void Win32Platform::HideApplicationWindow() {

@@ -47,7 +47,9 @@ public:
     // The hidden top-level window that owns every pop-up of ours, so that
     // they get no taskbar entry of their own.
     HWND ApplicationWindow() const { return appWindow_; }
-    // Counts the frames put on screen, for the CPU and frame-rate measurement.
+    // Counts the frames put on screen, for the CPU and frame-rate measurement:
+    // with QUELLORA_FRAME_LOG set, the count and the ticks of the first and
+    // the last frame are written to that file once a second and at the end.
     void CountFrame();
 
     // Application object.
@@ -86,11 +88,14 @@ private:
     // `due` in 100-ns units (0 once the tick has been reached).
     uint64_t Counter() const;
     int64_t HundredNsUntil(uint32_t due) const;
+    void WriteFrameLog();
 
     HINSTANCE instance_;
     HWND appWindow_ = nullptr;
     bool quit_ = false;
     uint64_t counterFrequency_ = 1000;
+    HANDLE frameLog_ = INVALID_HANDLE_VALUE;
+    uint32_t frameLogTick_ = 0;
     uint64_t framesPut_ = 0;
     uint32_t firstFrameTick_ = 0, lastFrameTick_ = 0;
     RegistryKeys keys_;
