@@ -30,6 +30,7 @@ if(WIN32)
     platform/win32/main.cpp
     platform/win32/win32_platform.cpp
     platform/win32/win32_window.cpp
+    platform/win32/win32_blit.cpp
     platform/win32/win32_keys.cpp
     platform/win32/win32_about.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/quellora.rc
@@ -48,6 +49,7 @@ if(WIN32)
     add_executable(quellora_test_preview tests/wine/test_preview.cpp
       platform/win32/win32_platform.cpp
       platform/win32/win32_window.cpp
+      platform/win32/win32_blit.cpp
       platform/win32/win32_keys.cpp
       platform/win32/win32_about.cpp)
     set_target_properties(quellora_test_preview PROPERTIES OUTPUT_NAME test_preview RUNTIME_OUTPUT_DIRECTORY ${_helpers})

@@ -62,7 +62,7 @@ std::string Narrow(const std::wstring& wide) {
     return out;
 }
 
-Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
+Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance), blit_(BlitMethodFromEnvironment()) {
     // Waits and sleeps to the millisecond.
     timeBeginPeriod(1);
     LARGE_INTEGER frequency;

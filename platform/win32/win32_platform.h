@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_blit.h"
 
 namespace quellora::win32 {
 
@@ -51,6 +52,8 @@ public:
     // with QUELLORA_FRAME_LOG set, the count and the ticks of the first and
     // the last frame are written to that file once a second and at the end.
     void CountFrame();
+    // How frames go on screen (QUELLORA_BLIT, a knob of the measuring script).
+    BlitMethod Blit() const { return blit_; }
 
     // Application object.
     void HideApplicationWindow() override;
@@ -94,6 +97,7 @@ private:
     HWND appWindow_ = nullptr;
     bool quit_ = false;
     uint64_t counterFrequency_ = 1000;
+    BlitMethod blit_;
     HANDLE frameLog_ = INVALID_HANDLE_VALUE;
     uint32_t frameLogTick_ = 0;
     uint64_t framesPut_ = 0;
