@@ -1,5 +1,5 @@
-// The About dialog, built from its model: a modal dialog whose controls sit
-// at the model's pixel positions (scaled from 96 dpi), with its texts, fonts,
+// The About dialog, built from its model: a modal dialog whose client area
+// and controls are the model's, scaled from 96 dpi, with its texts, fonts,
 // visibility and enabled state. Enter presses the default button, the close
 // box closes, and Escape does nothing while the cancel button is disabled.
 #include "platform/win32/win32_platform.h"
@@ -104,18 +104,18 @@ void End(HWND dlg, AboutContext& ctx, int result) {
 }
 
 INT_PTR OnInitDialog(HWND dlg, AboutContext& ctx) {
-    HDC screen = GetDC(nullptr);
-    ctx.dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    if (ctx.dpi <= 0) ctx.dpi = 96;
+    ctx.dpi = static_cast<int>(WindowDpi(dlg));
 
     TScrnSaveSetupDlg& m = *ctx.model;
     SetWindowTextW(dlg, Widen(m.caption).c_str());
-    // The model's outer size; the client area follows from the frame.
-    int extraW = 0, extraH = 0;
-    ctx.platform->DialogFrameSize(extraW, extraH);
-    const int width = ctx.Scale(m.width - extraW) + extraW;
-    const int height = ctx.Scale(m.height - extraH) + extraH;
+    // The model's client area, scaled like every control in it, inside the
+    // frame the system draws at this dpi (whose caption grows by a different
+    // ratio, and whose borders may not grow at all): so the whole layout, the
+    // margin below OK included, is the 96-dpi one scaled.
+    RECT r{0, 0, ctx.Scale(m.clientWidth), ctx.Scale(m.clientHeight)};
+    AdjustDialogRect(r, static_cast<UINT>(ctx.dpi));
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     SetWindowPos(dlg, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);

@@ -194,9 +194,51 @@ Rect Win32Platform::VirtualScreen() {
     return Rect{x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN), y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
+namespace {
+
+UINT SystemDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// Entry points of Windows 10 1607 and later (and of Wine), looked up so the
+// saver still starts where they are missing.
+template <typename Fn>
+Fn User32Entry(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+}  // namespace
+
+void AdjustDialogRect(RECT& r, UINT dpi) {
+    using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = User32Entry<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+    if (adjustForDpi && adjustForDpi(&r, kDialogStyle, FALSE, kDialogExStyle, dpi)) return;
+    // Without it the frame is known at the system's dpi alone: scale it.
+    const RECT client = r;
+    AdjustWindowRectEx(&r, kDialogStyle, FALSE, kDialogExStyle);
+    const int system = static_cast<int>(SystemDpi()), at = static_cast<int>(dpi);
+    r.left = client.left - MulDiv(client.left - r.left, at, system);
+    r.top = client.top - MulDiv(client.top - r.top, at, system);
+    r.right = client.right + MulDiv(r.right - client.right, at, system);
+    r.bottom = client.bottom + MulDiv(r.bottom - client.bottom, at, system);
+}
+
+UINT WindowDpi(HWND window) {
+    using DpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow = User32Entry<DpiForWindowFn>("GetDpiForWindow");
+    const UINT dpi = dpiForWindow ? dpiForWindow(window) : 0;
+    return dpi > 0 ? dpi : SystemDpi();
+}
+
+// The core lays the dialog out in pixels at 96 dpi, so it is told the frame
+// at 96 dpi; the dialog scales the layout and takes the real frame when it
+// is shown.
 void Win32Platform::DialogFrameSize(int& extraWidth, int& extraHeight) {
     RECT r{0, 0, 100, 100};
-    AdjustWindowRectEx(&r, kDialogStyle, FALSE, kDialogExStyle);
+    AdjustDialogRect(r, 96);
     extraWidth = (r.right - r.left) - 100;
     extraHeight = (r.bottom - r.top) - 100;
 }
@@ -225,7 +267,6 @@ int64_t Win32Platform::HundredNsUntil(uint32_t due) const {
     const uint64_t start = MulDivUp(ms + (due - tick), counterFrequency_, 1000);
     return static_cast<int64_t>(MulDivUp(start - now, 10000000, counterFrequency_));
 }
-
 
 std::optional<uint32_t> Win32Platform::PlatformId() {
     OSVERSIONINFOA info{};

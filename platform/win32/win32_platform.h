@@ -109,6 +109,12 @@ private:
 constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME;
 
+// Grows a client rectangle by the About dialog's frame (caption and borders)
+// as the system draws it at `dpi`.
+void AdjustDialogRect(RECT& r, UINT dpi);
+// The dots per inch a window is shown at.
+UINT WindowDpi(HWND window);
+
 // Builds the About dialog from its model and runs it modally; returns the
 // modal result (1 OK, 2 closed).
 int RunAboutDialog(Win32Platform& platform, TScrnSaveSetupDlg& dialog);
