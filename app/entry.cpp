@@ -58,7 +58,7 @@ std::optional<RunError> RunPreview(Platform& platform, const std::vector<std::st
         }
         // Wait for the next message instead of spinning; look at the parent
         // again now and then.
-        platform.WaitForMessage(500);
+        platform.WaitUntil(platform.TickCount() + 500);
     }
     return std::nullopt;
 }

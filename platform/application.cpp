@@ -15,20 +15,24 @@ void Application::Run(Window* mainWindow) {
         if (platform_.ProcessOneMessage()) continue;
         if (platform_.QuitPosted()) break;
         if (!idle_.onIdle) {
-            platform_.WaitForMessage(std::nullopt);
+            platform_.WaitUntil(std::nullopt);
             continue;
         }
         if (idle_.msUntilNextPass) {
-            const uint32_t wait = idle_.msUntilNextPass(platform_.TickCount());
+            // Sleep until the tick the next pass is due at, so that the pass
+            // runs on that tick: the pacer restarts its interval from the tick
+            // it sees, and a pass a tick late would make every frame late.
+            const uint32_t now = platform_.TickCount();
+            const uint32_t wait = idle_.msUntilNextPass(now);
             if (wait > 0) {
-                platform_.WaitForMessage(wait);
+                platform_.WaitUntil(now + wait);
                 continue;
             }
         }
         bool done = true;
         ++idlePasses_;
         idle_.onIdle(done);
-        if (done) platform_.WaitForMessage(std::nullopt);
+        if (done) platform_.WaitUntil(std::nullopt);
     }
 }
 

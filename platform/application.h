@@ -1,7 +1,7 @@
 // The application object: the main message loop with its idle hook, built
 // over the platform's message primitives. When the idle handler says nothing
-// is due yet, the loop sleeps until the next message or until the next pass
-// is due instead of polling.
+// is due yet, the loop sleeps until the next message or until the tick the
+// next pass is due at, instead of polling.
 #pragma once
 
 #include <cstdint>

@@ -22,6 +22,10 @@ namespace quellora {
 // 32 bits. 0 means none.
 using WindowHandle = intptr_t;
 
+// Whether the tick count `now` has reached the tick `due`, modulo 2^32: a
+// due tick up to 2^31 - 1 ms ahead is still to come, any other has passed.
+constexpr bool TickReached(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
+
 // Window styles, as the host knows them.
 namespace style {
 constexpr uint32_t kPopup = 0x80000000;
@@ -182,10 +186,15 @@ public:
     virtual void SetApplicationTitle(const std::string& title) = 0;
 
     // Message loop primitives. ProcessOneMessage dispatches one pending
-    // message, if any, and says whether there was one. WaitForMessage blocks
-    // until a message arrives or timeoutMs passes (nullopt: no timeout).
+    // message, if any, and says whether there was one. WaitUntil blocks until
+    // a message arrives or TickCount() reaches dueTick (TickReached), whichever
+    // comes first, and returns at once when a message is waiting or the tick
+    // has been reached; with nullopt it waits for a message alone. Without a
+    // message it never returns before the due tick, and it is made to return
+    // while the tick count still reads the due tick, not one later, so that
+    // frames paced from the tick they start at keep to their interval.
     virtual bool ProcessOneMessage() = 0;
-    virtual void WaitForMessage(std::optional<uint32_t> timeoutMs) = 0;
+    virtual void WaitUntil(std::optional<uint32_t> dueTick) = 0;
     virtual void PostQuit() = 0;
     virtual bool QuitPosted() const = 0;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 #include "platform/application.h"
 #include "app/entry.h"
@@ -269,6 +270,35 @@ TEST(SaverRun, TickWrapNeitherStallsNorJumps) {
     // Each frame is the next step: compare a few around the wrap.
     for (size_t i : {size_t{74}, size_t{75}, size_t{76}, size_t{150}})
         EXPECT_TRUE(frames[i].pixels == ExpectedFrame(static_cast<int>(i), frames[i].tick - r.form->Anim().StartTick() < 4500)) << i;
+}
+
+// The loop sleeps until the tick the next pass is due at: every timed wait
+// asks for the last frame's tick + 40, one that no message cuts short ends on
+// that very tick, and the frame is drawn on it. Messages that wake the loop
+// early do not move the frames off their grid, across the tick count's wrap too.
+TEST(SaverRun, WaitsEndOnTheDueTick) {
+    SaverRun r(0xFFFFFFFFu - 1000);
+    r.Create();
+    for (uint32_t t = 7; t < 3000; t += 13) r.p.Schedule(t, Event::Run([] {}));
+    r.Run(3000);
+    const auto& frames = r.p.frames;
+    ASSERT_GT(frames.size(), 70u);
+    std::set<uint32_t> frameTicks;
+    for (const auto& f : frames) frameTicks.insert(f.tick);
+    int full = 0, cut = 0;
+    for (const auto& w : r.p.timedWaits) {
+        if (!TickReached(frames.back().tick, w.due)) continue;  // the run ended first
+        EXPECT_EQ(frameTicks.count(w.due - 40), 1u) << w.due;
+        EXPECT_EQ(frameTicks.count(w.due), 1u) << w.due;
+        if (w.endedAt == w.due) {
+            ++full;
+        } else {
+            EXPECT_FALSE(TickReached(w.endedAt, w.due)) << w.due;
+            ++cut;
+        }
+    }
+    EXPECT_GT(full, 0);
+    EXPECT_GT(cut, 0);
 }
 
 TEST(InputRules, MouseMoveCounter) {

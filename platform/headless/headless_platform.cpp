@@ -332,14 +332,20 @@ bool HeadlessPlatform::ProcessOneMessage() {
     return false;
 }
 
-void HeadlessPlatform::WaitForMessage(std::optional<uint32_t> timeoutMs) {
+void HeadlessPlatform::WaitUntil(std::optional<uint32_t> dueTick) {
     ++waits;
+    if (dueTick) timedWaits.push_back({*dueTick, tick_});
     if ((!queue_.empty() && queue_.begin()->first <= elapsed_) || PaintPending()) return;
+    if (dueTick && TickReached(tick_, *dueTick)) return;
     std::optional<uint64_t> until;
     if (!queue_.empty()) until = queue_.begin()->first;
-    if (timeoutMs) until = until ? std::min(*until, elapsed_ + *timeoutMs) : elapsed_ + *timeoutMs;
+    if (dueTick) {
+        const uint64_t due = elapsed_ + (*dueTick - tick_);
+        until = until ? std::min(*until, due) : due;
+    }
     if (stopAt_ && (!until || *until >= *stopAt_)) {
         Advance(static_cast<uint32_t>(*stopAt_ > elapsed_ ? *stopAt_ - elapsed_ : 0));
+        if (dueTick) timedWaits.back().endedAt = tick_;
         stoppedByLimit = true;
         quit_ = true;
         return;
@@ -351,6 +357,7 @@ void HeadlessPlatform::WaitForMessage(std::optional<uint32_t> timeoutMs) {
         return;
     }
     Advance(static_cast<uint32_t>(*until - elapsed_));
+    if (dueTick) timedWaits.back().endedAt = tick_;
 }
 
 bool HeadlessPlatform::GetWindowRect(WindowHandle h, Rect& out) {

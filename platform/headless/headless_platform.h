@@ -86,6 +86,13 @@ public:
     bool stoppedByLimit = false;
     bool ranOutOfEvents = false;             // waited with nothing left to happen
     uint64_t waits = 0;
+    // Every wait for a due tick: the tick asked for and the tick it ended on
+    // (a message, or the end of the run, may end it early).
+    struct TimedWait {
+        uint32_t due = 0;
+        uint32_t endedAt = 0;
+    };
+    std::vector<TimedWait> timedWaits;
     std::vector<bool> sysCommandResults;     // what OnSysCommand answered
 
     // The pixels of a window's client area: 0 black ... 255 white; -1 never drawn.
@@ -134,7 +141,7 @@ public:
     void HideApplicationWindow() override { ++appWindowHides; }
     void SetApplicationTitle(const std::string& title) override { appTitle = title; }
     bool ProcessOneMessage() override;
-    void WaitForMessage(std::optional<uint32_t> timeoutMs) override;
+    void WaitUntil(std::optional<uint32_t> dueTick) override;
     void PostQuit() override { quit_ = true; }
     bool QuitPosted() const override { return quit_; }
     std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;

@@ -1,7 +1,7 @@
 // The About dialog, built from the core's description: a modal dialog whose
-// controls sit at the description's pixel positions (scaled from 96 dpi),
-// with its texts, fonts, visibility and enabled state. Keys, clicks and the
-// close box are passed to the dialog, which decides what they do.
+// client area and controls are the description's, scaled from 96 dpi, with
+// its texts, fonts, visibility and enabled state. Keys, clicks and the close
+// box are passed to the dialog, which decides what they do.
 #include "platform/win32/win32_platform.h"
 
 #include <commctrl.h>
@@ -108,18 +108,18 @@ void EndIfDone(HWND dlg, AboutContext& ctx) {
 }
 
 INT_PTR OnInitDialog(HWND dlg, AboutContext& ctx) {
-    HDC screen = GetDC(nullptr);
-    ctx.dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    if (ctx.dpi <= 0) ctx.dpi = 96;
+    ctx.dpi = static_cast<int>(WindowDpi(dlg));
 
     ModalDialog& m = *ctx.model;
     SetWindowTextW(dlg, Widen(m.caption).c_str());
-    // The model's outer size; the client area follows from the frame.
-    int extraW = 0, extraH = 0;
-    ctx.platform->DialogFrameSize(extraW, extraH);
-    const int width = ctx.Scale(m.width - extraW) + extraW;
-    const int height = ctx.Scale(m.height - extraH) + extraH;
+    // The model's client area, scaled like every control in it, inside the
+    // frame the system draws at this dpi (whose caption grows by a different
+    // ratio, and whose borders may not grow at all): so the whole layout, the
+    // margin below OK included, is the 96-dpi one scaled.
+    RECT r{0, 0, ctx.Scale(m.clientWidth), ctx.Scale(m.clientHeight)};
+    AdjustDialogRect(r, static_cast<UINT>(ctx.dpi));
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     SetWindowPos(dlg, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);

@@ -7,12 +7,30 @@
 #include <cstdio>
 
 
+// The native sleep, which takes 100-ns units. Under Wine a sleep that does not
+// wait for messages is a plain timed sleep inside the process, exact to a few
+// tens of microseconds, where a timed message wait goes through the Wine
+// server and ends up to a millisecond and a half late.
+extern "C" LONG NTAPI NtDelayExecution(BOOLEAN alertable, PLARGE_INTEGER interval);
+
 namespace quellora::win32 {
 
 namespace {
 
 constexpr wchar_t kApplicationClass[] = L"QuelloraApplication";
 
+// How long before the due tick a timed message wait is made to end (it ends
+// up to 1.5 ms late under Wine, more on a busy machine); the rest is slept
+// without looking at messages, which then wait that long at most.
+constexpr int64_t kSleepAloneHundredNs = 40000;  // 4 ms
+
+// a * b / c without overflow, rounded down or up.
+uint64_t MulDivDown(uint64_t a, uint64_t b, uint64_t c) {
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b / c);
+}
+uint64_t MulDivUp(uint64_t a, uint64_t b, uint64_t c) {
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b + c - 1) / c);
+}
 
 class Win32Library : public Library {
 public:
@@ -43,9 +61,12 @@ std::string Narrow(const std::wstring& wide) {
     return out;
 }
 
-Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
-    // One tick is one millisecond, for the waits as much as for the clock.
+Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance), blit_(BlitMethodFromEnvironment()) {
+    // Waits and sleeps to the millisecond.
     timeBeginPeriod(1);
+    LARGE_INTEGER frequency;
+    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0)
+        counterFrequency_ = static_cast<uint64_t>(frequency.QuadPart);
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
@@ -83,9 +104,28 @@ bool Win32Platform::ProcessOneMessage() {
     return true;
 }
 
-void Win32Platform::WaitForMessage(std::optional<uint32_t> timeoutMs) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs ? static_cast<DWORD>(*timeoutMs) : INFINITE,
-                              QS_ALLINPUT);
+void Win32Platform::WaitUntil(std::optional<uint32_t> dueTick) {
+    if (!dueTick) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+        return;
+    }
+    // A timed message wait ends anywhere up to a millisecond and a half after
+    // its time under Wine, often a tick after the due one, and the pacer
+    // restarts its 40 ms from the tick it sees. So the message wait is made
+    // to end a few milliseconds early, and the rest is slept to the first
+    // count of the due tick.
+    for (;;) {
+        const int64_t left = HundredNsUntil(*dueTick);
+        if (left <= 0) return;
+        if (left >= kSleepAloneHundredNs + 10000) {
+            const DWORD ms = static_cast<DWORD>((left - kSleepAloneHundredNs) / 10000);
+            if (MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT) != WAIT_TIMEOUT) return;
+        } else {
+            LARGE_INTEGER interval;
+            interval.QuadPart = -left;  // negative: relative
+            NtDelayExecution(FALSE, &interval);
+        }
+    }
 }
 
 void Win32Platform::PostQuit() {
@@ -136,9 +176,51 @@ std::vector<Monitor> Win32Platform::Monitors() {
     return out;
 }
 
+namespace {
+
+UINT SystemDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// Entry points of Windows 10 1607 and later (and of Wine), looked up so the
+// saver still starts where they are missing.
+template <typename Fn>
+Fn User32Entry(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+}  // namespace
+
+void AdjustDialogRect(RECT& r, UINT dpi) {
+    using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = User32Entry<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+    if (adjustForDpi && adjustForDpi(&r, kDialogStyle, FALSE, kDialogExStyle, dpi)) return;
+    // Without it the frame is known at the system's dpi alone: scale it.
+    const RECT client = r;
+    AdjustWindowRectEx(&r, kDialogStyle, FALSE, kDialogExStyle);
+    const int system = static_cast<int>(SystemDpi()), at = static_cast<int>(dpi);
+    r.left = client.left - MulDiv(client.left - r.left, at, system);
+    r.top = client.top - MulDiv(client.top - r.top, at, system);
+    r.right = client.right + MulDiv(r.right - client.right, at, system);
+    r.bottom = client.bottom + MulDiv(r.bottom - client.bottom, at, system);
+}
+
+UINT WindowDpi(HWND window) {
+    using DpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow = User32Entry<DpiForWindowFn>("GetDpiForWindow");
+    const UINT dpi = dpiForWindow ? dpiForWindow(window) : 0;
+    return dpi > 0 ? dpi : SystemDpi();
+}
+
+// The core lays the dialog out in pixels at 96 dpi, so it is told the frame
+// at 96 dpi; the dialog scales the layout and takes the real frame when it
+// is shown.
 void Win32Platform::DialogFrameSize(int& extraWidth, int& extraHeight) {
     RECT r{0, 0, 100, 100};
-    AdjustWindowRectEx(&r, kDialogStyle, FALSE, kDialogExStyle);
+    AdjustDialogRect(r, 96);
     extraWidth = (r.right - r.left) - 100;
     extraHeight = (r.bottom - r.top) - 100;
 }
@@ -151,7 +233,26 @@ DoubleClickLimits Win32Platform::SystemDoubleClickLimits() {
     return {GetDoubleClickTime(), GetSystemMetrics(SM_CXDOUBLECLK), GetSystemMetrics(SM_CYDOUBLECLK)};
 }
 
-uint32_t Win32Platform::TickCount() { return timeGetTime(); }
+// The tick count is the performance counter in milliseconds (which is what
+// timeGetTime reads under Wine), so that a wait can aim at the exact start of
+// a tick.
+uint64_t Win32Platform::Counter() const {
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return static_cast<uint64_t>(c.QuadPart);
+}
+
+uint32_t Win32Platform::TickCount() { return static_cast<uint32_t>(MulDivDown(Counter(), 1000, counterFrequency_)); }
+
+int64_t Win32Platform::HundredNsUntil(uint32_t due) const {
+    const uint64_t now = Counter();
+    const uint64_t ms = MulDivDown(now, 1000, counterFrequency_);
+    const uint32_t tick = static_cast<uint32_t>(ms);
+    if (TickReached(tick, due)) return 0;
+    // The first count of the due tick, and the time from now to it.
+    const uint64_t start = MulDivUp(ms + (due - tick), counterFrequency_, 1000);
+    return static_cast<int64_t>(MulDivUp(start - now, 10000000, counterFrequency_));
+}
 
 std::optional<PlatformFamily> Win32Platform::PlatformId() {
     OSVERSIONINFOA info{};
@@ -198,8 +299,8 @@ std::unique_ptr<LineFile> Win32Platform::OpenFrameLog() {
     wchar_t path[MAX_PATH];
     const DWORD n = GetEnvironmentVariableW(L"QUELLORA_FRAME_LOG", path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return nullptr;
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32LineFile>(file);
 }

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_blit.h"
 
 namespace quellora::win32 {
 
@@ -47,6 +48,8 @@ public:
     // The hidden top-level window that owns every pop-up of ours, so that
     // they get no taskbar entry of their own.
     HWND ApplicationWindow() const { return appWindow_; }
+    // How frames go on screen (QUELLORA_BLIT, a knob of the measuring script).
+    BlitMethod Blit() const { return blit_; }
 
     // Application object.
     void HideApplicationWindow() override;
@@ -54,7 +57,7 @@ public:
 
     // Message loop primitives.
     bool ProcessOneMessage() override;
-    void WaitForMessage(std::optional<uint32_t> timeoutMs) override;
+    void WaitUntil(std::optional<uint32_t> dueTick) override;
     void PostQuit() override;
     bool QuitPosted() const override { return quit_; }
 
@@ -84,15 +87,28 @@ public:
     std::unique_ptr<LineFile> OpenFrameLog() override;
 
 private:
+    // The performance counter, and how far it is from the start of the tick
+    // `due` in 100-ns units (0 once the tick has been reached).
+    uint64_t Counter() const;
+    int64_t HundredNsUntil(uint32_t due) const;
+
     HINSTANCE instance_;
     HWND appWindow_ = nullptr;
     bool quit_ = false;
+    uint64_t counterFrequency_ = 1000;
+    BlitMethod blit_;
     RegistryKeys keys_;
 };
 
 // The About dialog's styles, shared by the dialog and the frame-size query.
 constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME;
+
+// Grows a client rectangle by the About dialog's frame (caption and borders)
+// as the system draws it at `dpi`.
+void AdjustDialogRect(RECT& r, UINT dpi);
+// The dots per inch a window is shown at.
+UINT WindowDpi(HWND window);
 
 // Builds the About dialog from its model and runs it modally; returns the
 // modal result (1 OK, 2 closed).

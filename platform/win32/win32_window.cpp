@@ -1,6 +1,6 @@
 // Saver windows: one plain window procedure that hands each message to a
-// small handler, and a GDI surface that puts frames on screen as
-// device-independent bitmaps.
+// small handler, and a GDI surface that puts 1-bit frames on screen through
+// the window's MonoBlitter and grey pictures as device-independent bitmaps.
 #include "platform/win32/win32_platform.h"
 
 #include <imm.h>
@@ -17,8 +17,7 @@ LRESULT CALLBACK SaverWindowProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
 
 namespace {
 
-// A 1-bit DIB header with the white/black palette, or an 8-bit one with room
-// for 256 palette entries.
+// An 8-bit DIB header with room for 256 palette entries.
 struct DibInfo {
     BITMAPINFOHEADER header;
     RGBQUAD colours[256];
@@ -26,7 +25,7 @@ struct DibInfo {
 
 class GdiSurface : public Surface {
 public:
-    GdiSurface(Win32Platform& platform, HDC dc) : platform_(platform), dc_(dc) {}
+    GdiSurface(Win32Platform& platform, MonoBlitter& blitter, HDC dc) : platform_(platform), blitter_(blitter), dc_(dc) {}
 
     void FillBlack(const Rect& r) override {
         if (r.Width() <= 0 || r.Height() <= 0) return;
@@ -35,29 +34,7 @@ public:
     }
 
     void PutBitmap1(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy) override {
-        if (w <= 0 || h <= 0) return;
-        // The rows of the 64-bit words that hold the rectangle, each word
-        // stored big-endian so that the leftmost pixel is the DIB's first bit.
-        const int first = sx >> 6, last = (sx + w - 1) >> 6, words = last - first + 1;
-        static std::vector<uint64_t> bits;
-        bits.resize(static_cast<size_t>(words) * h);
-        uint64_t* out = bits.data();
-        for (int y = 0; y < h; ++y) {
-            const uint64_t* in = picture.Row(sy + y) + first;
-            for (int i = 0; i < words; ++i) *out++ = __builtin_bswap64(in[i]);
-        }
-        DibInfo info{};
-        info.header.biSize = sizeof(BITMAPINFOHEADER);
-        info.header.biWidth = words * 64;
-        info.header.biHeight = -h;  // top row first
-        info.header.biPlanes = 1;
-        info.header.biBitCount = 1;
-        info.header.biCompression = BI_RGB;
-        info.header.biClrUsed = 2;
-        info.colours[0] = RGBQUAD{255, 255, 255, 0};  // index 0 white
-        info.colours[1] = RGBQUAD{0, 0, 0, 0};        // index 1 black
-        SetDIBitsToDevice(dc_, dx, dy, w, h, sx - first * 64, 0, 0, h, bits.data(),
-                          reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS);
+        blitter_.Put(dc_, picture, sx, sy, w, h, dx, dy);
     }
 
     void PutGrey(const GreyPicture& picture, int x, int y) override {
@@ -86,6 +63,7 @@ public:
 
 private:
     Win32Platform& platform_;
+    MonoBlitter& blitter_;
     HDC dc_;
 };
 
@@ -131,7 +109,8 @@ const wchar_t* ClassFor(Win32Platform& platform, uint32_t classStyle) {
 
 class Win32Window : public Window {
 public:
-    Win32Window(Win32Platform& platform, WindowEvents& events) : platform_(platform), events_(events) {}
+    Win32Window(Win32Platform& platform, WindowEvents& events)
+        : platform_(platform), events_(events), blitter_(platform.Blit()) {}
 
     ~Win32Window() override {
         if (hwnd_) {
@@ -200,6 +179,7 @@ private:
 
     Win32Platform& platform_;
     WindowEvents& events_;
+    MonoBlitter blitter_;  // keeps its bitmap from one frame to the next
     std::vector<Rect> cross_;
     bool destroying_ = false;
     POINT cursorAtShow_{};
@@ -209,7 +189,7 @@ private:
 LRESULT Win32Window::OnPaint() {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd_, &ps);
-    GdiSurface surface(platform_, dc);
+    GdiSurface surface(platform_, blitter_, dc);
     events_.OnPaint(surface);
     EndPaint(hwnd_, &ps);
     return 0;

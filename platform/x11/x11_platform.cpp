@@ -205,25 +205,25 @@ bool X11Platform::ProcessOneMessage() {
     return false;
 }
 
-void X11Platform::WaitForMessage(std::optional<uint32_t> timeoutMs) {
+void X11Platform::WaitUntil(std::optional<uint32_t> dueTick) {
     if (quit_) return;
     if (XPending(dpy_) > 0) return;  // flushes our requests, too
     for (EventSink* s : painters_)
         if (s->Dirty()) return;
     pollfd pfd{ConnectionNumber(dpy_), POLLIN, 0};
-    if (!timeoutMs) {
+    if (!dueTick) {
         poll(&pfd, 1, -1);
         return;
     }
-    // The time is up when the tick count has moved on by timeoutMs: sleep to
-    // that millisecond's start, not timeoutMs from somewhere inside the
-    // current one, so paced frames keep to the tick grid instead of drifting
-    // by the fraction of a millisecond each pass takes.
+    // Sleep to the start of the due tick's millisecond on the clock that
+    // TickCount reads, so that the pass after the wait sees the due tick.
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const uint64_t nowNs = static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-    const uint64_t deadlineNs = (nowNs / 1000000u + *timeoutMs) * 1000000u;
-    const uint64_t waitNs = deadlineNs > nowNs ? deadlineNs - nowNs : 0;
+    const uint32_t nowTick = static_cast<uint32_t>(nowNs / 1000000u);
+    if (TickReached(nowTick, *dueTick)) return;
+    const uint64_t deadlineNs = (nowNs / 1000000u + (*dueTick - nowTick)) * 1000000u;
+    const uint64_t waitNs = deadlineNs - nowNs;
     const timespec wait{static_cast<time_t>(waitNs / 1000000000u), static_cast<long>(waitNs % 1000000000u)};
     ppoll(&pfd, 1, &wait, nullptr);
 }

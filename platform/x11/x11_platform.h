@@ -79,7 +79,7 @@ public:
 
     // Message loop primitives.
     bool ProcessOneMessage() override;
-    void WaitForMessage(std::optional<uint32_t> timeoutMs) override;
+    void WaitUntil(std::optional<uint32_t> dueTick) override;
     void PostQuit() override { quit_ = true; }
     bool QuitPosted() const override { return quit_; }
 

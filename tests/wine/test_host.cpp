@@ -181,6 +181,15 @@ int Configure(const std::wstring& scr) {
         GetClientRect(f.found, &cr);
         PrintRect("about_rect", wr);
         PrintRect("about_client", cr);
+        // The frame (caption and borders) the dialog would have at 96 dpi.
+        using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+        if (auto adjust = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")))) {
+            RECT frame{0, 0, 0, 0};
+            adjust(&frame, static_cast<DWORD>(GetWindowLongPtrW(f.found, GWL_STYLE)), FALSE,
+                   static_cast<DWORD>(GetWindowLongPtrW(f.found, GWL_EXSTYLE)), 96);
+            std::printf("about_frame_96=%ld,%ld\n", frame.right - frame.left, frame.bottom - frame.top);
+        }
         std::printf("screen=%d,%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
         // Where the close box is: the first point from the right along the
         // caption that the dialog calls HTCLOSE.
@@ -317,6 +326,8 @@ int Resources(const std::wstring& scr) {
 
 int wmain(int argc, wchar_t** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // Rectangles in the screen's own pixels, whatever the display scaling.
+    SetProcessDPIAware();
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"preview" && argc == 4) return Preview(argv[2], std::wstring(argv[3]) == L"destroy");
     if (command == L"configure" && argc == 3) return Configure(argv[2]);

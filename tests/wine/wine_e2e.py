@@ -482,12 +482,18 @@ def case_preview_pixels(args):
                                                                                          (x, y)))
 
 
+# (display scaling in dots per inch, how the dialog is closed)
+CONFIGURE_CASES = [(96, "enter"), (96, "close_box"), (144, "enter"), (192, "enter")]
+
+
 def case_configure(args):
     """/c: the About dialog over the foreground window, which stays disabled
-    until the dialog closes; Escape does nothing; Enter closes it, and so
-    does the close box."""
-    for how in ("enter", "close_box"):
-        with World(args, "configure_" + how) as w:
+    until the dialog closes; laid out at 100 %, 150 % and 200 % display
+    scaling; Escape does nothing; Enter closes it, and so does the close box."""
+    for dpi, how in CONFIGURE_CASES:
+        with World(args, "configure_%d_%s" % (dpi, how)) as w:
+            # Read by every Wine process when it starts.
+            w.reg_add(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, "REG_DWORD")
             host = subprocess.Popen(["wine", os.path.join(args.helpers, "test_host.exe"), "configure",
                                      windows_path(args.scr)], env=w.env(), stdout=subprocess.PIPE,
                                     stderr=subprocess.DEVNULL, text=True, preexec_fn=die_with_parent)
@@ -498,10 +504,11 @@ def case_configure(args):
                 if line.startswith("READY"):
                     break
             facts, controls = parse_facts("\n".join(lines))
+            what = "configure at %d dpi" % dpi
             expect_facts(facts, {"host_foreground": "1", "started": "1", "about_found": "1",
-                                 "about_owner_is_host": "1", "host_enabled_during": "0"}, "configure")
+                                 "about_owner_is_host": "1", "host_enabled_during": "0"}, what)
             if how == "enter":
-                check_about_layout(facts, controls)
+                check_about_layout(facts, controls, dpi)
                 w.xdotool("key", "Escape")
                 check(alive_after(host, 0.7), "Escape closed the About dialog")
                 w.xdotool("key", "Return")
@@ -511,27 +518,59 @@ def case_configure(args):
                 w.xdotool("mousemove", x, y, "click", "1")
             rest, _ = host.communicate(timeout=30)
             facts, _ = parse_facts(rest)
-            expect_facts(facts, {"ended": "1", "exit_code": "0", "host_enabled_after": "1"}, "configure/" + how)
+            expect_facts(facts, {"ended": "1", "exit_code": "0", "host_enabled_after": "1"}, what + "/" + how)
 
 
-def check_about_layout(facts, controls):
+# The dialog's outer size at 96 dpi, as its model sets it; its client area is
+# what the frame the dialog has at 96 dpi leaves of it.
+ABOUT_OUTER_96 = (309, 190)
+
+
+def scaled(v, dpi):
+    """A length at 96 dpi at `dpi`, rounded as MulDiv does (halves up)."""
+    return (v * dpi + 48) // 96
+
+
+def check_about_layout(facts, controls, dpi):
+    """The whole layout scales together: client area, controls and the gap
+    below OK are the 96-dpi model's scaled; the frame is the real one."""
     left, top, right, bottom = (int(v) for v in facts["about_rect"].split(","))
-    check((right - left, bottom - top) == (309, 190), "the dialog is %dx%d" % (right - left, bottom - top))
-    client_w, client_h = (int(v) for v in facts["about_client"].split(",")[2:])
+    outer = (right - left, bottom - top)
+    client = tuple(int(v) for v in facts["about_client"].split(",")[2:])
+    what = "at %d dpi" % dpi
+    if dpi == 96:
+        check(outer == ABOUT_OUTER_96, "%s the dialog is %dx%d" % (what, *outer))
+    check("about_frame_96" in facts, "the host cannot tell the dialog's frame at 96 dpi")
+    client_96 = tuple(o - int(f) for o, f in zip(ABOUT_OUTER_96, facts["about_frame_96"].split(",")))
+    want = tuple(scaled(v, dpi) for v in client_96)
+    check(client == want, "%s the client area is %dx%d, expected %dx%d" % (what, *client, *want))
     sw, sh = (int(v) for v in facts["screen"].split(","))
-    check(abs(left - (sw - 309) / 2) <= 1 and abs(top - (sh - 190) / 2) <= 1, "the dialog is not centred")
+    check(abs(left - (sw - outer[0]) / 2) <= 1 and abs(top - (sh - outer[1]) / 2) <= 1,
+          "%s the dialog is not centred" % what)
     check(len(controls) == 11, "%d controls: %s" % (len(controls), controls))
-    for cls, text, x, y, width, height, enabled, seen in about_controls(client_w):
+    ok = [c for c in controls if c["class"].lower() == "button" and c["text"] == "OK"]
+    check(ok, "no OK button in %s" % controls)
+    ok_rect = ok[0]["rect"]
+    ok_96 = next(c[2:6] for c in about_controls(client_96[0]) if c[1] == "OK")
+    want = tuple(scaled(v, dpi) for v in ok_96)
+    check(ok_rect == want, "%s OK is at %s, expected %s" % (what, ok_rect, want))
+    gap = client[1] - (ok_rect[1] + ok_rect[3])
+    want_gap = (client_96[1] - ok_96[1] - ok_96[3]) * dpi / 96
+    check(abs(gap - want_gap) <= 1, "%s the gap below OK is %d pixels, expected %.1f" % (what, gap, want_gap))
+    for cls, text, x, y, width, height, enabled, seen in about_controls(client_96[0]):
         found = [c for c in controls if c["class"].lower() == cls and c["text"] == text]
         check(found, "no %s control with text %r in %s" % (cls, text, controls))
         c = found[0]
         cx, cy, cw, ch = c["rect"]
-        check((cx, cy) == (x, y), "%r is at %s, expected %s" % (text, (cx, cy), (x, y)))
+        x, y, height = scaled(x, dpi), scaled(y, dpi), scaled(height, dpi)
+        width = None if width is None else scaled(width, dpi)
+        check((cx, cy) == (x, y), "%s %r is at %s, expected %s" % (what, text, (cx, cy), (x, y)))
         check(ch == height and (width is None or cw == width),
-              "%r is %dx%d, expected %sx%d" % (text, cw, ch, width, height))
+              "%s %r is %dx%d, expected %sx%d" % (what, text, cw, ch, width, height))
         check(c["enabled"] == enabled, "%r: enabled is %s" % (text, c["enabled"]))
-        check((c["visible"] and cy < client_h) == seen, "%r: seen is %s" % (text, not seen))
-    log("About dialog at", facts["about_rect"], "with", len(controls), "controls")
+        check((c["visible"] and cy < client[1]) == seen, "%s %r: seen is %s" % (what, text, not seen))
+    log("About dialog at %d dpi:" % dpi, facts["about_rect"], "client %dx%d" % client, "OK", ok_rect,
+        "gap %d" % gap)
 
 
 def case_password_change(args):
