@@ -144,8 +144,9 @@ public:
     virtual void Show() = 0;
     // Marks the client area (or a part of it) for repainting.
     virtual void Invalidate(const Rect* r = nullptr) = 0;
-    // Paints now, synchronously.
-    virtual void PaintNow() = 0;
+    // Paints the client area (or a part of it) now, synchronously, instead
+    // of marking it for the loop to paint; a hidden window is only marked.
+    virtual void PaintNow(const Rect* r = nullptr) = 0;
     virtual Rect ClientRect() const = 0;
     // The window's mouse cursor: the cross-hair inside these rectangles of
     // its client area (over the display image), the arrow elsewhere.

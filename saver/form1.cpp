@@ -196,6 +196,7 @@ void TForm1::FormActivate() {
     }
     anim_.SetStartTick(platform_.TickCount());
     activated_ = true;
+    PaintViewports();
 }
 
 int TForm1::SampleX() const { return -HalfRoundedEven(SamplePicture().width - width_); }
@@ -223,10 +224,20 @@ const Viewport* TForm1::PictureAt(int x, int y) const {
 }
 
 void TForm1::InvalidateViewport() {
+    // Nothing is painted while a handler runs: only the last picture it gives
+    // the display image reaches the screen, when it is done (PaintViewports).
+    viewportsChanged_ = true;
+}
+
+void TForm1::PaintViewports() {
+    if (!viewportsChanged_) return;
+    viewportsChanged_ = false;
     if (!window_ || !panelVisible_) return;
+    // Straight to the screen, viewport by viewport, as the display image
+    // repaints itself: no round through the loop's paint message.
     for (const Viewport& v : viewports_) {
         const Rect r = Intersect(v.rect, Rect{0, 0, width_, height_});
-        if (!r.Empty()) window_->Invalidate(&r);
+        if (!r.Empty()) window_->PaintNow(&r);
     }
     window_->SetCrossCursorRects(PictureRects());
 }

@@ -55,7 +55,10 @@ public:
     // The host password check.
     void FormCloseQuery(bool& canClose);
 
-    void AnimeLoop(bool& done) { anim_.AnimeLoop(done); }
+    void AnimeLoop(bool& done) {
+        anim_.AnimeLoop(done);
+        PaintViewports();
+    }
     void Btn_AnimeStartClick(void* /*sender*/) { anim_.Btn_AnimeStartClick(); }
     void Btn_AnimeStopClick(void* /*sender*/) { anim_.Btn_AnimeStopClick(); }
 
@@ -104,6 +107,7 @@ private:
     void CountMouseMove(int32_t threshold);
     void PlaceViewports();
     void InvalidateViewport();
+    void PaintViewports();
     Rect PictureRectIn(const Viewport& v) const;
     // The viewport whose picture holds the point, or nullptr.
     const Viewport* PictureAt(int x, int y) const;
@@ -134,6 +138,7 @@ private:
     int scale_ = kAutoScale;                   // the Scale setting, or the command line's
     MonitorChoice monitors_ = MonitorChoice::All;
     std::vector<Enlarged> enlarged_;
+    bool viewportsChanged_ = false;  // the display image changed since the viewports were last painted
     FrameLog frames_;
     uint64_t countedSerial_ = ~uint64_t{0};  // the display image last counted as a frame
     std::string readoutText_;

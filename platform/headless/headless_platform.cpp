@@ -113,7 +113,7 @@ public:
     WindowHandle Handle() const override { return h_; }
     void Show() override { p_.ShowOurs(h_); }
     void Invalidate(const Rect* r) override { p_.InvalidateOurs(h_, r); }
-    void PaintNow() override { p_.PaintOurs(h_); }
+    void PaintNow(const Rect* r) override { p_.PaintOurs(h_, r); }
     Rect ClientRect() const override { return p_.ClientOf(h_); }
     void SetCrossCursorRects(const std::vector<Rect>& rects) override { p_.SetCross(h_, rects); }
 
@@ -222,10 +222,11 @@ void HeadlessPlatform::InvalidateOurs(WindowHandle h, const Rect* r) {
     if (WindowState* w = Find(h); w && w->alive && w->visible) w->Invalidate(r ? Intersect(*r, w->Client()) : w->Client());
 }
 
-void HeadlessPlatform::PaintOurs(WindowHandle h) {
+void HeadlessPlatform::PaintOurs(WindowHandle h, const Rect* r) {
     if (WindowState* w = Find(h); w && w->alive && w->visible) {
-        w->Invalidate(w->Client());
+        w->Invalidate(r ? Intersect(*r, w->Client()) : w->Client());
         Paint(*w);
+        ++paintsNow;
     }
 }
 

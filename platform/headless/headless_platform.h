@@ -86,6 +86,7 @@ public:
     bool stoppedByLimit = false;
     bool ranOutOfEvents = false;             // waited with nothing left to happen
     uint64_t waits = 0;
+    int paintsNow = 0;                       // paints made at once rather than by the loop
     // Every wait for a due tick: the tick asked for and the tick it ended on
     // (a message, or the end of the run, may end it early).
     struct TimedWait {
@@ -174,7 +175,7 @@ public:
     void DestroyOurs(WindowHandle h);
     void ShowOurs(WindowHandle h);
     void InvalidateOurs(WindowHandle h, const Rect* r);
-    void PaintOurs(WindowHandle h);
+    void PaintOurs(WindowHandle h, const Rect* r);
     Rect ClientOf(WindowHandle h) const;
     void SetCross(WindowHandle h, const std::vector<Rect>& r);
     std::vector<Rect> CrossCursorRects(WindowHandle h) const;

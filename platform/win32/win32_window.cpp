@@ -151,8 +151,19 @@ public:
         }
     }
 
-    void PaintNow() override {
-        if (hwnd_) RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    void PaintNow(const Rect* r) override {
+        if (!hwnd_) return;
+        if (!r || !IsWindowVisible(hwnd_)) {
+            RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            return;
+        }
+        // A frame goes straight to the window: no update region to set, ask
+        // for and validate, no WM_PAINT to wait for.
+        HDC dc = GetDC(hwnd_);
+        IntersectClipRect(dc, r->left, r->top, r->right, r->bottom);
+        GdiSurface surface(platform_, blitter_, dc);
+        events_.OnPaint(surface);
+        ReleaseDC(hwnd_, dc);
     }
 
     Rect ClientRect() const override {

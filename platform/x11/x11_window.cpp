@@ -219,10 +219,10 @@ void X11Window::Invalidate(const Rect* r) {
     dirty_ = Union(dirty_, r ? Intersect(*r, Client()) : Client());
 }
 
-void X11Window::PaintNow() {
+void X11Window::PaintNow(const Rect* r) {
     if (!alive_ || !visible_) return;
-    dirty_ = {};
-    Paint(Client());
+    if (!r) dirty_ = {};
+    Paint(r ? Intersect(*r, Client()) : Client());
 }
 
 bool X11Window::PaintIfDirty() {

@@ -41,7 +41,7 @@ public:
     WindowHandle Handle() const override { return static_cast<WindowHandle>(xwin_); }
     void Show() override;
     void Invalidate(const Rect* r) override;
-    void PaintNow() override;
+    void PaintNow(const Rect* r) override;
     Rect ClientRect() const override { return Client(); }
     void SetCrossCursorRects(const std::vector<Rect>& rects) override { cross_ = rects; }
 
