@@ -64,13 +64,13 @@ def find_process(name, prefix):
 
 
 def read_frame_log(path):
-    """(frames, tick of the last of them) from the saver's frame log, which
-    it rewrites once a second."""
+    """(frames, the tick of that count) from the saver's frame log, the one
+    line "<frames> <tick>" it rewrites about once a second."""
     for _ in range(50):
         try:
-            fields = dict(kv.split("=") for kv in open(path).read().split())
-            return int(fields["frames"]), int(fields["last_ms"])
-        except (OSError, ValueError, KeyError):
+            frames, tick = open(path).read().split()
+            return int(frames), int(tick)
+        except (OSError, ValueError):
             time.sleep(0.05)
     raise BenchError("cannot read the frame log %s" % path)
 
