@@ -95,7 +95,8 @@ def make_template(work):
 # --- one test's world: a prefix copy, a display, the saver -----------------
 
 class World:
-    def __init__(self, args, name):
+    def __init__(self, args, name, screen=(SCREEN_W, SCREEN_H)):
+        self.screen = screen
         self.args = args
         self.dir = tempfile.mkdtemp(prefix=name + "-", dir=args.work)
         self.prefix = os.path.join(self.dir, "prefix")
@@ -136,7 +137,7 @@ class World:
     def start_display(self):
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % self.screen,
              "-nolisten", "tcp", "-noreset"],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             preexec_fn=die_with_parent)
@@ -741,10 +742,36 @@ def case_installer(args):
         check(not left, "left behind after a restart: %s" % left)
 
 
+def case_saver_big(args):
+    """/s on a 2560x1600 screen: the frame doubled, 2048x1536, every picture
+    pixel a 2x2 block, centred at (256, 32) with black around it."""
+    frames = Frames(args, 0, 200, title=True)
+    w_, h_ = 2560, 1600
+    x0, y0, n = (w_ - 2 * VIEW_W) // 2, (h_ - 2 * VIEW_H) // 2, 2
+    with World(args, "saver_big", screen=(w_, h_)) as w:
+        saver, shown = w.start_saver()
+        step = None
+        deadline = time.monotonic() + 6.0
+        while step is None and time.monotonic() < deadline:
+            shot = w.screenshot()
+            big = shot[y0:y0 + n * VIEW_H, x0:x0 + n * VIEW_W].min(axis=-1) > 127
+            small = big[::n, ::n]
+            if np.array_equal(np.repeat(np.repeat(small, n, axis=0), n, axis=1), big):
+                step = frames.find(small)
+        check(step is not None, "no doubled frame of the renderer's on the 2560x1600 screen")
+        mask = np.ones(shot.shape[:2], dtype=bool)
+        mask[y0:y0 + n * VIEW_H, x0:x0 + n * VIEW_W] = False
+        check(not shot[mask].any(), "the screen around the doubled viewport is not black")
+        log("2560x1600: the frame of step %d doubled at (%d, %d)" % (step, x0, y0))
+        w.xdotool("key", "Escape")
+        check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
+
+
 CASES = {
     "installer": case_installer,
     "resources": case_resources,
     "saver_picture": case_saver_picture,
+    "saver_big": case_saver_big,
     "saver_space": case_saver_space,
     "preview": case_preview,
     "preview_pixels": case_preview_pixels,
