@@ -26,10 +26,11 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
 
-from wine_e2e import World, Frames, find_frame, make_template, viewport, windows_path, wait_end  # noqa: E402
+from e2e_common import cpu_seconds, wait_end  # noqa: E402
+from wine_e2e import World, Frames, find_frame, make_template, viewport, windows_path  # noqa: E402
 
-TICKS = os.sysconf("SC_CLK_TCK")
 METHODS = ("dib", "section", "ddb")
 CHECK_SECONDS = 4.0   # to find one exact frame on screen, while the title card shows
 SETTLE_SECONDS = 1.0  # past the start-up, before measuring
@@ -37,13 +38,6 @@ SETTLE_SECONDS = 1.0  # past the start-up, before measuring
 
 class BenchError(Exception):
     pass
-
-
-def cpu_ticks(pid):
-    """utime + stime of a process, in clock ticks."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])
 
 
 def find_process(name, prefix):
@@ -99,9 +93,9 @@ def measure(world, method, frames, seconds):
     # frame, past the start-up (whose first two frames come at once).
     n0, ms0 = read_frame_log(frame_log)
     t0 = time.monotonic()
-    s0, w0 = cpu_ticks(saver_pid), cpu_ticks(server_pid)
+    s0, w0 = cpu_seconds(saver_pid), cpu_seconds(server_pid)
     time.sleep(seconds)
-    s1, w1 = cpu_ticks(saver_pid), cpu_ticks(server_pid)
+    s1, w1 = cpu_seconds(saver_pid), cpu_seconds(server_pid)
     elapsed = time.monotonic() - t0
     n1, ms1 = read_frame_log(frame_log)
     world.xdotool("key", "Escape")
@@ -114,8 +108,8 @@ def measure(world, method, frames, seconds):
     return {
         "method": method,
         "fps": (n1 - n0) * 1000.0 / (ms1 - ms0) if ms1 > ms0 else 0.0,
-        "saver": 100.0 * (s1 - s0) / TICKS / elapsed,
-        "server": 100.0 * (w1 - w0) / TICKS / elapsed,
+        "saver": 100.0 * (s1 - s0) / elapsed,
+        "server": 100.0 * (w1 - w0) / elapsed,
         "exact": exact,
         "seconds": elapsed,
     }

@@ -11,7 +11,6 @@ usage: bench/x11_scale_ways.py [--seconds 20] [--scale 2] [--rounds 2]
 import argparse
 import os
 import re
-import select
 import subprocess
 import sys
 import tempfile
@@ -20,30 +19,11 @@ import time
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'tests'))
+from e2e_common import cpu_seconds, start_xvfb  # noqa: E402
 BUILD = os.path.join(HERE, '..', 'build', 'native')
 TICKS = os.sysconf('SC_CLK_TCK')
 W, H = 3840, 2160
-
-
-def cpu_seconds(pid):
-    with open('/proc/%d/stat' % pid) as f:
-        fields = f.read().rsplit(')', 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
-
-
-def start_xvfb():
-    r, w = os.pipe()
-    proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '%dx%dx24' % (W, H), '-nolisten', 'tcp',
-                             '-noreset'], pass_fds=[w], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(w)
-    text = b''
-    while not text.endswith(b'\n') and select.select([r], [], [], 30)[0]:
-        chunk = os.read(r, 64)
-        if not chunk:
-            break
-        text += chunk
-    os.close(r)
-    return proc, ':' + text.decode().strip()
 
 
 def exact(env, frames, n, work):
@@ -86,7 +66,7 @@ def main():
     p.add_argument('--scale', type=int, default=2)
     p.add_argument('--rounds', type=int, default=2)
     a = p.parse_args()
-    xvfb, display = start_xvfb()
+    xvfb, display = start_xvfb(W, H)
     env = dict(os.environ, DISPLAY=display)
     rows = []
     try:

@@ -20,7 +20,6 @@ usage: bench/x11_side_by_side.py [--seconds 20] [--warmup 2] [--screens 1280x102
 """
 import argparse
 import os
-import select
 import shutil
 import signal
 import subprocess
@@ -29,6 +28,8 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'tests'))
+from e2e_common import cpu_seconds, start_xvfb  # noqa: E402
 TICKS = os.sysconf('SC_CLK_TCK')
 
 COUNTER_C = r'''
@@ -72,12 +73,6 @@ int XCopyPlane(Display *d, Drawable s, Drawable t, GC g, int sx, int sy, unsigne
 '''
 
 
-def cpu_seconds(pid):
-    with open('/proc/%d/stat' % pid) as f:
-        fields = f.read().rsplit(')', 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
-
-
 def peak_kib(pid):
     with open('/proc/%d/status' % pid) as f:
         for line in f:
@@ -93,26 +88,6 @@ def read_count(path):
         return int(parts[0]), int(parts[1])
     except (OSError, IndexError, ValueError):
         return None
-
-
-def start_xvfb(log, screen):
-    r, w = os.pipe()
-    proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', screen + 'x24', '-nolisten', 'tcp',
-                             '-noreset'], pass_fds=[w], stdout=log, stderr=log)
-    os.close(w)
-    text = b''
-    end = time.monotonic() + 30
-    while not text.endswith(b'\n') and time.monotonic() < end:
-        if select.select([r], [], [], 1)[0]:
-            chunk = os.read(r, 64)
-            if not chunk:
-                break
-            text += chunk
-    os.close(r)
-    if not text.strip().isdigit():
-        proc.kill()
-        sys.exit('x11_side_by_side: Xvfb did not start')
-    return proc, ':' + text.decode().strip()
 
 
 def next_count(log, previous, proc, name):
@@ -174,7 +149,7 @@ def main():
         subprocess.run([cc, '-shared', '-fPIC', '-O2', '-o', lib, src, '-ldl'], check=True)
         for screen in a.screens.split(','):
             with open(os.path.join(work, 'xvfb.log'), 'w') as xlog:
-                xvfb, display = start_xvfb(xlog, screen)
+                xvfb, display = start_xvfb(*(int(v) for v in screen.split('x')), log=xlog)
                 try:
                     env = dict(os.environ, DISPLAY=display)
                     env.pop('XSCREENSAVER_WINDOW', None)

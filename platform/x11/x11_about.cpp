@@ -341,9 +341,7 @@ int AboutWindow::Run() {
                 }
                 break;
             case ClientMessage:
-                if (e.xclient.message_type == p_.WmProtocols() &&
-                    static_cast<Atom>(e.xclient.data.l[0]) == p_.WmDeleteWindow())
-                    dlg_.CloseRequest();
+                if (p_.IsCloseRequest(e)) dlg_.CloseRequest();
                 break;
             case DestroyNotify:
                 win_ = 0;  // gone from outside: nothing to close

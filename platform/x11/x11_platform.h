@@ -54,6 +54,11 @@ public:
     ::Window Root() const { return RootWindow(dpy_, screen_); }
     Atom WmProtocols() const { return wmProtocols_; }
     Atom WmDeleteWindow() const { return wmDeleteWindow_; }
+    // Whether `e` is the window manager's request to close a window.
+    bool IsCloseRequest(const XEvent& e) const {
+        return e.type == ClientMessage && e.xclient.message_type == wmProtocols_ &&
+               static_cast<Atom>(e.xclient.data.l[0]) == wmDeleteWindow_;
+    }
     Atom Intern(const char* name) const { return XInternAtom(dpy_, name, False); }
     // Gives a window of ours its title, its class "quellora"/"Quellora" and
     // the window manager's close request.

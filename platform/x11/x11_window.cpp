@@ -354,9 +354,7 @@ void X11Window::HandleEvent(XEvent& e) {
             if (ours_ && e.xvisibility.state != VisibilityUnobscured) KeepOnTop();
             return;
         case ClientMessage:
-            if (e.xclient.message_type == p_.WmProtocols() &&
-                static_cast<Atom>(e.xclient.data.l[0]) == p_.WmDeleteWindow())
-                events_.OnCloseRequest();
+            if (p_.IsCloseRequest(e)) events_.OnCloseRequest();
             return;
         default:
             if (ours_ && inputEnabled_ && e.xany.window == xwin_) HandleInput(e);

@@ -28,6 +28,9 @@ import sys
 import tempfile
 import zipfile
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from e2e_common import Failure, check  # noqa: E402
+
 SKIP = 77
 HACK = 'libexec/xscreensaver/quellora'
 
@@ -43,22 +46,13 @@ INSTALLED = {
 }
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
 def run(cmd, **kw):
     r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
     check(r.returncode == 0, '%s failed (%d):\n%s' % (' '.join(cmd), r.returncode, r.stdout))
     return r.stdout
 
 
-def files_under(root):
+def modes_under(root):
     """{relative path: mode} of every file and link under root."""
     found = {}
     for folder, _, names in os.walk(root):
@@ -113,7 +107,7 @@ def case_install(args):
         for name, extra, env, top, listed in installs:
             shutil.rmtree(root, ignore_errors=True)
             run([args.cmake, '--install', args.build] + extra, env=dict(os.environ, **env))
-            found = files_under(root)
+            found = modes_under(root)
             expected = {os.path.relpath(os.path.join(top, rel), root): mode for rel, mode in INSTALLED.items()}
             check(set(found) == set(expected), '%s: installed %s, expected %s' % (name, sorted(found),
                                                                                 sorted(expected)))

@@ -11,7 +11,6 @@ The screen is 1280x1024, so the 1024x768 viewport sits at (128, 128) with a
 black border around it.
 """
 import argparse
-import ctypes
 import os
 import shutil
 import signal
@@ -22,6 +21,10 @@ import time
 
 import numpy as np
 from PIL import Image
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from e2e_common import (Failure, alive_after, check, die_with_parent, files_under,  # noqa: E402
+                        only_black_and_white, start_xvfb, wait_end)
 
 SCREEN_W, SCREEN_H = 1280, 1024
 VIEW_W, VIEW_H = 1024, 768
@@ -35,24 +38,8 @@ TEMPLATE_STAMP = "quellora-template-ready"
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
 def log(*args):
     print(*args, flush=True)
-
-
-def die_with_parent():
-    """Run in a child before exec: it gets SIGKILL when the test script dies,
-    so a test stopped by its timeout leaves no display or saver behind."""
-    PR_SET_PDEATHSIG = 1
-    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 def windows_path(path):
@@ -135,20 +122,7 @@ class World:
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def start_display(self):
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % self.screen,
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            preexec_fn=die_with_parent)
-        os.close(write_end)
-        text = b""
-        with os.fdopen(read_end, "rb") as f:
-            while not text.endswith(b"\n"):
-                chunk = f.read(1)
-                check(chunk, "Xvfb did not start")
-                text += chunk
-        self.display = ":" + text.decode().strip()
+        self.xvfb, self.display = start_xvfb(*self.screen)
 
     def env(self, **extra):
         env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
@@ -232,23 +206,8 @@ def outside_is_black(shot):
     return not shot[mask].any()
 
 
-def only_black_and_white(shot):
-    crop = shot[VIEW_Y:VIEW_Y + VIEW_H, VIEW_X:VIEW_X + VIEW_W].reshape(-1, 3)
-    return bool(np.all((crop == 0).all(axis=1) | (crop == 255).all(axis=1)))
-
-
-def wait_end(proc, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if proc.poll() is not None:
-            return True
-        time.sleep(0.02)
-    return proc.poll() is not None
-
-
-def alive_after(proc, seconds):
-    time.sleep(seconds)
-    return proc.poll() is None
+def viewport_black_and_white(shot):
+    return only_black_and_white(shot[VIEW_Y:VIEW_Y + VIEW_H, VIEW_X:VIEW_X + VIEW_W])
 
 
 # --- the renderer's frames ------------------------------------------------
@@ -306,7 +265,7 @@ def case_saver_picture(args):
         step, shot = find_frame(w, plain, time.monotonic() + 3.0)
         check(step is not None, "after 4.5 s the viewport shows none of the renderer's frames")
         check(outside_is_black(shot), "the border around the viewport is not black")
-        check(only_black_and_white(shot), "the viewport holds colours other than black and white")
+        check(viewport_black_and_white(shot), "the viewport holds colours other than black and white")
         later, _ = find_frame(w, plain, time.monotonic() + 3.0)
         check(later is not None and later > step, "the picture does not move on (%s, %s)" % (step, later))
         log("frames", step, "and", later)
@@ -665,10 +624,6 @@ INSTALLER_ROUNDS = [
     (None, True),
     (r"C:\windows\system32\other.scr", False),
 ]
-
-
-def files_under(folder):
-    return {os.path.join(root, name) for root, _, names in os.walk(folder) for name in names}
 
 
 def case_installer(args):

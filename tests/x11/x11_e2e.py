@@ -15,7 +15,6 @@ import argparse
 import os
 import pwd
 import re
-import select
 import shutil
 import signal
 import struct
@@ -26,34 +25,16 @@ import time
 
 import numpy as np
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from e2e_common import (Failure, black_mask, check, cpu_seconds, only_black_and_white, poll,  # noqa: E402
+                        start_xvfb, stop)
+
 SCREEN_W, SCREEN_H = 1280, 1024
 VIEW_W, VIEW_H = 1024, 768
 CARD = (352, 264, 672, 504)  # the title card's place in the viewport: left, top, right, bottom
 SKIP = 77
 
 ARGS = None
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def poll(fn, timeout, interval=0.05):
-    """fn() until it returns something other than None or False; None after
-    `timeout` seconds."""
-    end = time.monotonic() + timeout
-    while True:
-        value = fn()
-        if value is not None and value is not False:
-            return value
-        if time.monotonic() >= end:
-            return None
-        time.sleep(interval)
 
 
 # --- pictures -----------------------------------------------------------------
@@ -139,24 +120,8 @@ def run(cmd, **kw):
 
 class Xvfb:
     def __init__(self, w=SCREEN_W, h=SCREEN_H):
-        r, wfd = os.pipe()
         self.log = open(os.path.join(ARGS.work, 'xvfb.log'), 'w')
-        self.proc = subprocess.Popen(
-            ['Xvfb', '-displayfd', str(wfd), '-screen', '0', '%dx%dx24' % (w, h), '-nolisten', 'tcp', '-noreset'],
-            pass_fds=[wfd], stdout=self.log, stderr=self.log)
-        os.close(wfd)
-        text = b''
-        end = time.monotonic() + 30
-        while not text.endswith(b'\n') and time.monotonic() < end:
-            ready, _, _ = select.select([r], [], [], 1)
-            if ready:
-                chunk = os.read(r, 64)
-                if not chunk:
-                    break
-                text += chunk
-        os.close(r)
-        check(text.strip().isdigit(), 'Xvfb did not start')
-        self.display = ':' + text.decode().strip()
+        self.proc, self.display = start_xvfb(w, h, self.log)
         # Settings of the test's own, and no daemon's window from outside.
         self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=os.path.join(ARGS.work, 'config-home'))
         self.env.pop('XSCREENSAVER_WINDOW', None)
@@ -164,17 +129,6 @@ class Xvfb:
     def close(self):
         stop(self.proc)
         self.log.close()
-
-
-def stop(proc, sig=signal.SIGTERM):
-    """Ends a process we started, by its id."""
-    if proc.poll() is None:
-        proc.send_signal(sig)
-        try:
-            proc.wait(10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
 
 
 class Quellora:
@@ -227,14 +181,6 @@ def grab(x, window=None):
     m = re.match(rb'P6\n(\d+) (\d+)\n255\n', data)
     w, h = int(m.group(1)), int(m.group(2))
     return np.frombuffer(data, np.uint8, w * h * 3, m.end()).reshape(h, w, 3)
-
-
-def black_mask(img):
-    return img.max(axis=2) < 128
-
-
-def only_black_and_white(img):
-    return bool(((img == 0) | (img == 255)).all())
 
 
 def xdotool(x, *args):
@@ -381,23 +327,16 @@ def case_saver_monitors(x):
 def case_saver_big(x):
     """A 3840 x 2160 screen: the frame doubled, 2048 x 1536, centred; a
     Scale of 1 gives today's 1024 x 768 in the middle."""
-    q = Quellora(x, ['/s'])
-    try:
-        step = frames_at(x, [(896, 312, 2)])
-        print('3840x2160: the frame of step %d doubled at (896, 312)' % step)
-        xdotool(x, 'key', 'Escape')
-        check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
-    finally:
-        q.close()
-    write_settings({'Scale': '1'})
-    q = Quellora(x, ['/s'])
-    try:
-        step = frames_at(x, [(1408, 696, 1)])
-        print('Scale=1: the frame of step %d at (1408, 696)' % step)
-        xdotool(x, 'key', 'Escape')
-        check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
-    finally:
-        q.close()
+    for settings, place, label in (({}, (896, 312, 2), 'doubled'), ({'Scale': '1'}, (1408, 696, 1), 'Scale=1')):
+        write_settings(settings)
+        q = Quellora(x, ['/s'])
+        try:
+            step = frames_at(x, [place])
+            print('3840x2160, %s: the frame of step %d at (%d, %d)' % (label, step, place[0], place[1]))
+            xdotool(x, 'key', 'Escape')
+            check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
+        finally:
+            q.close()
 
 
 # Mouse input in saver mode: (switch, moves outside, moves over the picture,
@@ -462,12 +401,6 @@ def case_saver_space(x):
         check(q.wait_exit() == 0, 'Shift+Escape: the saver did not end cleanly')
     finally:
         q.close()
-
-
-def cpu_seconds(pid):
-    with open('/proc/%d/stat' % pid) as f:
-        fields = f.read().rsplit(')', 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
 
 
 def server_load(x, seconds=3.0):
