@@ -1,7 +1,8 @@
 // A deterministic platform for tests: a scripted millisecond clock that can
 // start anywhere and wraps, scripted input, screens of any size, an in-memory
 // key store, stand-in host libraries, and a record of everything put on
-// screen. Time only moves when the loop waits.
+// screen. Time only moves when the loop waits. Every service of platform.h
+// is simulated; nothing reaches the machine it runs on.
 #pragma once
 
 #include <cstdint>
