@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "moire/animation.h"
 #include "platform/application.h"

@@ -226,7 +226,6 @@ void HeadlessPlatform::PaintOurs(WindowHandle h, const Rect* r) {
     if (WindowState* w = Find(h); w && w->alive && w->visible) {
         w->Invalidate(r ? Intersect(*r, w->Client()) : w->Client());
         Paint(*w);
-        ++paintsNow;
     }
 }
 

@@ -87,7 +87,6 @@ public:
     bool stoppedByLimit = false;
     bool ranOutOfEvents = false;             // waited with nothing left to happen
     uint64_t waits = 0;
-    int paintsNow = 0;                       // paints made at once rather than by the loop
     // Every wait for a due tick: the tick asked for and the tick it ended on
     // (a message, or the end of the run, may end it early).
     struct TimedWait {

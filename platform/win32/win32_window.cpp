@@ -25,7 +25,7 @@ struct DibInfo {
 
 class GdiSurface : public Surface {
 public:
-    GdiSurface(Win32Platform& platform, MonoBlitter& blitter, HDC dc) : platform_(platform), blitter_(blitter), dc_(dc) {}
+    GdiSurface(MonoBlitter& blitter, HDC dc) : blitter_(blitter), dc_(dc) {}
 
     void FillBlack(const Rect& r) override {
         if (r.Width() <= 0 || r.Height() <= 0) return;
@@ -62,7 +62,6 @@ public:
     }
 
 private:
-    Win32Platform& platform_;
     MonoBlitter& blitter_;
     HDC dc_;
 };
@@ -161,7 +160,7 @@ public:
         // for and validate, no WM_PAINT to wait for.
         HDC dc = GetDC(hwnd_);
         IntersectClipRect(dc, r->left, r->top, r->right, r->bottom);
-        GdiSurface surface(platform_, blitter_, dc);
+        GdiSurface surface(blitter_, dc);
         events_.OnPaint(surface);
         ReleaseDC(hwnd_, dc);
     }
@@ -200,7 +199,7 @@ private:
 LRESULT Win32Window::OnPaint() {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd_, &ps);
-    GdiSurface surface(platform_, blitter_, dc);
+    GdiSurface surface(blitter_, dc);
     events_.OnPaint(surface);
     EndPaint(hwnd_, &ps);
     return 0;

@@ -52,7 +52,6 @@ public:
     Display* Dpy() const { return dpy_; }
     int ScreenNumber() const { return screen_; }
     ::Window Root() const { return RootWindow(dpy_, screen_); }
-    Atom WmProtocols() const { return wmProtocols_; }
     Atom WmDeleteWindow() const { return wmDeleteWindow_; }
     // Whether `e` is the window manager's request to close a window.
     bool IsCloseRequest(const XEvent& e) const {
