@@ -1,14 +1,15 @@
 # The packages, all with the version of project():
 #   - the install rules of the Linux program (an XScreenSaver hack), with
 #     destinations under CMAKE_INSTALL_PREFIX; a plain `cmake --install`
-#     strips the program as `cmake --install --strip` would;
+#     strips the program as `cmake --install --strip` would, and writes the
+#     manual page and desktop entry with the paths of that install;
 #   - quellora_<version>_<arch>.deb, made by CPack;
 #   - quellora-<version>-win64.zip and quellora-<version>-setup.exe (NSIS)
 #     around the cross-built quellora.scr;
 #   - their tests are in tests/package (label "package"; the setup
 #     program's is a Wine case).
-# The normal build makes the three packages in the build folder; the target
-# `packages` makes just them.
+# The target `packages` makes the three in the build folder; the plain build
+# makes none of them (see below).
 if(WIN32)
   return()  # the cross build makes quellora.scr; its packages are made here, in the native build
 endif()
@@ -29,27 +30,20 @@ if(NOT _quellora_changelog_top MATCHES "^quellora \\(${PROJECT_VERSION}\\) ")
                       "add an entry for version ${PROJECT_VERSION}")
 endif()
 
-# The manual page and the desktop entry name the version and the installed paths.
-set(_quellora_man ${CMAKE_CURRENT_BINARY_DIR}/quellora.6x)
-configure_file(${CMAKE_SOURCE_DIR}/platform/x11/quellora.6x.in ${_quellora_man} @ONLY)
-configure_file(${CMAKE_SOURCE_DIR}/platform/x11/quellora.desktop.in ${CMAKE_CURRENT_BINARY_DIR}/quellora.desktop @ONLY)
+# The manual page to read from the build tree (`man -l build/native/quellora.6x`),
+# with the configured paths; the installed one and the desktop entry are written
+# by the install itself, with the paths of that install (cmake/install_texts.cmake).
+configure_file(${CMAKE_SOURCE_DIR}/platform/x11/quellora.6x.in ${CMAKE_CURRENT_BINARY_DIR}/quellora.6x @ONLY)
 
-# Compressed as Debian wants them: gzip -9n (no name, no time stamp).
-set(_quellora_gz "")
-foreach(_file ${_quellora_man} ${CMAKE_SOURCE_DIR}/packaging/debian/changelog)
-  get_filename_component(_name ${_file} NAME)
-  set(_gz ${CMAKE_CURRENT_BINARY_DIR}/doc/${_name}.gz)
-  add_custom_command(OUTPUT ${_gz}
-    COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${_file} ${_gz}
-    DEPENDS ${_file}
-    COMMENT "Compressing ${_name}"
-    VERBATIM)
-  list(APPEND _quellora_gz ${_gz})
-endforeach()
+# The changelog, compressed as Debian wants it: gzip -9n (no name, no time stamp).
+set(_quellora_changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${_quellora_changelog_gz}
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${CMAKE_SOURCE_DIR}/packaging/debian/changelog ${_quellora_changelog_gz}
+  DEPENDS ${CMAKE_SOURCE_DIR}/packaging/debian/changelog
+  COMMENT "Compressing changelog"
+  VERBATIM)
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/doc)
-add_custom_target(quellora_docs ALL DEPENDS ${_quellora_gz})
-list(GET _quellora_gz 0 _quellora_man_gz)
-list(GET _quellora_gz 1 _quellora_changelog_gz)
+add_custom_target(quellora_docs ALL DEPENDS ${_quellora_changelog_gz})
 
 # --- install rules ----------------------------------------------------------
 
@@ -64,9 +58,28 @@ endforeach()
 # this runs in cmake_install.cmake before the program's own rule.
 install(CODE "set(CMAKE_INSTALL_DO_STRIP TRUE)")
 install(TARGETS quellora RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/xscreensaver)
+# The program in the hack folder, where XScreenSaver looks, and on the PATH
+# under its name, for the commands a user types (and for idle daemons).
+file(RELATIVE_PATH _quellora_link_target /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBEXECDIR}/xscreensaver/quellora)
+install(CODE "
+  set(_link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quellora\")
+  message(STATUS \"Installing: \${_link} -> ${_quellora_link_target}\")
+  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  file(CREATE_LINK \"${_quellora_link_target}\" \"\${_link}\" SYMBOLIC)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quellora\")
+")
 install(FILES platform/x11/quellora.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/xscreensaver/config)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quellora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications/screensavers)
-install(FILES ${_quellora_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+# The manual page and the desktop entry, with the paths of the install at hand.
+install(CODE "
+  set(QUELLORA_SOURCE_DIR \"${CMAKE_SOURCE_DIR}\")
+  set(QUELLORA_WORK_DIR \"${CMAKE_CURRENT_BINARY_DIR}\")
+  set(QUELLORA_LIBEXECDIR \"${CMAKE_INSTALL_LIBEXECDIR}\")
+  set(QUELLORA_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
+  set(QUELLORA_MANDIR \"${CMAKE_INSTALL_MANDIR}\")
+  set(QUELLORA_DOCDIR \"${CMAKE_INSTALL_DOCDIR}\")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  include(\"${CMAKE_SOURCE_DIR}/cmake/install_texts.cmake\")
+")
 install(FILES LICENSE packaging/debian/copyright ${_quellora_changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # --- the Debian package -----------------------------------------------------
@@ -84,6 +97,11 @@ sixteen-pointed rosettes flare and fade where the bands meet.
 .
 The program runs as an XScreenSaver hack (choose Quellora in
 xscreensaver-settings) and on its own, full screen.")
+# The package's files live under /usr whatever prefix this build was configured
+# with. CPack installs with DESTDIR and CMAKE_INSTALL_PREFIX /usr, so the texts
+# written at install time name /usr as well (not CPack's staging folder).
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUELLORA_MAINTAINER})
@@ -94,12 +112,16 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xscreensaver)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)
 
-# The normal build makes the package (CPack runs no build of its own with Ninja).
+# The packages are made on request, never by the plain build: `cpack` and
+# `make package` make the .deb as CPack always does, and the target
+# `packages` makes all three (the native preset builds it too). Were the
+# .deb part of `all`, CPack's own build of `all` before it packages (the
+# Makefile generators' `preinstall`) would run CPack again, and so on.
 add_custom_target(packages)
 find_program(QUELLORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 find_program(QUELLORA_DPKG dpkg)
 if(QUELLORA_SANITIZE OR QUELLORA_FUZZ)
-  # Those builds check the code; they package nothing.
+  quellora_summary(packages "no: the sanitizer and fuzzing builds package nothing")
 elseif(QUELLORA_DPKG_SHLIBDEPS AND QUELLORA_DPKG)
   execute_process(COMMAND ${QUELLORA_DPKG} --print-architecture OUTPUT_VARIABLE _quellora_arch
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -107,16 +129,18 @@ elseif(QUELLORA_DPKG_SHLIBDEPS AND QUELLORA_DPKG)
   add_custom_command(OUTPUT ${QUELLORA_DEB}
     COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    DEPENDS quellora quellora_docs ${_quellora_gz} ${CMAKE_CURRENT_BINARY_DIR}/quellora.desktop
-      ${CMAKE_SOURCE_DIR}/platform/x11/quellora.xml ${CMAKE_SOURCE_DIR}/LICENSE
-      ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${CMAKE_BINARY_DIR}/CPackConfig.cmake
-      ${CMAKE_BINARY_DIR}/cmake_install.cmake
+    DEPENDS quellora quellora_docs ${_quellora_changelog_gz}
+      ${CMAKE_SOURCE_DIR}/platform/x11/quellora.xml ${CMAKE_SOURCE_DIR}/platform/x11/quellora.6x.in
+      ${CMAKE_SOURCE_DIR}/platform/x11/quellora.desktop.in ${CMAKE_SOURCE_DIR}/cmake/install_texts.cmake
+      ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/packaging/debian/copyright
+      ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/cmake_install.cmake
     COMMENT "Making quellora_${PROJECT_VERSION}_${_quellora_arch}.deb with CPack"
     VERBATIM)
-  add_custom_target(quellora_deb ALL DEPENDS ${QUELLORA_DEB})
+  add_custom_target(quellora_deb DEPENDS ${QUELLORA_DEB})
   add_dependencies(packages quellora_deb)
+  quellora_summary("Debian package" "yes, by the target packages, cpack or make package")
 else()
-  message(STATUS "The Debian package is not made: dpkg-shlibdeps (dpkg-dev) is missing")
+  quellora_summary("Debian package" "no: dpkg-shlibdeps is missing (apt install dpkg-dev)")
 endif()
 
 # --- the Windows downloads, beside quellora.scr -----------------------------
@@ -137,8 +161,9 @@ if(TARGET quellora_mingw)
     DEPENDS quellora_mingw ${_quellora_scr} ${_quellora_win64}/LICENSE.txt ${_quellora_win64}/README.txt
     COMMENT "Making quellora-${PROJECT_VERSION}-win64.zip"
     VERBATIM)
-  add_custom_target(quellora_win64_zip ALL DEPENDS ${QUELLORA_WIN64_ZIP})
+  add_custom_target(quellora_win64_zip DEPENDS ${QUELLORA_WIN64_ZIP})
   add_dependencies(packages quellora_win64_zip)
+  quellora_summary("Windows zip" "yes, by the target packages")
 
   find_program(QUELLORA_MAKENSIS makensis)
   if(QUELLORA_MAKENSIS)
@@ -156,9 +181,10 @@ if(TARGET quellora_mingw)
       DEPENDS quellora_mingw ${_quellora_scr} ${_quellora_win64}/LICENSE.txt ${_nsi} ${_ico}
       COMMENT "Making quellora-${PROJECT_VERSION}-setup.exe with NSIS"
       VERBATIM)
-    add_custom_target(quellora_setup ALL DEPENDS ${QUELLORA_SETUP_EXE})
+    add_custom_target(quellora_setup DEPENDS ${QUELLORA_SETUP_EXE})
     add_dependencies(packages quellora_setup)
+    quellora_summary("Windows setup program" "yes, by the target packages")
   else()
-    message(STATUS "quellora-${PROJECT_VERSION}-setup.exe is not made: NSIS (makensis) is missing")
+    quellora_summary("Windows setup program" "no: makensis is missing (apt install nsis)")
   endif()
 endif()

@@ -33,10 +33,13 @@ from e2e_common import Failure, check  # noqa: E402
 
 SKIP = 77
 HACK = 'libexec/xscreensaver/quellora'
+LINK = 'bin/quellora'  # a symbolic link to the hack, for the commands a user types
+LINK_TARGET = '../' + HACK
 
 # Every file an install puts under its prefix, and its mode.
 INSTALLED = {
     HACK: 0o755,
+    LINK: 0o777,
     'share/xscreensaver/config/quellora.xml': 0o644,
     'share/applications/screensavers/quellora.desktop': 0o644,
     'share/man/man6/quellora.6x.gz': 0o644,
@@ -73,9 +76,17 @@ def check_program(path, version):
           '%s --version: exit %d, stdout %r, stderr %r' % (path, r.returncode, r.stdout, r.stderr))
 
 
+def check_link(root):
+    link = os.path.join(root, LINK)
+    check(os.path.islink(link) and os.readlink(link) == LINK_TARGET,
+          '%s is no link to %s' % (link, LINK_TARGET))
+    check(os.path.samefile(link, os.path.join(root, HACK)), '%s does not reach the program' % link)
+
+
 def check_texts(root, prefix, version):
     """The manual page names the version and the program's place; so does the
-    desktop entry."""
+    desktop entry. `prefix` is where the install puts the files for good
+    (without DESTDIR or a package's staging folder)."""
     with gzip.open(os.path.join(root, 'share/man/man6/quellora.6x.gz'), 'rt') as f:
         page = f.read()
     check(re.search(r'^\.TH QUELLORA 6x "[^"]*" "Quellora %s"' % re.escape(version), page, re.M),
@@ -99,7 +110,8 @@ def case_install(args):
     with tempfile.TemporaryDirectory(prefix='install-', dir=args.work) as work:
         root = os.path.join(work, 'root')
         # (name, `cmake --install` arguments, its environment, where the
-        # prefix lands in the root, the prefix the install manifest names)
+        # prefix lands in the root, the prefix the install manifest and the
+        # installed texts name)
         installs = [
             ('--prefix', ['--prefix', root], {}, root, root),
             ('DESTDIR', [], {'DESTDIR': root}, root + prefix, prefix),
@@ -118,7 +130,8 @@ def case_install(args):
             check(manifest == {os.path.join(listed, rel) for rel in INSTALLED},
                   '%s: the install wrote %s' % (name, sorted(manifest)))
             check_program(os.path.join(top, HACK), args.version)
-            check_texts(top, prefix, args.version)
+            check_link(top)
+            check_texts(top, listed, args.version)
             print('%s: %d files under %s, the program stripped and running' % (name, len(found), top))
 
 
@@ -144,6 +157,7 @@ def deb_files(deb):
     files = {}
     for line in run(['dpkg-deb', '-c', deb]).splitlines():
         perms, owner, _, _, _, path = line.split(None, 5)
+        path = path.split(' -> ')[0]
         if not perms.startswith('d'):
             files[path[1:]] = (perms, owner)  # ./usr/... -> /usr/...
     return files
@@ -169,8 +183,8 @@ def case_deb_fields(args):
     check(len(fields['Description'].splitlines()) > 2, 'no long description')
 
     files = deb_files(args.deb)
-    expected = {'/usr/' + rel: ('-rwxr-xr-x' if mode == 0o755 else '-rw-r--r--', 'root/root')
-                for rel, mode in INSTALLED.items()}
+    kinds = {0o755: '-rwxr-xr-x', 0o644: '-rw-r--r--', 0o777: 'lrwxrwxrwx'}
+    expected = {'/usr/' + rel: (kinds[mode], 'root/root') for rel, mode in INSTALLED.items()}
     check(files == expected, 'the package holds %s,\nexpected %s' % (files, expected))
 
     with tempfile.TemporaryDirectory() as tmp:
@@ -185,6 +199,7 @@ def case_deb_fields(args):
         header = open(changelog, 'rb').read(10)
         check(header[3] & 0x08 == 0 and header[4:8] == b'\0\0\0\0', 'changelog.gz keeps a name or a time (gzip -n)')
         check_program(os.path.join(tmp, 'usr', HACK), args.version)
+        check_link(os.path.join(tmp, 'usr'))
         check_texts(os.path.join(tmp, 'usr'), '/usr', args.version)
     print('%s: fields and %d files as expected' % (os.path.basename(args.deb), len(files)))
 
