@@ -5,11 +5,11 @@
 #
 # Set by the install(CODE) that includes this file:
 #   QUELLORA_SOURCE_DIR, QUELLORA_WORK_DIR (a folder of the build tree),
-#   QUELLORA_LIBEXECDIR, QUELLORA_DATADIR, QUELLORA_MANDIR, QUELLORA_DOCDIR
+#   QUELLORA_BINDIR, QUELLORA_LIBEXECDIR, QUELLORA_DATADIR, QUELLORA_MANDIR, QUELLORA_DOCDIR
 #   (relative to the prefix, or absolute), PROJECT_VERSION.
 # CMAKE_INSTALL_PREFIX is the prefix of this install, without DESTDIR.
 
-foreach(_dir LIBEXECDIR DATADIR MANDIR DOCDIR)
+foreach(_dir BINDIR LIBEXECDIR DATADIR MANDIR DOCDIR)
   if(IS_ABSOLUTE "${QUELLORA_${_dir}}")
     set(CMAKE_INSTALL_FULL_${_dir} "${QUELLORA_${_dir}}")
   else()
