@@ -24,7 +24,7 @@ from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from e2e_common import (Failure, alive_after, check, die_with_parent, files_under,  # noqa: E402
-                        only_black_and_white, start_xvfb, wait_end)
+                        only_black_and_white, poll, start_xvfb, wait_end)
 
 SCREEN_W, SCREEN_H = 1280, 1024
 VIEW_W, VIEW_H = 1024, 768
@@ -615,36 +615,126 @@ def case_resources(args):
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quellora"
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+SETUP_KEYS = r"HKCU\Software\Orvandel\Quellora"
 INSTALLED_SCR = r"C:\windows\system32\quellora.scr"
+SAVER_VALUES = ("SCRNSAVE.EXE", "ScreenSaveActive")
 
-# The setup program, run twice in one prefix: (the current screen saver set
-# just before the removal, or None to leave ours; whether the installed saver
-# is started).
+# The user's screen saver values before a round, as Windows keeps them (REG_SZ);
+# a name not given is not there (as in a new prefix).
+SAVER_OFF = {"SCRNSAVE.EXE": r"C:\windows\system32\other.scr", "ScreenSaveActive": "0"}
+NONE_SET = {}
+EMPTY_SAVER = {"SCRNSAVE.EXE": "", "ScreenSaveActive": "1"}
+PICKED = r"C:\windows\system32\picked.scr"
+
+# The setup program, installed and removed again in one prefix, round after
+# round: (the user's values before; how the setup program and the uninstaller
+# run: "silent" with /S, "dialogs" through their pages with the defaults,
+# "untick" the same without the component "Make it the current screen saver";
+# installs before the removal; the screen saver the user picks before the
+# removal, or None; whether the installed saver is started).
 INSTALLER_ROUNDS = [
-    (None, True),
-    (r"C:\windows\system32\other.scr", False),
+    (SAVER_OFF, "silent", 2, None, True),
+    (SAVER_OFF, "dialogs", 1, None, False),
+    (NONE_SET, "silent", 1, None, False),
+    (NONE_SET, "dialogs", 2, None, False),
+    (EMPTY_SAVER, "silent", 1, None, False),
+    (SAVER_OFF, "dialogs", 1, PICKED, False),
+    (NONE_SET, "silent", 1, PICKED, False),
+    (SAVER_OFF, "untick", 1, None, False),
 ]
 
 
+def saver_values(w):
+    values = w.reg_values(DESKTOP_KEY)
+    return {name: values[name] for name in SAVER_VALUES if name in values}
+
+
+def set_saver_values(w, wanted):
+    for name in SAVER_VALUES:
+        if name in wanted:
+            w.reg_add(DESKTOP_KEY, name, wanted[name])
+        else:
+            w.wine("reg", "delete", DESKTOP_KEY, "/v", name, "/f")
+    check(saver_values(w) == as_reg_sz(wanted), "could not set %s: %s" % (wanted, saver_values(w)))
+
+
+def as_reg_sz(values):
+    return {name: ("REG_SZ", data) for name, data in values.items()}
+
+
+def windows_named(w, title):
+    r = subprocess.run(["xdotool", "search", "--name", "^" + title], env=w.env(), capture_output=True, text=True)
+    return r.stdout.split()
+
+
+def through_pages(w, title, pages, done, timeout=120):
+    """Answers the dialogs of a setup program or uninstaller titled `title`:
+    the key lists of `pages` one a second, page after page, then Return (the
+    Close button at the end) until done()."""
+    deadline = time.monotonic() + timeout
+    while not windows_named(w, title):
+        check(time.monotonic() < deadline, "no window %r" % title)
+        time.sleep(0.2)
+    time.sleep(0.5)
+    for keys in pages:
+        w.xdotool("key", "--delay", "200", *keys)
+        time.sleep(1.0)
+    while not done():
+        check(time.monotonic() < deadline, "%r did not finish within %d s" % (title, timeout))
+        if windows_named(w, title):
+            w.xdotool("key", "Return")
+        time.sleep(1.0)
+
+
+def install(w, args, how):
+    if how == "silent":
+        r = w.wine(args.setup, "/S")
+        check(r.returncode == 0, "setup /S exited with %d: %s" % (r.returncode, r.stderr))
+        return
+    # The licence (I Agree), the components (Install), the end (Close).
+    components = ["Down", "space", "Return"] if how == "untick" else ["Return"]
+    setup = w.start(args.setup)
+    through_pages(w, "Quellora %s Setup" % args.version, [["Return"], components],
+                  lambda: setup.poll() is not None)
+    check(setup.returncode == 0, "setup exited with %d" % setup.returncode)
+
+
+def uninstall(w, args, how, uninstaller):
+    # The uninstaller copies itself to the temporary folder and runs from
+    # there: done once its last step, the key's removal, is (and, with its
+    # dialogs, once they are closed).
+    if how == "silent":
+        r = w.wine(uninstaller, "/S")
+        check(r.returncode == 0, "uninstall /S exited with %d" % r.returncode)
+        check(poll(lambda: not w.key_exists(UNINSTALL_KEY), 120, 0.5), "the uninstall key is still there")
+        return
+    w.start(uninstaller)
+    title = "Quellora %s Uninstall" % args.version
+    # The confirmation (Uninstall), the end (Close).
+    through_pages(w, title, [["Return"]], lambda: not w.key_exists(UNINSTALL_KEY) and not windows_named(w, title))
+
+
 def case_installer(args):
-    """quellora-<version>-setup.exe /S: quellora.scr in system32, made the
-    current screen saver, listed among the installed programs; the installed
-    saver runs and ends on Escape; the quiet uninstall string removes the
-    file, the uninstaller, its folder and the key, and the current screen
-    saver only while it is ours."""
+    """quellora-<version>-setup.exe, silent and with its dialogs: quellora.scr
+    in system32, made the current screen saver and turned on, listed among the
+    installed programs; the installed saver runs and ends on Escape; the
+    uninstaller removes the file, itself, its folder and the key, and gives
+    back the screen saver values the user had before (also after a second
+    install), only while Quellora is still the current screen saver."""
     check(args.setup and os.path.exists(args.setup), "no setup program (QUELLORA_SETUP): %s" % args.setup)
     with World(args, "installer") as w:
         drive_c = os.path.join(w.prefix, "drive_c")
         installed = os.path.join(drive_c, "windows", "system32", "quellora.scr")
         before = files_under(drive_c)
-        for current, run_saver in INSTALLER_ROUNDS:
-            r = w.wine(args.setup, "/S")
-            check(r.returncode == 0, "setup /S exited with %d: %s" % (r.returncode, r.stderr))
-            check(os.path.exists(installed), "no quellora.scr in system32 after setup /S")
+        for start_values, how, installs, picked, run_saver in INSTALLER_ROUNDS:
+            what = "%s, %s, %d install(s), %s picked" % (start_values or "no values", how, installs, picked)
+            set_saver_values(w, start_values)
+            for _ in range(installs):
+                install(w, args, how)
+            check(os.path.exists(installed), "no quellora.scr in system32 after setup")
             check(open(installed, "rb").read() == open(args.scr, "rb").read(),
                   "the installed quellora.scr is not the one built")
             values = w.reg_values(UNINSTALL_KEY)
-            log("uninstall key", values)
             expected = {"DisplayName": ("REG_SZ", "Quellora"), "DisplayVersion": ("REG_SZ", args.version),
                         "Publisher": ("REG_SZ", "Orvandel"), "NoModify": ("REG_DWORD", "0x1"),
                         "NoRepair": ("REG_DWORD", "0x1")}
@@ -655,40 +745,40 @@ def case_installer(args):
             size = values.get("EstimatedSize", ("", "0x0"))
             check(size[0] == "REG_DWORD" and int(size[1], 16) >= os.path.getsize(args.scr) // 1024,
                   "EstimatedSize is %s" % (size,))
-            uninstall = values.get("UninstallString", ("", ""))[1]
-            check(uninstall.startswith('"') and uninstall.endswith('uninstall.exe"'),
-                  "UninstallString is %r" % uninstall)
-            check(values.get("QuietUninstallString", ("", ""))[1] == uninstall + " /S",
+            uninstall_string = values.get("UninstallString", ("", ""))[1]
+            check(uninstall_string.startswith('"') and uninstall_string.endswith('uninstall.exe"'),
+                  "UninstallString is %r" % uninstall_string)
+            check(values.get("QuietUninstallString", ("", ""))[1] == uninstall_string + " /S",
                   "QuietUninstallString is %s" % (values.get("QuietUninstallString"),))
-            uninstaller = w.unix_path(uninstall.strip('"'))
-            check(os.path.exists(uninstaller), "the uninstaller %s is missing" % uninstall)
-            saver_value = w.reg_values(DESKTOP_KEY).get("SCRNSAVE.EXE", ("", ""))[1]
-            check(saver_value.lower() == INSTALLED_SCR.lower(), "SCRNSAVE.EXE is %r" % saver_value)
+            uninstaller = w.unix_path(uninstall_string.strip('"'))
+            check(os.path.exists(uninstaller), "the uninstaller %s is missing" % uninstall_string)
 
+            current = saver_values(w)
+            if how == "untick":
+                check(current == as_reg_sz(start_values), "%s: the values changed to %s" % (what, current))
+            else:
+                saver = current.get("SCRNSAVE.EXE", ("", ""))
+                check(saver[1].lower() == INSTALLED_SCR.lower(), "%s: SCRNSAVE.EXE is %s" % (what, saver))
+                check(current.get("ScreenSaveActive") == ("REG_SZ", "1"),
+                      "%s: ScreenSaveActive is %s" % (what, current.get("ScreenSaveActive")))
             if run_saver:
                 # The screen saver as the system starts it: the path in SCRNSAVE.EXE, /s.
-                saver, _ = w.start_saver(scr=saver_value)
+                saver, _ = w.start_saver(scr=current["SCRNSAVE.EXE"][1])
                 w.xdotool("key", "Escape")
                 check(wait_end(saver, 10.0), "Escape did not end the installed saver")
                 check(saver.returncode == 0, "the installed saver exited with %d" % saver.returncode)
-            if current:
-                w.reg_add(DESKTOP_KEY, "SCRNSAVE.EXE", current)
+            if picked:
+                w.reg_add(DESKTOP_KEY, "SCRNSAVE.EXE", picked)
+                current = saver_values(w)
 
-            # The uninstaller copies itself to the temporary folder and runs
-            # from there: done once its last step, the key's removal, is.
-            r = w.wine(uninstaller, "/S")
-            check(r.returncode == 0, "uninstall /S exited with %d" % r.returncode)
-            deadline = time.monotonic() + 120
-            while w.key_exists(UNINSTALL_KEY) and time.monotonic() < deadline:
-                time.sleep(0.5)
-            check(not w.key_exists(UNINSTALL_KEY), "the uninstall key is still there")
+            uninstall(w, args, how, uninstaller)
             for path in (installed, uninstaller, os.path.dirname(uninstaller)):
                 check(not os.path.exists(path), "left behind: %s" % path)
-            saver_value = w.reg_values(DESKTOP_KEY).get("SCRNSAVE.EXE", ("", ""))[1]
-            check(saver_value == (current or ""), "after removal SCRNSAVE.EXE is %r, expected %r"
-                  % (saver_value, current or ""))
-            log("installed, %s, removed; SCRNSAVE.EXE afterwards: %r"
-                % ("ran the installed saver" if run_saver else "another saver current", saver_value))
+            after = saver_values(w)
+            expected = current if picked else as_reg_sz(start_values)
+            check(after == expected, "%s: after the removal the values are %s, expected %s" % (what, after, expected))
+            check(not w.key_exists(SETUP_KEYS), "%s: %s is left" % (what, SETUP_KEYS))
+            log("%s: OK, afterwards %s" % (what, after))
         # The uninstaller's copies in the temporary folder go at the next
         # start, as on Windows.
         w.wine("wineboot", "-r")
