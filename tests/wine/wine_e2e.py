@@ -619,9 +619,11 @@ SETUP_KEYS = r"HKCU\Software\Orvandel\Quellora"
 INSTALLED_SCR = r"C:\windows\system32\quellora.scr"
 SAVER_VALUES = ("SCRNSAVE.EXE", "ScreenSaveActive")
 
-# The user's screen saver values before a round, as Windows keeps them (REG_SZ);
-# a name not given is not there (as in a new prefix).
+# The user's screen saver values before a round: text as Windows keeps them
+# (REG_SZ), a number as a REG_DWORD; a name not given is not there (as in a
+# new prefix).
 SAVER_OFF = {"SCRNSAVE.EXE": r"C:\windows\system32\other.scr", "ScreenSaveActive": "0"}
+OFF_AS_NUMBER = {"SCRNSAVE.EXE": r"C:\windows\system32\other.scr", "ScreenSaveActive": 0}
 NONE_SET = {}
 EMPTY_SAVER = {"SCRNSAVE.EXE": "", "ScreenSaveActive": "1"}
 PICKED = r"C:\windows\system32\picked.scr"
@@ -638,6 +640,7 @@ INSTALLER_ROUNDS = [
     (NONE_SET, "silent", 1, None, False),
     (NONE_SET, "dialogs", 2, None, False),
     (EMPTY_SAVER, "silent", 1, None, False),
+    (OFF_AS_NUMBER, "silent", 1, None, False),
     (SAVER_OFF, "dialogs", 1, PICKED, False),
     (NONE_SET, "silent", 1, PICKED, False),
     (SAVER_OFF, "untick", 1, None, False),
@@ -652,14 +655,17 @@ def saver_values(w):
 def set_saver_values(w, wanted):
     for name in SAVER_VALUES:
         if name in wanted:
-            w.reg_add(DESKTOP_KEY, name, wanted[name])
+            data = wanted[name]
+            w.reg_add(DESKTOP_KEY, name, data, "REG_DWORD" if isinstance(data, int) else "REG_SZ")
         else:
             w.wine("reg", "delete", DESKTOP_KEY, "/v", name, "/f")
-    check(saver_values(w) == as_reg_sz(wanted), "could not set %s: %s" % (wanted, saver_values(w)))
+    check(saver_values(w) == as_listed(wanted), "could not set %s: %s" % (wanted, saver_values(w)))
 
 
-def as_reg_sz(values):
-    return {name: ("REG_SZ", data) for name, data in values.items()}
+def as_listed(values):
+    """Values as reg_values() lists them."""
+    return {name: ("REG_DWORD", "0x%x" % data) if isinstance(data, int) else ("REG_SZ", data)
+            for name, data in values.items()}
 
 
 def windows_named(w, title):
@@ -755,7 +761,7 @@ def case_installer(args):
 
             current = saver_values(w)
             if how == "untick":
-                check(current == as_reg_sz(start_values), "%s: the values changed to %s" % (what, current))
+                check(current == as_listed(start_values), "%s: the values changed to %s" % (what, current))
             else:
                 saver = current.get("SCRNSAVE.EXE", ("", ""))
                 check(saver[1].lower() == INSTALLED_SCR.lower(), "%s: SCRNSAVE.EXE is %s" % (what, saver))
@@ -775,7 +781,7 @@ def case_installer(args):
             for path in (installed, uninstaller, os.path.dirname(uninstaller)):
                 check(not os.path.exists(path), "left behind: %s" % path)
             after = saver_values(w)
-            expected = current if picked else as_reg_sz(start_values)
+            expected = current if picked else as_listed(start_values)
             check(after == expected, "%s: after the removal the values are %s, expected %s" % (what, after, expected))
             check(not w.key_exists(SETUP_KEYS), "%s: %s is left" % (what, SETUP_KEYS))
             log("%s: OK, afterwards %s" % (what, after))
