@@ -675,8 +675,9 @@ def windows_named(w, title):
 
 def through_pages(w, title, pages, done, timeout=120):
     """Answers the dialogs of a setup program or uninstaller titled `title`:
-    the key lists of `pages` one a second, page after page, then Return (the
-    Close button at the end) until done()."""
+    the key lists of `pages` one every two seconds (time enough for the next
+    page on a loaded machine), page after page, then Return (the Close button
+    at the end) until done()."""
     deadline = time.monotonic() + timeout
     while not windows_named(w, title):
         check(time.monotonic() < deadline, "no window %r" % title)
@@ -684,7 +685,7 @@ def through_pages(w, title, pages, done, timeout=120):
     time.sleep(0.5)
     for keys in pages:
         w.xdotool("key", "--delay", "200", *keys)
-        time.sleep(1.0)
+        time.sleep(2.0)
     while not done():
         check(time.monotonic() < deadline, "%r did not finish within %d s" % (title, timeout))
         if windows_named(w, title):
