@@ -6,7 +6,8 @@
 The layers, from the bottom up: moire/ (pixels), platform/ (platform.h and
 the neutral code beside it), settings/, saver/, app/; then the hosts in
 platform/'s subfolders, which may use everything below them but not each
-other (the X11 host uses the POSIX pieces). Prints every include that breaks
+other (the X11 and Wayland hosts use the POSIX pieces; the X11 program's
+main() hands the saver to the Wayland host). Prints every include that breaks
 the rule and exits 1, or prints a summary and exits 0.
 """
 import os
@@ -17,7 +18,9 @@ CORE = ['moire', 'platform', 'settings', 'saver', 'app']
 HOSTS = {
     'platform/headless': [],
     'platform/posix': [],
-    'platform/x11': ['platform/posix'],
+    'platform/wayland': ['platform/posix'],
+    # The one Linux program's main() picks the Wayland backend for the saver.
+    'platform/x11': ['platform/posix', 'platform/wayland'],
     'platform/win32': [],
 }
 SOURCE_ENDINGS = ('.h', '.cpp', '.c')

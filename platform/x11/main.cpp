@@ -1,6 +1,7 @@
 // quellora: the saver on X11. Run by itself it takes the host's switches
 // (/s, /p ID, /c, none); run by XScreenSaver it is a hack that draws into
-// the window it is given (--root, --window-id ID).
+// the window it is given (--root, --window-id ID). The full-screen saver
+// runs on Wayland instead when a compositor answers (platform/wayland).
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -13,6 +14,9 @@
 #include "platform/text.h"
 #include "platform/posix/command_line.h"
 #include "platform/x11/x11_platform.h"
+#ifdef QUELLORA_WAYLAND
+#include "platform/wayland/wayland_host.h"
+#endif
 
 namespace {
 
@@ -71,6 +75,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cl.kind == CommandLine::Kind::Error) return Fail(cl.error);
+
+    // The full-screen saver runs on a Wayland compositor when one answers.
+    const char* backend = std::getenv("QUELLORA_BACKEND");
+#ifdef QUELLORA_WAYLAND
+    if (cl.kind == CommandLine::Kind::Host)
+        if (const auto status = quellora::wayland::RunOnWayland(args)) return *status;
+#else
+    if (backend && std::string(backend) == "wayland") return Fail("built without the Wayland backend");
+#endif
+    if (backend && *backend && std::string(backend) != "x11" && std::string(backend) != "wayland")
+        return Fail("QUELLORA_BACKEND is x11 or wayland, not " + Quoted(backend));
 
     const char* displayName = cl.display.empty() ? nullptr : cl.display.c_str();
     Display* dpy = XOpenDisplay(displayName);

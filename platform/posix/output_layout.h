@@ -1,0 +1,34 @@
+// Where a compositor's outputs lie in the one coordinate space of the saver's
+// window: each output at its logical position times the largest integer
+// scale among the outputs, with its size in device pixels. Outputs that do
+// not overlap in the logical layout never overlap here, and the output at
+// logical (0, 0) stays at (0, 0). Pure geometry, so tests can run it without
+// a compositor.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace quellora::posix {
+
+// An output as the compositor describes it.
+struct OutputDescription {
+    int logicalX = 0, logicalY = 0;            // the layout's position
+    int logicalWidth = 0, logicalHeight = 0;   // the layout's size; 0: unknown
+    int modeWidth = 0, modeHeight = 0;         // the current mode, before the transform; 0: unknown
+    int transform = 0;                         // wl_output.transform: 1, 3, 5 and 7 turn by a quarter
+    int scale = 1;                             // the integer scale (a fractional one rounded up)
+};
+
+// The output's size in device pixels: its mode turned by the transform, or
+// without a mode its logical size times its scale.
+void DeviceSize(const OutputDescription& output, int& width, int& height);
+
+// The monitors of the outputs, in their order: device-pixel rectangles in
+// the coordinates where the primary's top-left corner is (0, 0). The primary
+// is the output at logical (0, 0), or the first without one.
+std::vector<Monitor> LayOutOutputs(const std::vector<OutputDescription>& outputs);
+
+}  // namespace quellora::posix

@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""End-to-end tests of quellora's Wayland backend. Every case runs on a
+headless sway of its own (as the test user when run as root: sway refuses
+root), with its own XDG_RUNTIME_DIR; input comes from wlinput (a virtual
+keyboard and pointer), pictures from grim, compared with the renderer's
+frames. Waits poll with generous deadlines; nothing is timed.
+
+usage: wayland_e2e.py --quellora BIN --input BIN --renders DIR --render BIN
+                      --work DIR CASE
+"""
+import argparse
+import glob
+import os
+import pwd
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), 'x11'))
+from e2e_common import Failure, black_mask, check, die_with_parent, only_black_and_white, poll, stop  # noqa: E402
+import x11_e2e  # noqa: E402  (the renderer's frames and how a picture matches one)
+
+VIEW_W, VIEW_H = 1024, 768
+SKIP = 77
+USER = 'qltest'
+ARGS = None
+
+
+def test_user():
+    """The user sway runs as: ourselves, or when we are root the test user."""
+    if os.getuid() != 0:
+        return None
+    try:
+        pwd.getpwnam(USER)
+    except KeyError:
+        r = subprocess.run(['useradd', '--system', '--no-create-home', '--shell', '/usr/sbin/nologin', USER],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            pwd.getpwnam(USER)  # another run may have made it meanwhile
+        except KeyError:
+            raise Failure('could not add the user %s: %s' % (USER, r.stdout.strip()))
+    return pwd.getpwnam(USER)
+
+
+class Sway:
+    """A headless sway with its own runtime folder, and the programs under test
+    copied where its user can run them."""
+
+    def __init__(self):
+        self.user = test_user()
+        self.home = tempfile.mkdtemp(prefix='quellora-wl-')
+        self.runtime = os.path.join(self.home, 'runtime')
+        os.makedirs(self.runtime, mode=0o700)
+        self.config = os.path.join(self.home, 'config')
+        with open(self.config, 'w') as f:
+            f.write('output * bg #000000 solid_color\nxwayland disable\ndefault_border none\n')
+        self.bin = {}
+        for name, path in (('quellora', ARGS.quellora), ('wlinput', ARGS.input)):
+            self.bin[name] = os.path.join(self.home, name)
+            shutil.copy(path, self.bin[name])
+            os.chmod(self.bin[name], 0o755)
+        # The saver's settings, where the case writes them.
+        self.settings = os.path.join(self.home, 'config-home')
+        os.makedirs(os.path.join(self.settings, 'Orvandel'))
+        os.chmod(self.home, 0o755)
+        if self.user:
+            for root, dirs, files in os.walk(self.home):
+                for n in [root] + [os.path.join(root, d) for d in dirs] + [os.path.join(root, f) for f in files]:
+                    os.chown(n, self.user.pw_uid, self.user.pw_gid)
+        self.as_user = ['setpriv', '--reuid', USER, '--regid', USER, '--init-groups', '--'] if self.user else []
+        self.env = {'PATH': os.environ.get('PATH', '/usr/bin:/bin'), 'HOME': self.home, 'XDG_RUNTIME_DIR': self.runtime,
+                    'XDG_CONFIG_HOME': self.settings, 'WLR_BACKENDS': 'headless', 'WLR_LIBINPUT_NO_DEVICES': '1',
+                    'WLR_RENDERER': 'pixman', 'LANG': 'C.UTF-8'}
+        self.log = open(os.path.join(ARGS.work, 'sway.log'), 'w')
+        self.proc = subprocess.Popen(self.as_user + ['sway', '-c', self.config], env=self.env, cwd=self.home,
+                                     stdout=self.log, stderr=self.log, preexec_fn=die_with_parent)
+        sockets = poll(lambda: glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock')) and
+                       glob.glob(os.path.join(self.runtime, 'wayland-[0-9]')) or None, 30, 0.1)
+        check(sockets and self.proc.poll() is None, 'sway did not start (%s, status %s); see %s' % (sockets, self.proc.poll(), self.log.name))
+        self.env['SWAYSOCK'] = glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock'))[0]
+        self.env['WAYLAND_DISPLAY'] = os.path.basename(sockets[0])
+        self.output('HEADLESS-1', 1280, 1024, 1, 0, 0)
+
+    def run(self, *cmd, **kw):
+        return subprocess.run(self.as_user + list(cmd), env=self.env, cwd=self.home, check=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
+
+    def msg(self, *args):
+        return self.run('swaymsg', *[str(a) for a in args]).stdout
+
+    def output(self, name, w, h, scale, x, y):
+        self.msg('output', name, 'mode', '%dx%d' % (w, h), 'scale', scale, 'position', x, y)
+
+    def add_output(self):
+        before = set(re.findall(r'HEADLESS-\d+', self.msg('-t', 'get_outputs')))
+        self.msg('create_output')
+        after = poll(lambda: set(re.findall(r'HEADLESS-\d+', self.msg('-t', 'get_outputs'))) - before or None, 10)
+        check(after, 'sway made no output')
+        return after.pop()
+
+    def grab(self, name='HEADLESS-1'):
+        """An output's device pixels as an H x W x 3 array."""
+        path = os.path.join(self.home, 'grab.ppm')
+        self.run('grim', '-t', 'ppm', '-o', name, path)
+        data = open(path, 'rb').read()
+        m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
+        w, h = int(m.group(1)), int(m.group(2))
+        return np.frombuffer(data, np.uint8, w * h * 3, m.end()).reshape(h, w, 3)
+
+    def write_settings(self, entries):
+        path = os.path.join(self.settings, 'Orvandel', 'settings.ini')
+        with open(path, 'w') as f:
+            f.write('[ScreenSaverSample]\n' + ''.join('%s=%s\n' % kv for kv in entries.items()))
+        if self.user:
+            os.chown(path, self.user.pw_uid, self.user.pw_gid)
+
+    def close(self):
+        stop(self.proc)
+        self.log.close()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+class Quellora:
+    def __init__(self, sway, args, env=None, name='quellora'):
+        self.err = open(os.path.join(ARGS.work, name + '.err'), 'w+')
+        self.frames = os.path.join(sway.home, name + '.frames')
+        open(self.frames, 'w').close()
+        if sway.user:
+            os.chown(self.frames, sway.user.pw_uid, sway.user.pw_gid)
+        self.proc = subprocess.Popen(sway.as_user + [sway.bin['quellora']] + args, cwd=sway.home,
+                                     env=dict(sway.env, QUELLORA_FRAME_LOG=self.frames, **(env or {})),
+                                     stdout=subprocess.DEVNULL, stderr=self.err, preexec_fn=die_with_parent)
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def frames_drawn(self):
+        return os.path.getsize(self.frames)
+
+    def still_runs_after_input(self):
+        """Whether the saver runs on once it has drawn frames after the input
+        just given (input is read before the frames that follow it)."""
+        seen = self.frames_drawn()
+        check(poll(lambda: not self.alive() or self.frames_drawn() > seen + 200, 20), 'the saver draws no frames')
+        return self.alive()
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora did not end')
+
+    def error(self):
+        self.err.seek(0)
+        return self.err.read()
+
+    def close(self):
+        stop(self.proc)
+        self.err.close()
+
+
+class Input:
+    """wlinput: a virtual keyboard and pointer, driven line by line."""
+
+    def __init__(self, sway):
+        self.proc = subprocess.Popen(sway.as_user + [sway.bin['wlinput']], env=sway.env, cwd=sway.home,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                     preexec_fn=die_with_parent)
+        check(self.proc.stdout.readline().strip() == 'ready', 'wlinput did not start')
+
+    def do(self, *lines):
+        for line in lines:
+            self.proc.stdin.write(line + '\n')
+            self.proc.stdin.flush()
+            check(self.proc.stdout.readline().strip() == 'ok', 'wlinput did not do: ' + line)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            self.proc.wait(10)
+
+
+def frames_on(sway, places):
+    """Polls until every output of `places` ((output, left, top, n): a whole
+    viewport enlarged n times at (left, top) of the output's device pixels)
+    shows the same rendered frame with black all around; `places` may name
+    an output with no viewport (left None): all black. Returns the step."""
+    last = {}
+
+    def look():
+        steps = set()
+        for name, px, py, n in places:
+            img = sway.grab(name)
+            last[name] = img
+            outside = black_mask(img).copy()
+            if px is not None:
+                crop = img[py:py + VIEW_H * n, px:px + VIEW_W * n]
+                if crop.shape[:2] != (VIEW_H * n, VIEW_W * n) or not only_black_and_white(crop):
+                    return None
+                mask = black_mask(crop)
+                small = mask[::n, ::n]
+                if not np.array_equal(np.repeat(np.repeat(small, n, axis=0), n, axis=1), mask):
+                    return None
+                step = x11_e2e.renders().match(small, 0, 0)
+                if step is None:
+                    return None
+                steps.add(step)
+                outside[py:py + VIEW_H * n, px:px + VIEW_W * n] = True
+            if not outside.all():
+                return None
+        return len(steps) == 1 and steps.pop()
+
+    step = poll(look, 30, 0.1)
+    if step is None or step is False:
+        saved = [x11_e2e.save(img, 'no_frame_' + name) for name, img in last.items()]
+        raise Failure('not the rendered frame on every output; last pictures in ' + ', '.join(saved))
+    return step
+
+
+# --- cases --------------------------------------------------------------------
+
+def case_picture(sway):
+    """One 1280 x 1024 output: the saver's layer surface shows the renderer's
+    frame exactly, centred, black around it; Escape ends it. Forced onto an
+    xdg_toplevel, the same."""
+    for env, label in (({}, 'layer shell'), ({'QUELLORA_WAYLAND_SHELL': 'xdg'}, 'xdg_toplevel')):
+        inp = Input(sway)
+        q = Quellora(sway, ['/s'], env)
+        try:
+            inp.do('motion 1 1')  # the pointer enters the saver's surface, and is hidden
+            step = frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+            print('%s: the frame of step %d at (128, 128), black all around' % (label, step))
+            inp.do('key Escape')
+            check(q.wait_exit() == 0, label + ': Escape did not end the saver cleanly: ' + q.error())
+        finally:
+            q.close()
+            inp.close()
+
+
+def case_compositor_gone(sway):
+    """The compositor ends under the saver: one line, a failure status."""
+    q = Quellora(sway, ['/s'])
+    try:
+        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+        stop(sway.proc)
+        rc = q.wait_exit()
+        err = q.error()
+        print('compositor gone: status %d, %r' % (rc, err))
+        check(rc == 1 and err.count('\n') == 1 and err.startswith('quellora: '), 'not one line and status 1')
+    finally:
+        q.close()
+
+
+def case_errors(sway):
+    """Forced onto Wayland without a compositor, or for a mode that needs X11:
+    one line and a failure status; QUELLORA_BACKEND=x11 never asks Wayland."""
+    cases = [
+        (['/s'], {'QUELLORA_BACKEND': 'wayland', 'WAYLAND_DISPLAY': 'no-such-compositor'}, 'cannot connect'),
+        (['/c'], {'QUELLORA_BACKEND': 'wayland'}, 'only the saver'),
+        (['/s'], {'QUELLORA_BACKEND': 'x11', 'DISPLAY': ':9999'}, 'display'),
+        (['/s'], {'QUELLORA_BACKEND': 'mir'}, 'QUELLORA_BACKEND'),
+    ]
+    for args, env, says in cases:
+        q = Quellora(sway, args, env, name='errors')
+        try:
+            rc = q.wait_exit()
+            err = q.error()
+            print('%s %s: status %d, %r' % (' '.join(args), env, rc, err))
+            check(rc == 1 and err.count('\n') == 1 and says in err, 'not the one line expected')
+        finally:
+            q.close()
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith('case_')}
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    for opt in ('--quellora', '--input', '--renders', '--render', '--work'):
+        p.add_argument(opt, required=True)
+    p.add_argument('case', choices=sorted(CASES))
+    ARGS = p.parse_args()
+    os.makedirs(ARGS.work, exist_ok=True)
+    x11_e2e.ARGS = ARGS
+    for tool in ('sway', 'swaymsg', 'grim'):
+        if not shutil.which(tool):
+            print('%s is not installed; skipped' % tool)
+            return SKIP
+    if os.getuid() == 0 and not shutil.which('setpriv'):
+        print('setpriv is missing: sway cannot run as the test user; skipped')
+        return SKIP
+    sway = Sway()
+    try:
+        CASES[ARGS.case](sway)
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
+    finally:
+        sway.close()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
