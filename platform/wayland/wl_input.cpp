@@ -76,14 +76,17 @@ void OnPointerEnter(void* data, wl_pointer* pointer, uint32_t serial, wl_surface
     if (!p.window_) return;
     g_surface = surface;
     p.window_->PointerEntered(pointer, serial);
-    if (OutputSurface* s = Under(p)) p.window_->PointerAt(s, wl_fixed_to_double(x), wl_fixed_to_double(y), ShiftState(p));
+    // Where the pointer is, for the presses to come; the pointer has not
+    // moved, so the core hears of no motion (as on X11, where a window that
+    // appears under the pointer gets no motion event).
+    if (OutputSurface* s = Under(p)) p.window_->PointerAt(s, wl_fixed_to_double(x), wl_fixed_to_double(y), ShiftState(p), false);
 }
 
 void OnPointerLeave(void*, wl_pointer*, uint32_t, wl_surface*) { g_surface = nullptr; }
 
 void OnMotion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
     WlPlatform& p = *P(data);
-    if (OutputSurface* s = Under(p)) p.window_->PointerAt(s, wl_fixed_to_double(x), wl_fixed_to_double(y), ShiftState(p));
+    if (OutputSurface* s = Under(p)) p.window_->PointerAt(s, wl_fixed_to_double(x), wl_fixed_to_double(y), ShiftState(p), true);
 }
 
 void OnButton(void* data, wl_pointer*, uint32_t, uint32_t time, uint32_t button, uint32_t state) {
@@ -164,14 +167,14 @@ void WlWindow::CursorChanged() {
     if (pointer_ && p_.CursorHidden()) wl_pointer_set_cursor(pointer_, enterSerial_, nullptr, 0, 0);
 }
 
-void WlWindow::PointerAt(OutputSurface* s, double sx, double sy, uint32_t shift) {
+void WlWindow::PointerAt(OutputSurface* s, double sx, double sy, uint32_t shift, bool moved) {
     // Surface coordinates are logical: the output's device pixels per
     // logical pixel take them into the window's coordinates.
     const double fx = s->logicalWidth > 0 ? static_cast<double>(s->rect.Width()) / s->logicalWidth : 1.0;
     const double fy = s->logicalHeight > 0 ? static_cast<double>(s->rect.Height()) / s->logicalHeight : 1.0;
     lastX_ = s->rect.left + static_cast<int>(std::floor(sx * fx));
     lastY_ = s->rect.top + static_cast<int>(std::floor(sy * fy));
-    events_.OnMouseMove(lastX_, lastY_, shift);
+    if (moved) events_.OnMouseMove(lastX_, lastY_, shift);
 }
 
 void WlWindow::Button(MouseButton button, uint32_t shift, uint32_t time) {

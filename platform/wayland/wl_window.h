@@ -77,7 +77,9 @@ public:
 
     // Input (wl_input.cpp).
     OutputSurface* SurfaceOf(wl_surface* surface);
-    void PointerAt(OutputSurface* s, double sx, double sy, uint32_t shift);
+    // Where the pointer is, in the window's coordinates; `moved`: report the
+    // motion to the core.
+    void PointerAt(OutputSurface* s, double sx, double sy, uint32_t shift, bool moved);
     void Button(MouseButton button, uint32_t shift, uint32_t time);
     void Key(bool down, uint16_t vk, uint32_t shift);
     void PointerEntered(wl_pointer* pointer, uint32_t serial);

@@ -142,13 +142,15 @@ class Quellora:
         return self.proc.poll() is None
 
     def frames_drawn(self):
-        return os.path.getsize(self.frames)
+        """The frames put on screen so far, as the frame log last said."""
+        text = open(self.frames).read().split()
+        return int(text[0]) if text else 0
 
     def still_runs_after_input(self):
-        """Whether the saver runs on once it has drawn frames after the input
-        just given (input is read before the frames that follow it)."""
+        """Whether the saver runs on once it has put frames on screen after
+        the input just given (it reads input before the frames that follow)."""
         seen = self.frames_drawn()
-        check(poll(lambda: not self.alive() or self.frames_drawn() > seen + 200, 20), 'the saver draws no frames')
+        check(poll(lambda: not self.alive() or self.frames_drawn() > seen + 5, 20), 'the saver puts no frames on screen')
         return self.alive()
 
     def wait_exit(self, timeout=20):
@@ -242,6 +244,56 @@ def case_picture(sway):
         finally:
             q.close()
             inp.close()
+
+
+# Input in saver mode, the rules of every host: (moves outside the picture,
+# moves over it, a click at, whether the saver still runs afterwards).
+MOVES = [
+    (8, 0, None, True),
+    (9, 0, None, False),
+    (0, 10, None, True),
+    (0, 11, None, False),
+    (0, 0, (60, 60), True),     # a click on the black border does nothing
+    (0, 0, (600, 500), False),  # a click on the picture closes
+]
+
+
+def case_input(sway):
+    inp = Input(sway)
+    try:
+        for outside, inside, click in [m[:3] for m in MOVES]:
+            survives = [m for m in MOVES if m[:3] == (outside, inside, click)][0][3]
+            # Where the pointer starts, before the saver is there to see it.
+            inp.do('to 20 %d 1280 1024' % (20 if outside else 400))
+            q = Quellora(sway, ['/s'])
+            try:
+                frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+                moves = ['to %d 20 1280 1024' % (30 + 7 * i) for i in range(outside)]
+                moves += ['to %d 400 1280 1024' % (300 + 7 * i) for i in range(inside)]
+                if click:
+                    moves += ['to %d %d 1280 1024' % click, 'button left']
+                inp.do(*moves)
+                label = '%d moves outside, %d over the picture, click %s' % (outside, inside, click)
+                if survives:
+                    check(q.still_runs_after_input(), label + ': the saver ended')
+                    inp.do('key Escape')
+                check(q.wait_exit() == 0, label + ': the saver did not end cleanly')
+                print(label + (': runs on' if survives else ': ended'))
+            finally:
+                q.close()
+        # Keys: a letter does nothing, Shift+Escape ends it (the key's unshifted symbol).
+        q = Quellora(sway, ['/s'])
+        try:
+            frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+            inp.do('key a')
+            check(q.still_runs_after_input(), 'A ended the saver')
+            inp.do('down Shift_L', 'key Escape', 'up Shift_L')
+            check(q.wait_exit() == 0, 'Shift+Escape: the saver did not end cleanly')
+            print('A: runs on; Shift+Escape: ended')
+        finally:
+            q.close()
+    finally:
+        inp.close()
 
 
 def case_compositor_gone(sway):

@@ -5,6 +5,7 @@
  *   key NAME          press and release the key of the keysym NAME (Escape, a, space)
  *   down NAME, up NAME   press or release it alone
  *   motion DX DY      move the pointer by DX, DY (logical pixels)
+ *   to X Y W H        put the pointer at (X, Y) of the W x H box of every output
  *   button left|right|middle   press and release a button
  */
 #define _GNU_SOURCE
@@ -92,6 +93,7 @@ int main(void) {
     while (fgets(line, sizeof line, stdin)) {
         char cmd[32] = "", arg[64] = "";
         double dx = 0, dy = 0;
+        int w = 0, h = 0;
         int ok = 1;
         if (sscanf(line, "%31s", cmd) != 1) continue;
         if (!strcmp(cmd, "key") || !strcmp(cmd, "down") || !strcmp(cmd, "up")) {
@@ -106,6 +108,9 @@ int main(void) {
             }
         } else if (!strcmp(cmd, "motion") && sscanf(line, "%*s %lf %lf", &dx, &dy) == 2) {
             zwlr_virtual_pointer_v1_motion(ptr, now_ms(), wl_fixed_from_double(dx), wl_fixed_from_double(dy));
+            zwlr_virtual_pointer_v1_frame(ptr);
+        } else if (!strcmp(cmd, "to") && sscanf(line, "%*s %lf %lf %d %d", &dx, &dy, &w, &h) == 4) {
+            zwlr_virtual_pointer_v1_motion_absolute(ptr, now_ms(), (uint32_t)dx, (uint32_t)dy, (uint32_t)w, (uint32_t)h);
             zwlr_virtual_pointer_v1_frame(ptr);
         } else if (!strcmp(cmd, "button") && sscanf(line, "%*s %63s", arg) == 1) {
             uint32_t b = !strcmp(arg, "right") ? BTN_RIGHT : !strcmp(arg, "middle") ? BTN_MIDDLE : BTN_LEFT;
