@@ -10,6 +10,8 @@
 #include <functional>
 
 #include "platform/posix/command_line.h"
+#include "platform/posix/keysym.h"
+#include "platform/posix/output_layout.h"
 #include "platform/posix/settings_file.h"
 
 namespace quellora::posix {
@@ -264,3 +266,64 @@ TEST(SettingsFolder, FollowsXdgConfigHome) {
 // What the server reads for pixel (x, y) of a packed image: the bit the
 }  // namespace
 }  // namespace quellora::posix
+
+// A compositor's outputs as device-pixel monitors: each at its logical
+// position times the largest integer scale, with its device size; the output
+// at logical (0, 0) primary and at (0, 0).
+TEST(OutputLayout, PlacesOutputsInDevicePixels) {
+    using quellora::Monitor;
+    using quellora::Rect;
+    using quellora::posix::OutputDescription;
+    struct Case {
+        const char* what;
+        std::vector<OutputDescription> outputs;
+        std::vector<Monitor> monitors;
+    };
+    const OutputDescription plain{0, 0, 1280, 1024, 1280, 1024, 0, 1};
+    const Case cases[] = {
+        {"one output", {plain}, {{Rect{0, 0, 1280, 1024}, true}}},
+        {"scale 2 beside scale 1: logical positions doubled",
+         {plain, OutputDescription{1280, 0, 1920, 1080, 3840, 2160, 0, 2}},
+         {{Rect{0, 0, 1280, 1024}, true}, {Rect{2560, 0, 6400, 2160}, false}}},
+        {"scale 1.5 (announced as 2): the mode's pixels",
+         {OutputDescription{0, 0, 1920, 1080, 2880, 1620, 0, 2}},
+         {{Rect{0, 0, 2880, 1620}, true}}},
+        {"turned a quarter: width and height swap",
+         {OutputDescription{0, 0, 1080, 1920, 1920, 1080, 1, 1}, OutputDescription{1080, 0, 1080, 1920, 1920, 1080, 7, 1}},
+         {{Rect{0, 0, 1080, 1920}, true}, {Rect{1080, 0, 2160, 1920}, false}}},
+        {"turned upside down: no swap", {OutputDescription{0, 0, 1280, 1024, 1280, 1024, 2, 1}},
+         {{Rect{0, 0, 1280, 1024}, true}}},
+        {"the primary is the one at (0, 0), not the first",
+         {OutputDescription{-1280, 0, 1280, 1024, 1280, 1024, 0, 1}, plain},
+         {{Rect{-1280, 0, 0, 1024}, false}, {Rect{0, 0, 1280, 1024}, true}}},
+        {"none at (0, 0): the first, moved to (0, 0)",
+         {OutputDescription{100, 50, 800, 600, 800, 600, 0, 1}, OutputDescription{900, 50, 800, 600, 800, 600, 0, 1}},
+         {{Rect{0, 0, 800, 600}, true}, {Rect{800, 0, 1600, 600}, false}}},
+        {"no mode: logical size times scale", {OutputDescription{0, 0, 1000, 800, 0, 0, 0, 2}},
+         {{Rect{0, 0, 2000, 1600}, true}}},
+        {"no outputs", {}, {}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<Monitor> got = quellora::posix::LayOutOutputs(c.outputs);
+        ASSERT_EQ(got.size(), c.monitors.size()) << c.what;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].rect, c.monitors[i].rect) << c.what << ", output " << i;
+            EXPECT_EQ(got[i].primary, c.monitors[i].primary) << c.what << ", output " << i;
+        }
+    }
+}
+
+// Key symbols to virtual keys, as both Linux hosts report them.
+TEST(Keysym, VirtualKeys) {
+    const std::pair<uint32_t, uint16_t> cases[] = {
+        {0xff1b, 27},   // Escape
+        {0x20, 32},     // space
+        {'a', 'A'},     {'Z', 'Z'}, {'7', '7'},
+        {0xffb3, 0x63},  // KP_3
+        {0xffbe, 0x70},  // F1
+        {0xffd5, 0x87},  // F24
+        {0xffe1, 0x10},  // Shift_L
+        {0x00e9, 0},     // eacute: no virtual key
+    };
+    for (const auto& [sym, vk] : cases) EXPECT_EQ(quellora::posix::VirtualKeyOfKeysym(sym), vk) << std::hex << sym;
+}

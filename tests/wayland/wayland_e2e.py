@@ -60,7 +60,8 @@ class Sway:
         os.makedirs(self.runtime, mode=0o700)
         self.config = os.path.join(self.home, 'config')
         with open(self.config, 'w') as f:
-            f.write('output * bg #000000 solid_color\nxwayland disable\ndefault_border none\n')
+            # Grey where nothing of the saver's covers an output.
+            f.write('output * bg #808080 solid_color\nxwayland disable\ndefault_border none\n')
         self.bin = {}
         for name, path in (('quellora', ARGS.quellora), ('wlinput', ARGS.input)):
             self.bin[name] = os.path.join(self.home, name)
@@ -294,6 +295,51 @@ def case_input(sway):
             q.close()
     finally:
         inp.close()
+
+
+def case_monitors(sway):
+    """A 1280 x 1024 output at scale 1 and a 3840 x 2160 one at scale 2 to its
+    right: the same frame on both, doubled on the big one (Scale=auto picks n
+    from device pixels). Monitors=primary: the big one black."""
+    big = sway.add_output()
+    sway.output(big, 3840, 2160, 2, 1280, 0)
+    inp = Input(sway)
+    try:
+        for settings, places, label in (
+                ({}, [('HEADLESS-1', 128, 128, 1), (big, 896, 312, 2)], 'Monitors=all'),
+                ({'Monitors': 'primary'}, [('HEADLESS-1', 128, 128, 1), (big, None, None, 1)], 'Monitors=primary')):
+            sway.write_settings(settings)
+            q = Quellora(sway, ['/s'])
+            try:
+                inp.do('to 600 500 %d 1080' % (1280 + 1920))
+                frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+                # Space held: the picture stands still while grim takes the
+                # outputs one after the other.
+                inp.do('down space')
+                step = frames_on(sway, places)
+                inp.do('up space')
+                print('%s: the frame of step %d, %s' % (label, step, places))
+                inp.do('key Escape')
+                check(q.wait_exit() == 0, label + ': Escape did not end the saver cleanly')
+            finally:
+                q.close()
+    finally:
+        inp.close()
+
+
+def case_output_added(sway):
+    """An output plugged in while the saver runs gets a surface of its own
+    (black: the viewports were placed at the start), the first goes on."""
+    q = Quellora(sway, ['/s'])
+    try:
+        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+        new = sway.add_output()
+        sway.output(new, 800, 600, 1, 1280, 0)
+        frames_on(sway, [('HEADLESS-1', 128, 128, 1), (new, None, None, 1)])
+        check(q.alive(), 'the saver ended')
+        print('output %s added: covered black, the frame goes on on HEADLESS-1' % new)
+    finally:
+        q.close()
 
 
 def case_compositor_gone(sway):
