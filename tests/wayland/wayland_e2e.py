@@ -327,6 +327,22 @@ def case_monitors(sway):
         inp.close()
 
 
+def case_fractional(sway):
+    """An output of 2880 x 1620 device pixels at scale 1.5: the buffer has its
+    device pixels and the viewport shows it at the logical size, so the
+    frame is exact, doubled (n from the device pixels)."""
+    sway.output('HEADLESS-1', 2880, 1620, 1.5, 0, 0)
+    inp = Input(sway)
+    q = Quellora(sway, ['/s'])
+    try:
+        inp.do('motion 1 1')
+        step = frames_on(sway, [('HEADLESS-1', 416, 42, 2)])
+        print('scale 1.5: the frame of step %d doubled at (416, 42)' % step)
+    finally:
+        q.close()
+        inp.close()
+
+
 def case_output_added(sway):
     """An output plugged in while the saver runs gets a surface of its own
     (black: the viewports were placed at the start), the first goes on."""
@@ -340,6 +356,59 @@ def case_output_added(sway):
         print('output %s added: covered black, the frame goes on on HEADLESS-1' % new)
     finally:
         q.close()
+
+
+def case_plugin_output(sway):
+    """Under a lock screen's plugin host the saver covers the one output that
+    SWAYLOCK_PLUGIN_OUTPUT_NAME names, and ends on SIGTERM."""
+    second = sway.add_output()
+    sway.output(second, 1280, 1024, 1, 1280, 0)
+    q = Quellora(sway, ['/s'], {'SWAYLOCK_PLUGIN_OUTPUT_NAME': second})
+    try:
+        step = frames_on(sway, [(second, 128, 128, 1)])
+        check((sway.grab('HEADLESS-1') == 0x80).all(), 'the output not named is covered')
+        print('SWAYLOCK_PLUGIN_OUTPUT_NAME=%s: the frame of step %d there, HEADLESS-1 left alone' % (second, step))
+        q.proc.send_signal(signal.SIGTERM)
+        check(q.wait_exit() == -signal.SIGTERM, 'SIGTERM did not end the saver')
+    finally:
+        q.close()
+
+
+def saver_pids(sway):
+    return [p for p in os.listdir('/proc') if p.isdigit() and program_of(p) == sway.bin['quellora']]
+
+
+def program_of(pid):
+    try:
+        return os.path.realpath('/proc/%s/exe' % pid)
+    except OSError:
+        return None
+
+
+def case_swayidle(sway):
+    """swayidle starts the saver after its timeout; motion over the picture
+    ends it."""
+    if not shutil.which('swayidle'):
+        print('swayidle is not installed; skipped')
+        raise SystemExit(SKIP)
+    inp = Input(sway)
+    log = open(os.path.join(ARGS.work, 'swayidle.log'), 'w')
+    idle = subprocess.Popen(sway.as_user + ['swayidle', '-d', 'timeout', '1', sway.bin['quellora'] + ' /s'],
+                            env=sway.env, cwd=sway.home, stdout=log, stderr=log, preexec_fn=die_with_parent)
+    try:
+        step = frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+        pids = saver_pids(sway)
+        check(len(pids) == 1, 'not one saver under swayidle: %s' % pids)
+        print('swayidle started the saver (pid %s): the frame of step %d' % (pids[0], step))
+        inp.do(*['to %d 400 1280 1024' % (300 + 7 * i) for i in range(12)])
+        check(poll(lambda: not saver_pids(sway) or None, 20), 'motion over the picture did not end the saver')
+        print('12 moves over the picture ended it')
+    finally:
+        stop(idle)
+        log.close()
+        inp.close()
+        for pid in saver_pids(sway):
+            os.kill(int(pid), signal.SIGTERM)
 
 
 def case_compositor_gone(sway):
