@@ -125,6 +125,8 @@ class Xvfb:
         # Settings of the test's own, and no daemon's window from outside.
         self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=os.path.join(ARGS.work, 'config-home'))
         self.env.pop('XSCREENSAVER_WINDOW', None)
+        # The saver on this X server, even when the tests run in a Wayland session.
+        self.env['QUELLORA_BACKEND'] = 'x11'
 
     def close(self):
         stop(self.proc)
