@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/line_file.h"
+#include "platform/posix/clock.h"
 #include "platform/wayland/wl_window.h"
 #include "viewporter-client-protocol.h"
 #include "platform/wayland/layer_shell.h"
@@ -254,16 +254,9 @@ int WlPlatform::ShowCursor(bool show) {
     return cursorCount_;
 }
 
-uint32_t WlPlatform::TickCount() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
-}
+uint32_t WlPlatform::TickCount() { return posix::TickCount(); }
 
-std::unique_ptr<LineFile> WlPlatform::OpenFrameLog() {
-    const char* path = std::getenv("QUELLORA_FRAME_LOG");
-    return path && *path ? posix::OpenLineFile(path) : nullptr;
-}
+std::unique_ptr<LineFile> WlPlatform::OpenFrameLog() { return posix::OpenFrameLogOfEnvironment(); }
 
 void WlPlatform::Lost() {
     const int code = wl_display_get_error(display_);
@@ -321,15 +314,9 @@ void WlPlatform::WaitUntil(std::optional<uint32_t> dueTick) {
         ReadEvents(-1, nullptr);
         return;
     }
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t nowNs = static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-    const uint32_t nowTick = static_cast<uint32_t>(nowNs / 1000000u);
-    if (TickReached(nowTick, *dueTick)) return;
-    const uint64_t deadlineNs = (nowNs / 1000000u + (*dueTick - nowTick)) * 1000000u;
-    const uint64_t waitNs = deadlineNs - nowNs;
-    const timespec wait{static_cast<time_t>(waitNs / 1000000000u), static_cast<long>(waitNs % 1000000000u)};
-    ReadEvents(0, &wait);
+    const auto wait = posix::TimeUntilTick(*dueTick);
+    if (!wait) return;
+    ReadEvents(0, &*wait);
 }
 
 }  // namespace quellora::wayland

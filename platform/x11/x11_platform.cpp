@@ -2,7 +2,7 @@
 // cursor, clock and the frame log.
 #include "platform/x11/x11_platform.h"
 
-#include "platform/posix/line_file.h"
+#include "platform/posix/clock.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xutil.h>
@@ -215,17 +215,9 @@ void X11Platform::WaitUntil(std::optional<uint32_t> dueTick) {
         poll(&pfd, 1, -1);
         return;
     }
-    // Sleep to the start of the due tick's millisecond on the clock that
-    // TickCount reads, so that the pass after the wait sees the due tick.
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t nowNs = static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-    const uint32_t nowTick = static_cast<uint32_t>(nowNs / 1000000u);
-    if (TickReached(nowTick, *dueTick)) return;
-    const uint64_t deadlineNs = (nowNs / 1000000u + (*dueTick - nowTick)) * 1000000u;
-    const uint64_t waitNs = deadlineNs - nowNs;
-    const timespec wait{static_cast<time_t>(waitNs / 1000000000u), static_cast<long>(waitNs % 1000000000u)};
-    ppoll(&pfd, 1, &wait, nullptr);
+    const auto wait = posix::TimeUntilTick(*dueTick);
+    if (!wait) return;
+    ppoll(&pfd, 1, &*wait, nullptr);
 }
 
 std::unique_ptr<Window> X11Platform::CreateWindow(const WindowParams& params, WindowEvents& events) {
@@ -306,16 +298,8 @@ void X11Platform::ApplyCursor() {
     for (EventSink* s : painters_) s->CursorChanged();
 }
 
-uint32_t X11Platform::TickCount() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
-}
+uint32_t X11Platform::TickCount() { return posix::TickCount(); }
 
-std::unique_ptr<LineFile> X11Platform::OpenFrameLog() {
-    const char* path = std::getenv("QUELLORA_FRAME_LOG");
-    return path && *path ? posix::OpenLineFile(path) : nullptr;
-}
+std::unique_ptr<LineFile> X11Platform::OpenFrameLog() { return posix::OpenFrameLogOfEnvironment(); }
 
 }  // namespace quellora::x11
