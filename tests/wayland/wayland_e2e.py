@@ -345,7 +345,9 @@ def case_fractional(sway):
 
 def case_output_added(sway):
     """An output plugged in while the saver runs gets a surface of its own
-    (black: the viewports were placed at the start), the first goes on."""
+    (black: the viewports were placed at the start), the first goes on; the
+    output gone again (its layer surface closed, its global removed), the
+    saver goes on with the rest."""
     q = Quellora(sway, ['/s'])
     try:
         frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
@@ -354,6 +356,10 @@ def case_output_added(sway):
         frames_on(sway, [('HEADLESS-1', 128, 128, 1), (new, None, None, 1)])
         check(q.alive(), 'the saver ended')
         print('output %s added: covered black, the frame goes on on HEADLESS-1' % new)
+        sway.msg('output', new, 'disable')
+        check(q.still_runs_after_input(), 'the saver ended when an output went')
+        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+        print('output %s gone: the saver goes on' % new)
     finally:
         q.close()
 
