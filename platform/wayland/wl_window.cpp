@@ -32,10 +32,21 @@ public:
 
     void PutBitmap1(const Bitmap1& picture, int sx, int sy, int w, int h, int dx, int dy) override {
         const Rect c = Intersect(Rect{dx, dy, dx + w, dy + h}, clip_);
+        if (c.Empty()) return;
         for (int y = c.top; y < c.bottom; ++y) {
-            uint32_t* row = &w_.picture_[static_cast<size_t>(y) * w_.w_];
-            const int py = sy + (y - dy);
-            for (int x = c.left; x < c.right; ++x) row[x] = picture.Get(sx + (x - dx), py) ? kBlack : kWhite;
+            const uint64_t* bits = picture.Row(sy + (y - dy));
+            uint32_t* out = &w_.picture_[static_cast<size_t>(y) * w_.w_ + c.left];
+            int bx = sx + (c.left - dx), n = c.Width();
+            // A word of 64 pixels at a time, its first pixel in the top bit;
+            // a 1 bit is black.
+            while (n > 0) {
+                uint64_t word = bits[bx >> 6] << (bx & 63);
+                const int take = std::min(n, 64 - (bx & 63));
+                for (int i = 0; i < take; ++i, word <<= 1) out[i] = static_cast<uint32_t>((word >> 63) - 1) & kWhite;
+                out += take;
+                bx += take;
+                n -= take;
+            }
         }
     }
 
@@ -273,13 +284,22 @@ void WlWindow::Present(OutputSurface& s) {
     if (!free->buffer && !MakeBuffer(p_.Shm(), this, *free, w, h)) return;
     const Rect stale = Intersect(free->stale, Rect{0, 0, w, h});
     if (stale.Empty()) return;
+    // The stale part from the picture, black where the output lies outside it.
+    const Rect inside = Intersect(Rect{stale.left + s.rect.left, stale.top + s.rect.top, stale.right + s.rect.left,
+                                       stale.bottom + s.rect.top},
+                                  ClientRect());
     for (int y = stale.top; y < stale.bottom; ++y) {
         uint32_t* dst = free->pixels + static_cast<size_t>(y) * w;
         const int wy = y + s.rect.top;
-        for (int x = stale.left; x < stale.right; ++x) {
-            const int wx = x + s.rect.left;
-            dst[x] = (wx >= 0 && wy >= 0 && wx < w_ && wy < h_) ? picture_[static_cast<size_t>(wy) * w_ + wx] : kBlack;
+        if (inside.Empty() || wy < inside.top || wy >= inside.bottom) {
+            std::fill(dst + stale.left, dst + stale.right, kBlack);
+            continue;
         }
+        const int from = inside.left - s.rect.left, to = inside.right - s.rect.left;
+        std::fill(dst + stale.left, dst + from, kBlack);
+        std::memcpy(dst + from, &picture_[static_cast<size_t>(wy) * w_ + inside.left],
+                    static_cast<size_t>(to - from) * sizeof(uint32_t));
+        std::fill(dst + to, dst + stale.right, kBlack);
     }
     free->stale = {};
     wl_surface_attach(s.surface, free->buffer, 0, 0);

@@ -53,7 +53,7 @@ class Sway:
     """A headless sway with its own runtime folder, and the programs under test
     copied where its user can run them."""
 
-    def __init__(self):
+    def __init__(self, xwayland=False):
         self.user = test_user()
         self.home = tempfile.mkdtemp(prefix='quellora-wl-')
         self.runtime = os.path.join(self.home, 'runtime')
@@ -61,7 +61,8 @@ class Sway:
         self.config = os.path.join(self.home, 'config')
         with open(self.config, 'w') as f:
             # Grey where nothing of the saver's covers an output.
-            f.write('output * bg #808080 solid_color\nxwayland disable\ndefault_border none\n')
+            f.write('output * bg #808080 solid_color\ndefault_border none\n' +
+                    ('' if xwayland else 'xwayland disable\n'))
         self.bin = {}
         for name, path in (('quellora', ARGS.quellora), ('wlinput', ARGS.input)):
             self.bin[name] = os.path.join(self.home, name)
