@@ -34,6 +34,11 @@ def pids_of(exe):
     return out
 
 
+def parent_of(pid):
+    with open('/proc/%d/stat' % pid) as f:
+        return int(f.read().rsplit(')', 1)[1].split()[1])
+
+
 def frame_log(path):
     text = open(path).read().split()
     return (int(text[0]), int(text[1])) if len(text) == 2 else None
@@ -49,7 +54,7 @@ def measure(sway, backend, seconds, warmup):
     if not pids:
         raise SystemExit('quellora did not start on ' + backend)
     q = pids[0]
-    xw = [p for p in pids_of('/usr/bin/Xwayland')]
+    xw = [p for p in pids_of('/usr/bin/Xwayland') if parent_of(p) == sway.proc.pid]
     time.sleep(warmup)
     watched = {'quellora': [q], 'sway': [sway.proc.pid], 'Xwayland': xw}
     c0 = {k: sum(cpu_seconds(p) for p in v) for k, v in watched.items()}
