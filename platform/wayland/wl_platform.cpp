@@ -103,6 +103,8 @@ WlPlatform::WlPlatform(wl_display* display) : display_(display), keys_(posix::Se
     wl_registry_add_listener(registry_, &kRegistryListener, this);
     // The globals, then every output's description.
     if (wl_display_roundtrip(display_) < 0 || wl_display_roundtrip(display_) < 0) Lost();
+    for (auto& o : outputs_)
+        if (o->version < 2) OutputDone(*o);  // described in full by now
     if (!compositor_) Die("the Wayland compositor offers no wl_compositor");
     if (!shm_) Die("the Wayland compositor offers no wl_shm");
     if (!layerShell_ && !wmBase_) Die("the Wayland compositor offers neither zwlr_layer_shell_v1 nor xdg_wm_base");
@@ -158,6 +160,7 @@ void WlPlatform::AddGlobal(uint32_t name, const char* interface, uint32_t versio
     } else if (i == wl_output_interface.name) {
         auto o = std::make_unique<WlOutput>();
         o->globalName = name;
+        o->version = std::min(version, 4u);
         o->output = static_cast<wl_output*>(wl_registry_bind(registry_, name, &wl_output_interface, std::min(version, 4u)));
         wl_output_add_listener(o->output, &kOutputListener, o.get());
         if (xdgOutputs_) AddXdgOutput(*o);

@@ -41,7 +41,8 @@ struct WlOutput {
     zxdg_output_v1* xdg = nullptr;
     std::string name;
     posix::OutputDescription desc;
-    bool done = false;     // wl_output.done came at least once
+    uint32_t version = 0;
+    bool done = false;     // wl_output.done came at least once (version 1 has none)
     bool xdgDone = false;  // the logical position is known (or never will be)
 };
 
