@@ -14,10 +14,14 @@ import os
 import pwd
 import re
 import shutil
+import select
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import threading
 
 import numpy as np
 
@@ -189,6 +193,80 @@ class Input:
         if self.proc.poll() is None:
             self.proc.stdin.close()
             self.proc.wait(10)
+
+
+class HidingCompositor:
+    """A socket in front of sway that hides some of its globals from the
+    clients connecting to it (their wl_registry.global events are dropped),
+    so the saver meets a compositor without a seat, a shell or wl_shm."""
+
+    def __init__(self, sway, hide):
+        self.sway, self.hide = sway, set(hide)
+        self.name = 'wayland-hiding-' + '-'.join(sorted(self.hide))
+        self.path = path = os.path.join(sway.runtime, self.name)
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.listener.bind(path)
+        os.chmod(path, 0o777)
+        if sway.user:
+            os.chown(path, sway.user.pw_uid, sway.user.pw_gid)
+        self.listener.listen(4)
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            server.connect(os.path.join(self.sway.runtime, self.sway.env['WAYLAND_DISPLAY']))
+            threading.Thread(target=self.pump, args=(client, server), daemon=True).start()
+
+    def pump(self, client, server):
+        registries = set()
+        pending = {client: b'', server: b''}
+        while True:
+            ready, _, _ = select.select([client, server], [], [])
+            for src in ready:
+                dst = server if src is client else client
+                try:
+                    data, anc, _, _ = src.recvmsg(65536, socket.CMSG_SPACE(28 * 4))
+                except OSError:
+                    data = b''
+                if not data:
+                    client.close()
+                    server.close()
+                    return
+                fds = []
+                for level, kind, payload in anc:
+                    if level == socket.SOL_SOCKET and kind == socket.SCM_RIGHTS:
+                        fds += list(struct.unpack('%di' % (len(payload) // 4), payload[:len(payload) // 4 * 4]))
+                buf = pending[src] + data
+                out = b''
+                while len(buf) >= 8:
+                    obj, word = struct.unpack_from('<II', buf)
+                    size, opcode = word >> 16, word & 0xffff
+                    if len(buf) < size:
+                        break
+                    msg, buf = buf[:size], buf[size:]
+                    if src is client and obj == 1 and opcode == 1:  # wl_display.get_registry
+                        registries.add(struct.unpack_from('<I', msg, 8)[0])
+                    if src is server and obj in registries and opcode == 0:  # wl_registry.global
+                        length = struct.unpack_from('<I', msg, 12)[0]
+                        if msg[16:16 + length - 1].decode() in self.hide:
+                            continue
+                    out += msg
+                pending[src] = buf
+                # Any descriptors go with the first bytes passed on, never after their message.
+                dst.sendmsg([out], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, struct.pack('%di' % len(fds), *fds))]
+                            if fds else [])
+                for fd in fds:
+                    os.close(fd)
+
+    def close(self):
+        self.listener.close()
+        os.unlink(self.path)
 
 
 def frames_on(sway, places):
@@ -416,6 +494,35 @@ def case_swayidle(sway):
         inp.close()
         for pid in saver_pids(sway):
             os.kill(int(pid), signal.SIGTERM)
+
+
+def case_missing_globals(sway):
+    """Compositors that lack globals: without a seat or xdg_wm_base (a lock
+    screen's plugin host) the saver shows its frame and ends on SIGINT;
+    without the layer shell it takes a full-screen xdg_toplevel; without
+    wl_shm it says so in one line and fails."""
+    for hide, label in ((['wl_seat', 'xdg_wm_base'], 'no seat, no xdg_wm_base'),
+                        (['zwlr_layer_shell_v1'], 'no layer shell')):
+        hiding = HidingCompositor(sway, hide)
+        q = Quellora(sway, ['/s'], {'WAYLAND_DISPLAY': hiding.name})
+        try:
+            step = frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+            print('%s: the frame of step %d' % (label, step))
+            q.proc.send_signal(signal.SIGINT)
+            check(q.wait_exit() == -signal.SIGINT, label + ': SIGINT did not end the saver: ' + q.error())
+        finally:
+            q.close()
+            hiding.close()
+    hiding = HidingCompositor(sway, ['wl_shm'])
+    q = Quellora(sway, ['/s'], {'WAYLAND_DISPLAY': hiding.name})
+    try:
+        rc = q.wait_exit()
+        err = q.error()
+        print('no wl_shm: status %d, %r' % (rc, err))
+        check(rc == 1 and err.count('\n') == 1 and 'wl_shm' in err, 'not one line about wl_shm and status 1')
+    finally:
+        q.close()
+        hiding.close()
 
 
 def case_compositor_gone(sway):
