@@ -178,7 +178,13 @@ def case_deb_fields(args):
     check(re.fullmatch(r'[^<>]+ <[^@<> ]+@[^@<> ]+>', fields['Maintainer']), 'Maintainer %r' % fields['Maintainer'])
     # From dpkg-shlibdeps: the libraries the program links to.
     depends = [d.split()[0] for d in fields['Depends'].split(', ')]
-    for lib in ('libc6', 'libx11-6', 'libxft2', 'libxrandr2'):
+    libs = ['libc6', 'libx11-6', 'libxft2', 'libxrandr2']
+    with tempfile.TemporaryDirectory() as tmp:
+        run(['dpkg-deb', '-x', args.deb, tmp])
+        needed = run(['readelf', '-d', os.path.join(tmp, 'usr', HACK)])
+    if 'libwayland-client.so' in needed:  # built with the Wayland backend
+        libs += ['libwayland-client0', 'libxkbcommon0']
+    for lib in libs:
         check(lib in depends, 'Depends has no %s: %s' % (lib, fields['Depends']))
     check(len(fields['Description'].splitlines()) > 2, 'no long description')
 
