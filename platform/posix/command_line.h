@@ -56,6 +56,8 @@ inline constexpr const char* kUsage =
     "  --display D  the X display D instead of $DISPLAY\n"
     "  --version    the program's name and version\n"
     "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
-    "  hack options are accepted and ignored. A window id wins over --root.\n";
+    "  hack options are accepted and ignored. A window id wins over --root.\n"
+    "On a Wayland compositor /s runs natively; QUELLORA_BACKEND=x11 or =wayland\n"
+    "forces a backend.\n";
 
 }  // namespace quellora::posix
