@@ -111,10 +111,11 @@ class Sway:
         check(after, 'sway made no output')
         return after.pop()
 
-    def grab(self, name='HEADLESS-1'):
-        """An output's device pixels as an H x W x 3 array."""
+    def grab(self, name='HEADLESS-1', cursor=False):
+        """An output's device pixels as an H x W x 3 array; `cursor`: with the
+        pointer's image drawn over them."""
         path = os.path.join(self.home, 'grab.ppm')
-        self.run('grim', '-t', 'ppm', '-o', name, path)
+        self.run('grim', *(['-c'] if cursor else []), '-t', 'ppm', '-o', name, path)
         data = open(path, 'rb').read()
         m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
         w, h = int(m.group(1)), int(m.group(2))
@@ -269,7 +270,7 @@ class HidingCompositor:
         os.unlink(self.path)
 
 
-def frames_on(sway, places):
+def frames_on(sway, places, cursor=False):
     """Polls until every output of `places` ((output, left, top, n): a whole
     viewport enlarged n times at (left, top) of the output's device pixels)
     shows the same rendered frame with black all around; `places` may name
@@ -279,7 +280,7 @@ def frames_on(sway, places):
     def look():
         steps = set()
         for name, px, py, n in places:
-            img = sway.grab(name)
+            img = sway.grab(name, cursor)
             last[name] = img
             outside = black_mask(img).copy()
             if px is not None:
@@ -310,15 +311,17 @@ def frames_on(sway, places):
 
 def case_picture(sway):
     """One 1280 x 1024 output: the saver's layer surface shows the renderer's
-    frame exactly, centred, black around it; Escape ends it. Forced onto an
-    xdg_toplevel, the same."""
+    frame exactly, centred, black around it, and no pointer over it (the
+    capture draws the pointer's image when there is one); Escape ends it.
+    Forced onto an xdg_toplevel, the same."""
     for env, label in (({}, 'layer shell'), ({'QUELLORA_WAYLAND_SHELL': 'xdg'}, 'xdg_toplevel')):
         inp = Input(sway)
         q = Quellora(sway, ['/s'], env)
         try:
-            inp.do('motion 1 1')  # the pointer enters the saver's surface, and is hidden
-            step = frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
-            print('%s: the frame of step %d at (128, 128), black all around' % (label, step))
+            frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+            inp.do('to 600 500 1280 1024')  # the pointer enters the saver's surface over the picture
+            step = frames_on(sway, [('HEADLESS-1', 128, 128, 1)], cursor=True)
+            print('%s: the frame of step %d at (128, 128), black all around, no pointer' % (label, step))
             inp.do('key Escape')
             check(q.wait_exit() == 0, label + ': Escape did not end the saver cleanly: ' + q.error())
         finally:
