@@ -503,7 +503,8 @@ def case_missing_globals(sway):
     """Compositors that lack globals: without a seat or xdg_wm_base (a lock
     screen's plugin host) the saver shows its frame and ends on SIGINT;
     without the layer shell it takes a full-screen xdg_toplevel; without
-    wl_shm it says so in one line and fails."""
+    wp_viewporter the buffer scale does; without wl_shm it says so in one
+    line and fails."""
     for hide, label in ((['wl_seat', 'xdg_wm_base'], 'no seat, no xdg_wm_base'),
                         (['zwlr_layer_shell_v1'], 'no layer shell')):
         hiding = HidingCompositor(sway, hide)
@@ -516,6 +517,16 @@ def case_missing_globals(sway):
         finally:
             q.close()
             hiding.close()
+    # Without wp_viewporter a scale-2 output takes buffers of scale 2: still exact.
+    sway.output('HEADLESS-1', 3840, 2160, 2, 0, 0)
+    hiding = HidingCompositor(sway, ['wp_viewporter'])
+    q = Quellora(sway, ['/s'], {'WAYLAND_DISPLAY': hiding.name})
+    try:
+        step = frames_on(sway, [('HEADLESS-1', 896, 312, 2)])
+        print('no wp_viewporter, scale 2: the frame of step %d doubled at (896, 312)' % step)
+    finally:
+        q.close()
+        hiding.close()
     hiding = HidingCompositor(sway, ['wl_shm'])
     q = Quellora(sway, ['/s'], {'WAYLAND_DISPLAY': hiding.name})
     try:
