@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,17 @@ void OnOutputDone(void* data, wl_output*);
 
 WlPlatform* g_platform = nullptr;
 
+// What libwayland last had to say: kept for the one line of an error, never
+// printed by itself.
+std::string g_lastLog;
+
+void KeepLog(const char* format, va_list args) {
+    char buf[512];
+    std::vsnprintf(buf, sizeof buf, format, args);
+    g_lastLog = buf;
+    while (!g_lastLog.empty() && (g_lastLog.back() == '\n' || g_lastLog.back() == ' ')) g_lastLog.pop_back();
+}
+
 const wl_output_listener kOutputListener = {OnGeometry, OnMode, OnOutputDone, OnScale, OnName, OnDescription};
 
 void OnOutputDone(void* data, wl_output*) { g_platform->OutputDone(*static_cast<WlOutput*>(data)); }
@@ -97,6 +109,7 @@ const xdg_wm_base_listener kWmBaseListener = {OnPing};
 
 WlPlatform::WlPlatform(wl_display* display) : display_(display), keys_(posix::SettingsFile::DefaultFolder()) {
     g_platform = this;
+    wl_log_set_handler_client(KeepLog);
     if (const char* only = std::getenv("SWAYLOCK_PLUGIN_OUTPUT_NAME")) onlyOutput_ = only;
     xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     registry_ = wl_display_get_registry(display_);
@@ -269,7 +282,8 @@ void WlPlatform::Lost() {
         const uint32_t error = wl_display_get_protocol_error(display_, &iface, &id);
         char buf[160];
         std::snprintf(buf, sizeof buf, "Wayland protocol error %u on %s@%u", error, iface ? iface->name : "?", id);
-        Die(buf);
+        // libwayland's own words carry the compositor's message.
+        Die(g_lastLog.empty() ? std::string(buf) : "Wayland protocol error: " + g_lastLog);
     }
     Die("lost the connection to the Wayland compositor");
 }

@@ -211,6 +211,8 @@ class HidingCompositor:
         if sway.user:
             os.chown(path, sway.user.pw_uid, sway.user.pw_gid)
         self.listener.listen(4)
+        self.clients = []
+        self.lock = threading.Lock()
         self.thread = threading.Thread(target=self.serve, daemon=True)
         self.thread.start()
 
@@ -222,6 +224,7 @@ class HidingCompositor:
                 return
             server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
             server.connect(os.path.join(self.sway.runtime, self.sway.env['WAYLAND_DISPLAY']))
+            self.clients.append(client)
             threading.Thread(target=self.pump, args=(client, server), daemon=True).start()
 
     def pump(self, client, server):
@@ -260,10 +263,20 @@ class HidingCompositor:
                     out += msg
                 pending[src] = buf
                 # Any descriptors go with the first bytes passed on, never after their message.
-                dst.sendmsg([out], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, struct.pack('%di' % len(fds), *fds))]
-                            if fds else [])
+                with self.lock:
+                    dst.sendmsg([out], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, struct.pack('%di' % len(fds), *fds))]
+                                if fds else [])
                 for fd in fds:
                     os.close(fd)
+
+    def protocol_error(self, code, text):
+        """Sends every client the compositor's wl_display.error on wl_display."""
+        raw = text.encode() + b'\0'
+        raw += b'\0' * (-len(raw) % 4)
+        body = struct.pack('<III', 1, code, len(text) + 1) + raw
+        with self.lock:
+            for c in self.clients:
+                c.sendall(struct.pack('<II', 1, (8 + len(body)) << 16) + body)
 
     def close(self):
         self.listener.close()
@@ -540,7 +553,21 @@ def case_missing_globals(sway):
 
 
 def case_compositor_gone(sway):
-    """The compositor ends under the saver: one line, a failure status."""
+    """A protocol error, and the compositor ending under the saver: one line,
+    a failure status."""
+    hiding = HidingCompositor(sway, [])
+    q = Quellora(sway, ['/s'], {'WAYLAND_DISPLAY': hiding.name})
+    try:
+        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+        hiding.protocol_error(3, 'made up by the test')
+        rc = q.wait_exit()
+        err = q.error()
+        print('protocol error: status %d, %r' % (rc, err))
+        check(rc == 1 and err == 'quellora: Wayland protocol error: wl_display@1: error 3: made up by the test\n',
+              'not the one line expected')
+    finally:
+        q.close()
+        hiding.close()
     q = Quellora(sway, ['/s'])
     try:
         frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
