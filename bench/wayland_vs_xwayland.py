@@ -34,9 +34,16 @@ def pids_of(exe):
     return out
 
 
-def parent_of(pid):
-    with open('/proc/%d/stat' % pid) as f:
-        return int(f.read().rsplit(')', 1)[1].split()[1])
+def runtime_of(pid):
+    """The XDG_RUNTIME_DIR a process runs with: its sway's."""
+    try:
+        env = open('/proc/%d/environ' % pid, 'rb').read().split(b'\0')
+    except OSError:
+        return None
+    for e in env:
+        if e.startswith(b'XDG_RUNTIME_DIR='):
+            return e.split(b'=', 1)[1].decode()
+    return None
 
 
 def frame_log(path):
@@ -54,8 +61,9 @@ def measure(sway, backend, seconds, warmup):
     if not pids:
         raise SystemExit('quellora did not start on ' + backend)
     q = pids[0]
-    xw = [p for p in pids_of('/usr/bin/Xwayland') if parent_of(p) == sway.proc.pid]
     time.sleep(warmup)
+    # Xwayland starts when the first X client comes.
+    xw = [p for p in pids_of('/usr/bin/Xwayland') if runtime_of(p) == sway.runtime]
     watched = {'quellora': [q], 'sway': [sway.proc.pid], 'Xwayland': xw}
     c0 = {k: sum(cpu_seconds(p) for p in v) for k, v in watched.items()}
     f0, t0 = poll(lambda: frame_log(log), 10), time.monotonic()
