@@ -80,7 +80,9 @@ class Sway:
             for root, dirs, files in os.walk(self.home):
                 for n in [root] + [os.path.join(root, d) for d in dirs] + [os.path.join(root, f) for f in files]:
                     os.chown(n, self.user.pw_uid, self.user.pw_gid)
-        self.as_user = ['setpriv', '--reuid', USER, '--regid', USER, '--init-groups', '--'] if self.user else []
+        # The parent-death signal goes with the change of user, so setpriv sets it again.
+        self.as_user = (['setpriv', '--reuid', USER, '--regid', USER, '--init-groups', '--pdeathsig', 'KILL', '--']
+                        if self.user else [])
         self.env = {'PATH': os.environ.get('PATH', '/usr/bin:/bin'), 'HOME': self.home, 'XDG_RUNTIME_DIR': self.runtime,
                     'XDG_CONFIG_HOME': self.settings, 'WLR_BACKENDS': 'headless', 'WLR_LIBINPUT_NO_DEVICES': '1',
                     'WLR_RENDERER': 'pixman', 'LANG': 'C.UTF-8'}
