@@ -89,12 +89,16 @@ class Sway:
         self.log = open(os.path.join(ARGS.work, 'sway.log'), 'w')
         self.proc = subprocess.Popen(self.as_user + ['sway', '-c', self.config], env=self.env, cwd=self.home,
                                      stdout=self.log, stderr=self.log, preexec_fn=die_with_parent)
-        sockets = poll(lambda: glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock')) and
-                       glob.glob(os.path.join(self.runtime, 'wayland-[0-9]')) or None, 30, 0.1)
-        check(sockets and self.proc.poll() is None, 'sway did not start (%s, status %s); see %s' % (sockets, self.proc.poll(), self.log.name))
-        self.env['SWAYSOCK'] = glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock'))[0]
-        self.env['WAYLAND_DISPLAY'] = os.path.basename(sockets[0])
-        self.output('HEADLESS-1', 1280, 1024, 1, 0, 0)
+        try:
+            sockets = poll(lambda: glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock')) and
+                           glob.glob(os.path.join(self.runtime, 'wayland-[0-9]')) or None, 30, 0.1)
+            check(sockets and self.proc.poll() is None, 'sway did not start; see ' + self.log.name)
+            self.env['SWAYSOCK'] = glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock'))[0]
+            self.env['WAYLAND_DISPLAY'] = os.path.basename(sockets[0])
+            self.output('HEADLESS-1', 1280, 1024, 1, 0, 0)
+        except BaseException:
+            self.close()
+            raise
 
     def run(self, *cmd, **kw):
         return subprocess.run(self.as_user + list(cmd), env=self.env, cwd=self.home, check=True,
@@ -621,7 +625,11 @@ def main():
     if os.getuid() == 0 and not shutil.which('setpriv'):
         print('setpriv is missing: sway cannot run as the test user; skipped')
         return SKIP
-    sway = Sway()
+    try:
+        sway = Sway()
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
     try:
         CASES[ARGS.case](sway)
     except Failure as e:
