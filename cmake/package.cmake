@@ -90,14 +90,15 @@ set(CPACK_PACKAGE_NAME quellora)
 set(CPACK_PACKAGE_VENDOR Orvandel)
 set(CPACK_PACKAGE_CONTACT ${QUELLORA_MAINTAINER})
 set(CPACK_PACKAGE_HOMEPAGE_URL https://orvandel.example/quellora/)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "moire screen saver for X11 and XScreenSaver")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "moire screen saver for X11, XScreenSaver and Wayland")
 set(CPACK_PACKAGE_DESCRIPTION
   "Two 1-bit pictures of octagonal band patterns are combined pixel by pixel
 with exclusive-or and slide past each other in a 1024x768 viewport on black;
 sixteen-pointed rosettes flare and fade where the bands meet.
 .
-The program runs as an XScreenSaver hack (choose Quellora in
-xscreensaver-settings) and on its own, full screen.")
+The program runs as an XScreenSaver hack (`quellora --xscreensaver-add`
+puts it into a user's list), on its own, full screen, and natively on
+Wayland compositors, started by an idle daemon such as swayidle.")
 # The package's files live under /usr whatever prefix this build was configured
 # with. CPack installs with DESTDIR and CMAKE_INSTALL_PREFIX /usr, so the texts
 # written at install time name /usr as well (not CPack's staging folder).
