@@ -12,6 +12,7 @@
 #include "app/entry.h"
 #include "platform/text.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/xscreensaver_list.h"
 #include "platform/x11/x11_platform.h"
 
 namespace {
@@ -71,6 +72,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cl.kind == CommandLine::Kind::Error) return Fail(cl.error);
+    if (cl.kind == CommandLine::Kind::ListAdd || cl.kind == CommandLine::Kind::ListRemove)
+        // QUELLORA_HACK_FOLDER: where this install puts its hacks, from CMake
+        return quellora::posix::RunXScreenSaverListCommand(cl.kind == CommandLine::Kind::ListAdd, QUELLORA_HACK_FOLDER);
 
     const char* displayName = cl.display.empty() ? nullptr : cl.display.c_str();
     Display* dpy = XOpenDisplay(displayName);
