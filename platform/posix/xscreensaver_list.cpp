@@ -467,8 +467,14 @@ ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, c
         r.message = "cannot read " + Quoted(path) + ": " + error + "; left as it was";
         return r;
     }
-    if (exists && st.st_uid != geteuid()) {
-        r.message = Quoted(path) + " belongs to another user; left as it was";
+    // Only the file of the user who runs it: not one that root's HOME, say,
+    // points to in someone else's home.
+    const size_t slash = path.rfind('/');
+    struct stat folder {};
+    const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (exists ? st.st_uid != geteuid()
+               : stat(folderPath.c_str(), &folder) == 0 && folder.st_uid != geteuid()) {
+        r.message = Quoted(exists ? path : folderPath) + " belongs to another user; left as it was";
         return r;
     }
     // Add writes the system's list when the file has none, and Remove

@@ -510,6 +510,18 @@ TEST_F(XScreenSaverFileTest, FilesThatCantBeReadOrParsedStayAsTheyAre) {
     }
 }
 
+TEST_F(XScreenSaverFileTest, AnotherUsersFileOrHomeIsLeftAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can make another user's files";
+    ASSERT_EQ(chown(dir_.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(Run(true).exitCode, 1);
+    EXPECT_FALSE(fs::exists(path_));
+    ASSERT_EQ(chown(dir_.c_str(), 0, 0), 0);
+    Write(path_, kCustomised);
+    ASSERT_EQ(chown(path_.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(Run(true).exitCode, 1);
+    EXPECT_EQ(Read(path_), kCustomised);
+}
+
 TEST_F(XScreenSaverFileTest, AFolderThatCantBeWrittenLeavesTheFileAlone) {
     if (geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
     Write(path_, kCustomised);
