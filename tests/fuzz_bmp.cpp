@@ -3,8 +3,8 @@
 // back unchanged.
 //
 //   cmake --preset fuzz && cmake --build --preset fuzz --target fuzz_bmp
-//   mkdir corpus && cp tests/fuzz_corpus/* assets/title.bmp assets/sample.bmp corpus/
-//   build/fuzz/fuzz_bmp corpus -max_total_time=180
+//   mkdir corpus && cp tests/fuzz_corpus/fuzz_bmp/* assets/title.bmp assets/sample.bmp corpus/
+//   build/fuzz/tests/fuzz_bmp corpus -max_total_time=180
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -50,6 +50,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.kind = a == "--help" ? CommandLine::Kind::Help : CommandLine::Kind::Version;
             return cl;
         }
+        if (a == "--xscreensaver-add" || a == "--xscreensaver-remove") {
+            if (args.size() != 1) {
+                cl.kind = CommandLine::Kind::Error;
+                cl.error = a + " takes no other options";
+                return cl;
+            }
+            cl.kind = a == "--xscreensaver-add" ? CommandLine::Kind::ListAdd : CommandLine::Kind::ListRemove;
+            return cl;
+        }
         if (FindHackOption(a) || a.rfind("--", 0) == 0) hackForm = true;
     }
     if (!hackForm) return cl;  // the host's switches

@@ -17,6 +17,8 @@ struct CommandLine {
         Hack,   // draw into a window that a daemon (or the user) names
         Help,   // --help
         Version,  // --version
+        ListAdd,     // --xscreensaver-add: into the user's XScreenSaver programs list
+        ListRemove,  // --xscreensaver-remove: out of it again
         Error,  // `error` says what is wrong
     };
     enum class Target {
@@ -55,6 +57,8 @@ inline constexpr const char* kUsage =
     "  --fps        show the frame rate in the bottom-left corner (--no-fps: don't)\n"
     "  --display D  the X display D instead of $DISPLAY\n"
     "  --version    the program's name and version\n"
+    "  --xscreensaver-add     put Quellora into your XScreenSaver programs list\n"
+    "  --xscreensaver-remove  take it out again (~/.xscreensaver)\n"
     "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
     "  hack options are accepted and ignored. A window id wins over --root.\n"
     "On a Wayland compositor /s runs natively; QUELLORA_BACKEND=x11 or =wayland\n"

@@ -13,6 +13,7 @@
 #include "app/entry.h"
 #include "platform/text.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/xscreensaver_list.h"
 #include "platform/x11/x11_platform.h"
 #ifdef QUELLORA_WAYLAND
 #include "platform/wayland/wayland_host.h"
@@ -75,6 +76,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cl.kind == CommandLine::Kind::Error) return Fail(cl.error);
+    if (cl.kind == CommandLine::Kind::ListAdd || cl.kind == CommandLine::Kind::ListRemove)
+        // QUELLORA_HACK_FOLDER: where this install puts its hacks, from CMake
+        return quellora::posix::RunXScreenSaverListCommand(cl.kind == CommandLine::Kind::ListAdd, QUELLORA_HACK_FOLDER);
 
     // The full-screen saver runs on a Wayland compositor when one answers.
     const char* backend = std::getenv("QUELLORA_BACKEND");

@@ -96,6 +96,12 @@ def check_texts(root, prefix, version):
     for key in ('Exec=%s --root' % os.path.join(prefix, HACK), 'TryExec=%s' % os.path.join(prefix, HACK),
                 'Name=Quellora', 'Categories=Screensaver;'):
         check(key + '\n' in entry, 'the desktop entry has no line %s' % key)
+    # MATE's screensaver lists the entry only when it is a valid one.
+    validate = shutil.which('desktop-file-validate')
+    check(validate, 'desktop-file-validate is missing (apt install desktop-file-utils)')
+    r = subprocess.run([validate, os.path.join(root, 'share/applications/screensavers/quellora.desktop')],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    check(r.returncode == 0 and 'error:' not in r.stdout, 'desktop-file-validate: ' + r.stdout.strip())
 
 
 def configured_prefix(build):

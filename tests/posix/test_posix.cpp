@@ -13,6 +13,7 @@
 #include "platform/posix/keysym.h"
 #include "platform/posix/output_layout.h"
 #include "platform/posix/settings_file.h"
+#include "platform/posix/xscreensaver_list.h"
 
 namespace quellora::posix {
 namespace {
@@ -68,6 +69,10 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         {{"-root", "/s"}, K::Error, T::Own, "", ""},
         {{"--window-id"}, K::Error, T::Own, "", ""},
         {{"-root", "-delay"}, K::Error, T::Own, "", ""},
+        {{"--xscreensaver-add"}, K::ListAdd, T::Own, "", ""},
+        {{"--xscreensaver-remove"}, K::ListRemove, T::Own, "", ""},
+        {{"--xscreensaver-add", "--root"}, K::Error, T::Own, "", ""},
+        {{"/s", "--xscreensaver-remove"}, K::Error, T::Own, "", ""},
     };
     for (const auto& c : cases) {
         const auto cl = ParseCommandLine(c.args);
@@ -261,6 +266,272 @@ TEST(SettingsFolder, FollowsXdgConfigHome) {
         setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
+}
+
+// The system's list, as an app-defaults file has it.
+const std::string kDefaults =
+    "! XScreenSaver\n"
+    "*timeout:\t0:10:00\n"
+    "*programs:\t\t\t\t\t\t\t      \\\n"
+    "\t\t\t\tmaze --root\t\t\t\t    \\n\\\n"
+    "- GL: \t\t\t\tsuperquadrics --root\t\t\t    \\n\\\n"
+    "\t\t\t\tunicode --root\t\t\t    \\n\n"
+    "\n*lock:\tFalse\n";
+
+// A file xscreensaver-settings wrote and a user then commented.
+const std::string kCustomised =
+    "# XScreenSaver Preferences File\n"
+    "timeout:\t0:05:00\n"
+    "mode:\t\tone\n"
+    "selected:\t1\n"
+    "! my own list\n"
+    "programs:\t\t\t\t\t\t\t\t      \\\n"
+    "\t\t\t\tmaze -root\t\t\t\t\t    \\n\\\n"
+    "- GL: \t\t\t\tsuperquadrics -root\t\t\t    \\n\\\n"
+    "-\t\t\t\t\"Noseguy\" noseguy -root\t\t\t    \\n\\\n"
+    "\t\t\t\tqix -root -solid\t\t\t    \\n\\\n"
+    "\n"
+    "\n"
+    "pointerPollTime:    0:00:05\n";
+
+std::vector<std::string> EntryTexts(const std::string& text) {
+    std::vector<std::string> out;
+    const auto list = ParsePrograms(text);
+    if (list)
+        for (const auto& e : list->entries) out.push_back(e.text);
+    return out;
+}
+
+TEST(XScreenSaverList, AddsOneLineBeforeTheListEnds) {
+    const ListEdit add = AddQuellora(kCustomised, kDefaults, "quellora");
+    ASSERT_EQ(add.result, ListEdit::Result::Changed);
+    std::string expected = kCustomised;
+    expected.insert(expected.find("\n\n\npointer") + 1, "  \"Quellora\"  quellora --root \\n\\\n");
+    EXPECT_EQ(add.text, expected);
+}
+
+TEST(XScreenSaverList, AddKeepsEveryEntryAndRemoveGivesTheTextBack) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> before;  // the entries Quellora follows
+    };
+    std::string longList = "programs: \\\n";
+    std::vector<std::string> longEntries;
+    for (int i = 0; i < 300; ++i) {
+        longList += "  hack" + std::to_string(i) + " -root \\n\\\n";
+        longEntries.push_back("hack" + std::to_string(i) + " -root");
+    }
+    longList += "\n";
+    const std::vector<std::string> system = {"maze --root", "- GL: \t\t\t\tsuperquadrics --root", "unicode --root"};
+    const Case cases[] = {
+        {"customised", kCustomised,
+         {"maze -root", "- GL: \t\t\t\tsuperquadrics -root", "-\t\t\t\t\"Noseguy\" noseguy -root", "qix -root -solid"}},
+        {"long list", longList, longEntries},
+        {"one line", "lock: False\nprograms:\t\"Other\" other --root\t\\n\nfade: True\n", {"\"Other\" other --root"}},
+        {"last entry without \\n", "programs: \\\n  maze -root \\n\\\n  qix -root\n", {"maze -root", "qix -root"}},
+        {"no blank line after the last", "programs: \\\n  maze -root \\n\\\n  qix -root \\n\nlock: True\n",
+         {"maze -root", "qix -root"}},
+        {"CRLF", "programs: \\\r\n  maze -root \\n\\\r\n\r\nlock: True\r\n", {"maze -root"}},
+        {"no newline at the end", "programs: \\\n  maze -root \\n\\\n  qix -root", {"maze -root", "qix -root"}},
+        {"empty list", "programs:\n", {}},
+        {"no list: the system's", "timeout: 0:01:00\n# mine\n", system},
+        {"no list, no newline at the end", "timeout: 0:01:00", system},
+        {"no file", "", system},
+    };
+    for (const auto& c : cases) {
+        const ListEdit add = AddQuellora(c.text, kDefaults, "/opt/q/quellora");
+        ASSERT_EQ(add.result, ListEdit::Result::Changed) << c.what << ": " << add.error;
+        // Only bytes added, all in one place.
+        size_t prefix = 0, suffix = 0;
+        while (prefix < c.text.size() && add.text[prefix] == c.text[prefix]) ++prefix;
+        while (suffix < c.text.size() - prefix && add.text[add.text.size() - 1 - suffix] == c.text[c.text.size() - 1 - suffix])
+            ++suffix;
+        EXPECT_EQ(prefix + suffix, c.text.size()) << c.what;
+
+        std::vector<std::string> expected = c.before;
+        expected.push_back("\"Quellora\"  /opt/q/quellora --root");
+        EXPECT_EQ(EntryTexts(add.text), expected) << c.what;
+        EXPECT_EQ(AddQuellora(add.text, kDefaults, "/opt/q/quellora").result, ListEdit::Result::Unchanged) << c.what;
+        const ListEdit remove = RemoveQuellora(add.text, kDefaults, "/opt/q/quellora");
+        ASSERT_EQ(remove.result, ListEdit::Result::Changed) << c.what;
+        EXPECT_EQ(remove.text, c.text) << c.what;
+    }
+}
+
+TEST(XScreenSaverList, AnEntryThatRunsQuelloraIsKeptAsItIs) {
+    const std::string cases[] = {
+        "programs: \\\n  maze -root \\n\\\n  \"Quellora\"  quellora --root \\n\\\n\n",
+        "programs: \\\n  maze -root \\n\\\n-  \"Mine\" quellora --root --fps \\n\\\n  qix -root \\n\\\n\n",
+        "programs: \\\n  GL: /usr/libexec/xscreensaver/quellora -root \\n\\\n  maze -root \\n\\\n\n",
+    };
+    for (const auto& text : cases) {
+        EXPECT_EQ(AddQuellora(text, kDefaults, "quellora").result, ListEdit::Result::Unchanged) << text;
+        // Remove takes out the entry's own line, whoever wrote it.
+        const ListEdit remove = RemoveQuellora(text, kDefaults, "quellora");
+        ASSERT_EQ(remove.result, ListEdit::Result::Changed) << text;
+        const auto entries = EntryTexts(remove.text);
+        EXPECT_EQ(entries.size(), EntryTexts(text).size() - 1) << text;
+        for (const auto& e : entries) EXPECT_EQ(e.find("quellora"), std::string::npos) << text;
+    }
+    // A program whose name only ends in quellora is another one.
+    EXPECT_EQ(AddQuellora("programs: notquellora -root \\n\n", kDefaults, "quellora").result, ListEdit::Result::Changed);
+    // Nothing to remove, nothing changed.
+    EXPECT_EQ(RemoveQuellora(kCustomised, kDefaults, "quellora").result, ListEdit::Result::Unchanged);
+}
+
+TEST(XScreenSaverList, RefusesTextsItCannotEditSafely) {
+    struct Case {
+        const char* what;
+        std::string text;
+    };
+    const std::string entry = "programs: \"Mine\" quellora -root \\n\n";
+    const Case cases[] = {
+        {"zero byte", entry + std::string(1, '\0')},
+        {"the list never ends", "programs: \\\n  maze -root \\n\\\n  \"Mine\" quellora -root \\n\\"},
+        {"two lists", entry + "programs: qix -root \\n\n"},
+        {"too large", entry + "#" + std::string(kMaxXScreenSaverFileBytes, 'x') + "\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AddQuellora(c.text, kDefaults, "quellora").result, ListEdit::Result::Failed) << c.what;
+        EXPECT_EQ(RemoveQuellora(c.text, kDefaults, "quellora").result, ListEdit::Result::Failed) << c.what;
+    }
+    // The system's list would join a last line that goes on.
+    EXPECT_EQ(AddQuellora("timeout: 0:01:00 \\", kDefaults, "quellora").result, ListEdit::Result::Failed);
+    // Quellora's entry shares its line with another: no line can go.
+    EXPECT_EQ(RemoveQuellora("programs: \"Mine\" quellora -root \\n maze -root \\n\n", kDefaults, "quellora").result,
+              ListEdit::Result::Failed);
+    // A command with a blank would need quoting for the daemon's shell.
+    EXPECT_EQ(AddQuellora(kCustomised, kDefaults, "/my hacks/quellora").result, ListEdit::Result::Failed);
+}
+
+TEST(XScreenSaverList, NamesTheProgramByNameInTheHackFolder) {
+    EXPECT_EQ(HackCommand("/usr/libexec/xscreensaver/quellora", "/usr/libexec/xscreensaver"), "quellora");
+    EXPECT_EQ(HackCommand("/opt/q/libexec/xscreensaver/quellora", "/usr/libexec/xscreensaver"),
+              "/opt/q/libexec/xscreensaver/quellora");
+    EXPECT_EQ(HackCommand("/usr/libexec/xscreensaver-other/quellora", "/usr/libexec/xscreensaver"),
+              "/usr/libexec/xscreensaver-other/quellora");
+}
+
+class XScreenSaverFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("quellora_xss_" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        path_ = (dir_ / ".xscreensaver").string();
+        defaults_ = (dir_ / "XScreenSaver").string();
+        Write(defaults_, kDefaults);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    static void Write(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+    ListCommandResult Run(bool add) { return EditXScreenSaverFile(add, path_, defaults_, "quellora"); }
+    // The names in the folder besides the defaults: no temporary file left.
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_))
+            if (e.path().filename() != "XScreenSaver") names.push_back(e.path().filename().string());
+        return names;
+    }
+    fs::path dir_;
+    std::string path_, defaults_;
+};
+
+TEST_F(XScreenSaverFileTest, FreshHomeGetsTheSystemsListAndLosesItAgain) {
+    const auto add = Run(true);
+    EXPECT_EQ(add.exitCode, 0) << add.message;
+    EXPECT_TRUE(add.changed);
+    const std::vector<std::string> expected = {"maze --root", "- GL: \t\t\t\tsuperquadrics --root", "unicode --root",
+                                               "\"Quellora\"  quellora --root"};
+    EXPECT_EQ(EntryTexts(Read(path_)), expected);
+    EXPECT_EQ(Run(true).changed, false);
+    const auto remove = Run(false);
+    EXPECT_EQ(remove.exitCode, 0) << remove.message;
+    EXPECT_FALSE(fs::exists(path_));
+    EXPECT_TRUE(Names().empty());
+}
+
+TEST_F(XScreenSaverFileTest, CustomisedFileKeepsItsBytesAndMode) {
+    Write(path_, kCustomised);
+    chmod(path_.c_str(), 0640);
+    ASSERT_EQ(Run(true).exitCode, 0);
+    EXPECT_EQ(EntryTexts(Read(path_)).back(), "\"Quellora\"  quellora --root");
+    struct stat st {};
+    ASSERT_EQ(stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(Run(false).exitCode, 0);
+    EXPECT_EQ(Read(path_), kCustomised);
+    EXPECT_EQ(Names(), std::vector<std::string>{".xscreensaver"});
+}
+
+TEST_F(XScreenSaverFileTest, ALinkIsFollowed) {
+    Write((dir_ / "dotfiles").string(), kCustomised);
+    fs::create_symlink(dir_ / "dotfiles", path_);
+    ASSERT_EQ(Run(true).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(path_));
+    EXPECT_NE(Read(path_), kCustomised);
+    ASSERT_EQ(Run(false).exitCode, 0);
+    EXPECT_EQ(Read((dir_ / "dotfiles").string()), kCustomised);
+}
+
+TEST_F(XScreenSaverFileTest, FilesThatCantBeReadOrParsedStayAsTheyAre) {
+    struct Bad {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+    };
+    const Bad cases[] = {
+        {"malformed", [](const std::string& p) { Write(p, "programs: \\\n  maze -root \\n\\"); }},
+        {"binary", [](const std::string& p) { Write(p, std::string("\x7f" "ELF\0\0\0", 7)); }},
+        {"a folder", [](const std::string& p) { fs::create_directories(p); }},
+        {"unreadable",
+         [](const std::string& p) {
+             Write(p, kCustomised);
+             chmod(p.c_str(), 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(path_);
+        c.make(path_);
+        if (std::string(c.what) == "unreadable" && access(path_.c_str(), R_OK) == 0) continue;  // root reads anyway
+        const std::string before = fs::is_regular_file(path_) ? Read(path_) : "";
+        for (const bool add : {true, false}) {
+            const auto r = Run(add);
+            EXPECT_EQ(r.exitCode, 1) << c.what;
+            EXPECT_FALSE(r.changed) << c.what;
+            EXPECT_EQ(r.message.find('\n'), std::string::npos) << c.what;
+            EXPECT_NE(r.message.find(".xscreensaver"), std::string::npos) << c.what;
+        }
+        if (fs::is_regular_file(path_)) EXPECT_EQ(Read(path_), before) << c.what;
+        EXPECT_EQ(Names(), std::vector<std::string>{".xscreensaver"}) << c.what;
+    }
+}
+
+TEST_F(XScreenSaverFileTest, AnotherUsersFileOrHomeIsLeftAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can make another user's files";
+    ASSERT_EQ(chown(dir_.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(Run(true).exitCode, 1);
+    EXPECT_FALSE(fs::exists(path_));
+    ASSERT_EQ(chown(dir_.c_str(), 0, 0), 0);
+    Write(path_, kCustomised);
+    ASSERT_EQ(chown(path_.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(Run(true).exitCode, 1);
+    EXPECT_EQ(Read(path_), kCustomised);
+}
+
+TEST_F(XScreenSaverFileTest, AFolderThatCantBeWrittenLeavesTheFileAlone) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+    Write(path_, kCustomised);
+    chmod(dir_.c_str(), 0555);
+    const auto r = Run(true);
+    chmod(dir_.c_str(), 0755);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Read(path_), kCustomised);
 }
 
 // What the server reads for pixel (x, y) of a packed image: the bit the

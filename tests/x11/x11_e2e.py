@@ -667,8 +667,22 @@ def program_of(pid):
         return None
 
 
+def programs_entries(text):
+    """The entries of the programs list in a ~/.xscreensaver text."""
+    lines = text.split('\n')
+    for i, line in enumerate(lines):
+        if re.match(r'\s*programs\s*:', line):
+            value = line.split(':', 1)[1]
+            while value.endswith('\\') and i + 1 < len(lines):
+                i += 1
+                value = value[:-1] + lines[i]
+            return [e.strip() for e in value.split('\\n') if e.strip()]
+    return []
+
+
 def case_daemon(x):
-    """The real XScreenSaver daemon runs quellora as its one hack."""
+    """A user puts quellora into the programs list with its own command, and
+    the real XScreenSaver daemon runs it when it is the one chosen."""
     user = None
     if os.getuid() == 0:
         # The daemon refuses to run as root: it runs as a user of its own.
@@ -690,10 +704,12 @@ def case_daemon(x):
         hack = command = os.path.join(home, 'quellora')
         shutil.copy(ARGS.quellora, hack)
         os.chmod(hack, 0o755)
-    with open(os.path.join(home, '.xscreensaver'), 'w') as f:
+    # The user's own settings, with no programs list: the add command puts
+    # the system's list and Quellora in.
+    settings = os.path.join(home, '.xscreensaver')
+    with open(settings, 'w') as f:
         f.write('timeout:\t0:30:00\ncycle:\t0:00:00\nlock:\tFalse\nfade:\tFalse\nunfade:\tFalse\n'
-                'splash:\tFalse\ndpmsEnabled:\tFalse\nmode:\tone\nselected:\t0\n'
-                'programs:\t"Quellora" %s --root\t\\n\n' % command)
+                'splash:\tFalse\ndpmsEnabled:\tFalse\nmode:\tone\n')
     os.chmod(home, 0o755)
     if user:
         entry = pwd.getpwnam(user)
@@ -704,6 +720,16 @@ def case_daemon(x):
     env = dict(x.env, HOME=home, USER=name, LOGNAME=name)
     env.pop('XAUTHORITY', None)
     as_user = ['setpriv', '--reuid', user, '--regid', user, '--init-groups', '--'] if user else []
+    # No daemon runs yet: the command says nothing about one.
+    r = subprocess.run(as_user + [hack, '--xscreensaver-add'], env=dict(env, DISPLAY=''), cwd=home,
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    check(r.returncode == 0, 'quellora --xscreensaver-add failed: ' + r.stdout)
+    entries = programs_entries(open(settings).read())
+    mine = [i for i, e in enumerate(entries) if 'Quellora' in e]
+    check(len(mine) == 1 and mine[0] == len(entries) - 1, 'Quellora is not the last of the programs: %r' % entries)
+    check(entries[-1].split()[1] == command, 'the entry runs %r, not %r' % (entries[-1], command))
+    with open(settings, 'a') as f:
+        f.write('selected:\t%d\n' % mine[0])
     log = open(os.path.join(ARGS.work, 'xscreensaver.log'), 'w')
     daemon = subprocess.Popen(as_user + ['xscreensaver', '-no-splash', '-verbose'], env=env, cwd=home,
                               stdout=log, stderr=log)
@@ -717,6 +743,12 @@ def case_daemon(x):
         pids = [p for p in os.listdir('/proc') if p.isdigit() and program_of(p) == os.path.realpath(hack)]
         check(pids, 'no quellora process under the daemon')
         print('daemon: quellora --root (pid %s) draws the frame of step %d' % (','.join(pids), step))
+        # With the daemon running, the command says that it sees the change.
+        r = subprocess.run(as_user + [hack, '--xscreensaver-remove'], env=env, cwd=home,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        check(r.returncode == 0 and 'XScreenSaver is running' in r.stdout,
+              'quellora --xscreensaver-remove with the daemon running says: ' + r.stdout)
+        check(programs_entries(open(settings).read()) == entries[:-1], 'remove did not take out just Quellora')
         subprocess.run(as_user + ['xscreensaver-command', '-exit'], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, cwd=home, timeout=20)
         daemon.wait(20)
