@@ -334,6 +334,7 @@ TEST(XScreenSaverList, AddKeepsEveryEntryAndRemoveGivesTheTextBack) {
          {"maze -root", "qix -root"}},
         {"CRLF", "programs: \\\r\n  maze -root \\n\\\r\n\r\nlock: True\r\n", {"maze -root"}},
         {"no newline at the end", "programs: \\\n  maze -root \\n\\\n  qix -root", {"maze -root", "qix -root"}},
+        {"CR and no newline at the end", "programs: \\\n  maze -root \\n\\\n  qix -root\r", {"maze -root", "qix -root"}},
         {"empty list", "programs:\n", {}},
         {"no list: the system's", "timeout: 0:01:00\n# mine\n", system},
         {"no list, no newline at the end", "timeout: 0:01:00", system},
@@ -398,6 +399,7 @@ TEST(XScreenSaverList, RefusesTextsItCannotEditSafely) {
     }
     // The system's list would join a last line that goes on.
     EXPECT_EQ(AddQuellora("timeout: 0:01:00 \\", kDefaults, "quellora").result, ListEdit::Result::Failed);
+    EXPECT_EQ(AddQuellora("timeout: 0:01:00 \\\r", kDefaults, "quellora").result, ListEdit::Result::Failed);
     // Quellora's entry shares its line with another: no line can go.
     EXPECT_EQ(RemoveQuellora("programs: \"Mine\" quellora -root \\n maze -root \\n\n", kDefaults, "quellora").result,
               ListEdit::Result::Failed);
