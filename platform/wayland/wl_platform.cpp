@@ -136,6 +136,15 @@ WlPlatform::~WlPlatform() {
         if (o->xdg) zxdg_output_v1_destroy(o->xdg);
         wl_output_destroy(o->output);
     }
+    // The globals' proxies: a disconnect leaves them to us.
+    if (seat_) wl_seat_destroy(seat_);
+    if (xdgOutputs_) zxdg_output_manager_v1_destroy(xdgOutputs_);
+    if (viewporter_) wp_viewporter_destroy(viewporter_);
+    if (wmBase_) xdg_wm_base_destroy(wmBase_);
+    if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
+    if (shm_) wl_shm_destroy(shm_);
+    if (compositor_) wl_compositor_destroy(compositor_);
+    if (registry_) wl_registry_destroy(registry_);
     wl_display_flush(display_);
     wl_display_disconnect(display_);
     g_platform = nullptr;
