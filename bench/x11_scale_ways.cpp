@@ -22,6 +22,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_clock.h"
 #include "moire/animation.h"
 #include "moire/assets.h"
 #include "moire/scale.h"
@@ -30,17 +31,8 @@
 
 namespace {
 
-double CpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
+using quellora::bench::CpuMs;
+using quellora::bench::NowMs;
 
 }  // namespace
 

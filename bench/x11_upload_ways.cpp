@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "moire/animation.h"
 #include "moire/assets.h"
 #include "moire/scale.h"
@@ -87,17 +88,8 @@ private:
     uint32_t table_[256][8];
 };
 
-double CpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
+using quellora::bench::CpuMs;
+using quellora::bench::NowMs;
 
 [[noreturn]] void Unsupported(const char* why) {
     std::fprintf(stderr, "x11_upload_ways: %s\n", why);
