@@ -26,17 +26,23 @@ TICKS = os.sysconf('SC_CLK_TCK')
 W, H = 3840, 2160
 
 
-def exact(env, frames, n, work):
-    """The screen's viewport against the renderer's frame of that step."""
+def exact(env, steps, n, size, work):
+    """The screen's viewport (a screen of `size`, the picture enlarged n
+    times) against the renderer's frame of that step, pure black and white."""
+    w, h = size
     shot, frame = os.path.join(work, 'shot.ppm'), os.path.join(work, 'frame.bmp')
     subprocess.run([os.path.join(BUILD, 'tests', 'x11', 'xhelper'), 'grab', shot], env=env, check=True)
-    subprocess.run([os.path.join(BUILD, 'quellora-render'), '--step', str(frames), '--out', frame], check=True,
+    subprocess.run([os.path.join(BUILD, 'quellora-render'), '--step', str(steps), '--out', frame], check=True,
                    stdout=subprocess.DEVNULL)
     data = open(shot, 'rb').read()
     m = re.match(rb'P6\n(\d+) (\d+)\n255\n', data)
-    img = np.frombuffer(data, np.uint8, W * H * 3, m.end()).reshape(H, W, 3)
-    vx, vy = (W - 1024 * n) // 2, (H - 768 * n) // 2
-    got = img[vy:vy + 768 * n, vx:vx + 1024 * n].max(axis=2) < 128
+    img = np.frombuffer(data, np.uint8, w * h * 3, m.end()).reshape(h, w, 3)
+    vx, vy = (w - 1024 * n) // 2, (h - 768 * n) // 2
+    view = img[vy:vy + 768 * n, vx:vx + 1024 * n]
+    # Only pure black and pure white count.
+    if not np.all((view == 0) | (view == 255)) or not np.all(view.min(axis=2) == view.max(axis=2)):
+        return False
+    got = view[:, :, 0] == 0
     bmp = open(frame, 'rb').read()
     offset = int.from_bytes(bmp[10:14], 'little')
     rows = np.frombuffer(bmp, np.uint8, 128 * 768, offset).reshape(768, 128)[::-1]
@@ -53,7 +59,7 @@ def measure(way, seconds, n, xvfb, env, work):
     x1, t1 = cpu_seconds(xvfb.pid), time.monotonic()
     fields = dict(kv.split('=') for kv in line.split())
     frames, cpu_ms, wall_ms = int(fields['frames']), float(fields['cpu_ms']), float(fields['wall_ms'])
-    ok = exact(env, frames, n, work)
+    ok = exact(env, frames, n, (W, H), work)
     proc.stdin.close()
     proc.wait(10)
     return {'way': way, 'fps': frames * 1000.0 / wall_ms, 'cpu': 100.0 * cpu_ms / wall_ms,

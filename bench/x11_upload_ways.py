@@ -18,18 +18,17 @@ usage: bench/x11_upload_ways.py [--seconds 10] [--rounds 2] [--screens 1280x1024
 """
 import argparse
 import os
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
-import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'tests'))
 from e2e_common import cpu_seconds, start_xvfb  # noqa: E402
+from x11_scale_ways import exact  # noqa: E402
 from x11_side_by_side import COUNTER_C, measure as measure_program  # noqa: E402
 BUILD = os.path.join(HERE, '..', 'build', 'native')
 WAYS = ['bitmap', 'bitmap-plain', 'zpixmap32', 'pixmap32', 'plane', 'put-plane', 'render-a1', 'xor-stipple']
@@ -38,29 +37,6 @@ WAYS = ['bitmap', 'bitmap-plain', 'zpixmap32', 'pixmap32', 'plane', 'put-plane',
 def auto_scale(w, h):
     """The largest n that shows the 1024x768 picture whole, as Scale=auto does."""
     return max(1, min(8, w // 1024, h // 768))
-
-
-def exact(env, steps, n, size, work):
-    """The screen's viewport against the renderer's frame of that step."""
-    w, h = size
-    shot, frame = os.path.join(work, 'shot.ppm'), os.path.join(work, 'frame.bmp')
-    subprocess.run([os.path.join(BUILD, 'tests', 'x11', 'xhelper'), 'grab', shot], env=env, check=True)
-    subprocess.run([os.path.join(BUILD, 'quellora-render'), '--step', str(steps), '--out', frame], check=True,
-                   stdout=subprocess.DEVNULL)
-    data = open(shot, 'rb').read()
-    m = re.match(rb'P6\n(\d+) (\d+)\n255\n', data)
-    img = np.frombuffer(data, np.uint8, w * h * 3, m.end()).reshape(h, w, 3)
-    vx, vy = (w - 1024 * n) // 2, (h - 768 * n) // 2
-    view = img[vy:vy + 768 * n, vx:vx + 1024 * n]
-    # Only pure black and pure white count.
-    if not np.all((view == 0) | (view == 255)) or not np.all(view.min(axis=2) == view.max(axis=2)):
-        return False
-    got = view[:, :, 0] == 0
-    bmp = open(frame, 'rb').read()
-    offset = int.from_bytes(bmp[10:14], 'little')
-    rows = np.frombuffer(bmp, np.uint8, 128 * 768, offset).reshape(768, 128)[::-1]
-    want = np.unpackbits(rows, axis=1).astype(bool)  # index 1 is black
-    return np.array_equal(np.repeat(np.repeat(want, n, axis=0), n, axis=1), got)
 
 
 def measure_way(way, seconds, n, size, xvfb, env, work):
