@@ -10,11 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "platform/linux/idle_source.h"
@@ -28,6 +30,14 @@ namespace quellora::linux_entry {
 namespace {
 
 using posix::Quoted;
+
+constexpr int kInhibitedRecheckMs = 5000;
+
+int64_t NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 // The saver now running, for the exits that cannot come back to the loop
 // (Xlib's I/O error handler).
@@ -185,9 +195,19 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds) {
     std::fflush(stdout);
 
     bool idle = false;
+    // Idle, and the saver not started yet because the session manager said
+    // something inhibits idle (or has not been asked yet): asked again now
+    // and then, so that the saver comes when the video ends and the session
+    // is still idle.
+    bool waiting = false;
+    int64_t askAt = 0;  // when to ask again, on the monotonic clock in ms
     for (;;) {
         pollfd fds[2] = {{signals, POLLIN, 0}, {source.Fd(), POLLIN, 0}};
-        const int timeout = source.Prepare();
+        int timeout = source.Prepare();
+        if (waiting) {
+            const int untilAsk = static_cast<int>(std::max<int64_t>(0, askAt - NowMs()));
+            if (timeout < 0 || timeout > untilAsk) timeout = untilAsk;
+        }
         if (poll(fds, 2, timeout) < 0 && errno != EINTR) return Fail(std::string("poll: ") + std::strerror(errno));
 
         signalfd_siginfo info;
@@ -216,13 +236,20 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds) {
         for (const auto event : events) {
             if (event == IdleSource::Event::Idle && !idle) {
                 idle = true;
-                // A video player or a presentation that inhibits idle on GNOME
-                // keeps the saver away for this idle period.
-                if (g_saver == 0 && !SessionInhibitsIdle()) g_saver = StartSaver(program, watched);
+                waiting = true;  // asked below, at once
+                askAt = 0;
             } else if (event == IdleSource::Event::Active && idle) {
                 idle = false;
+                waiting = false;
                 if (g_saver > 0) kill(g_saver, SIGTERM);  // reaped on its SIGCHLD
             }
+        }
+        // A video player or a presentation that inhibits idle on GNOME keeps
+        // the saver away while it does.
+        if (waiting && NowMs() >= askAt) {
+            waiting = SessionInhibitsIdle();
+            askAt = NowMs() + kInhibitedRecheckMs;
+            if (!waiting && g_saver == 0) g_saver = StartSaver(program, watched);
         }
     }
 }

@@ -203,6 +203,7 @@ class Mutter:
         self.bin = {}
         copy_for(self, 'quellora', ARGS.quellora)
         copy_for(self, 'rdinput', os.path.join(HERE, 'rdinput.py'))
+        copy_for(self, 'fake_session', os.path.join(HERE, 'fake_session.py'))
         script = os.path.join(self.home, 'session')
         with open(script, 'w') as f:
             # The bus's address and Mutter's pid for the test; the session
@@ -251,19 +252,21 @@ class Mutter:
         shutil.rmtree(self.home, ignore_errors=True)
 
 
-class RemoteInput:
-    """rdinput: keys through Mutter's RemoteDesktop interface."""
+class Helper:
+    """A helper on the session bus, driven line by line: rdinput (keys
+    through Mutter's RemoteDesktop interface) or fake_session (GNOME's
+    session manager, inhibited or not)."""
 
-    def __init__(self, mutter):
-        self.proc = subprocess.Popen(mutter.as_user + ['/usr/bin/python3', mutter.bin['rdinput']], env=mutter.env,
+    def __init__(self, mutter, name):
+        self.proc = subprocess.Popen(mutter.as_user + ['/usr/bin/python3', mutter.bin[name]], env=mutter.env,
                                      cwd=mutter.home, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                                      preexec_fn=die_with_parent)
-        check(self.proc.stdout.readline().strip() == 'ready', 'rdinput did not start')
+        check(self.proc.stdout.readline().strip() == 'ready', name + ' did not start')
 
     def do(self, line):
         self.proc.stdin.write(line + '\n')
         self.proc.stdin.flush()
-        check(self.proc.stdout.readline().strip() == 'ok', 'rdinput did not do: ' + line)
+        check(self.proc.stdout.readline().strip() == 'ok', 'did not do: ' + line)
 
     def close(self):
         if self.proc.poll() is None:
@@ -271,18 +274,22 @@ class RemoteInput:
             self.proc.wait(10)
 
 
-def case_mutter(_):
-    """GNOME's idle monitor: the saver starts after the timeout (a full-screen
-    window: Mutter has no layer shell); a key through RemoteDesktop ends it;
-    pointer motion ends the next one; Mutter gone, one line and status 1."""
+def need_mutter():
     for tool in ('mutter', 'dbus-run-session'):
         if not shutil.which(tool):
             print('%s is not installed; skipped' % tool)
             raise SystemExit(SKIP)
+
+
+def case_mutter(_):
+    """GNOME's idle monitor: the saver starts after the timeout (a full-screen
+    window: Mutter has no layer shell); a key through RemoteDesktop ends it;
+    pointer motion ends the next one; Mutter gone, one line and status 1."""
+    need_mutter()
     mutter = Mutter()
     w = inp = None
     try:
-        inp = RemoteInput(mutter)
+        inp = Helper(mutter, 'rdinput')
         w = Watcher(mutter, 2)
         first = one_saver(mutter, w, 'first idle period')
         print('idle 2 s: saver %d draws' % first)
@@ -304,6 +311,33 @@ def case_mutter(_):
             w.close()
         if inp:
             inp.close()
+        mutter.close()
+
+
+def case_mutter_inhibit(_):
+    """GNOME's session manager saying that something inhibits idle keeps
+    the saver away; once nothing does, the saver comes while the session is
+    still idle."""
+    need_mutter()
+    mutter = Mutter()
+    w = manager = None
+    try:
+        manager = Helper(mutter, 'fake_session')
+        w = Watcher(mutter, 1)
+        end = time.monotonic() + 4
+        while time.monotonic() < end:
+            check(not savers(mutter, w), 'the saver started while idle was inhibited')
+            time.sleep(0.1)
+        check(w.alive(), 'the watcher ended: ' + w.error())
+        print('idle inhibited: no saver in 4 s of a 1 s timeout')
+        manager.do('uninhibit')
+        pid = one_saver(mutter, w, 'the inhibitor gone')
+        print('the inhibitor gone, the session still idle: saver %d' % pid)
+    finally:
+        if w:
+            w.close()
+        if manager:
+            manager.close()
         mutter.close()
 
 
