@@ -46,10 +46,20 @@ public:
             why = "the Wayland compositor went away";
             return false;
         }
-        if (!seat_) {
+        if (!seatName_) {
             why = "the Wayland compositor offers no seat";
             return false;
         }
+        // Only the protocol used is bound: ext_idle_notifier_v1 before the other.
+        seat_ = static_cast<wl_seat*>(wl_registry_bind(registry_, seatName_, &wl_seat_interface, 1));
+        if (notifierName_)
+            notifier_ = static_cast<ext_idle_notifier_v1*>(
+                wl_registry_bind(registry_, notifierName_, &ext_idle_notifier_v1_interface, 1));
+#ifdef QUELLORA_KDE_IDLE
+        else if (kdeIdleName_)
+            kdeIdle_ = static_cast<org_kde_kwin_idle*>(
+                wl_registry_bind(registry_, kdeIdleName_, &org_kde_kwin_idle_interface, 1));
+#endif
         const uint32_t ms = seconds * 1000;
         if (notifier_) {
             notification_ = ext_idle_notifier_v1_get_idle_notification(notifier_, ms, seat_);
@@ -104,17 +114,15 @@ private:
         return "the Wayland compositor went away";
     }
 
-    static void Global(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
+    static void Global(void* data, wl_registry*, uint32_t name, const char* interface, uint32_t) {
         auto* self = static_cast<WaylandIdle*>(data);
-        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat_)
-            self->seat_ = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-        else if (std::strcmp(interface, ext_idle_notifier_v1_interface.name) == 0 && !self->notifier_)
-            self->notifier_ = static_cast<ext_idle_notifier_v1*>(
-                wl_registry_bind(registry, name, &ext_idle_notifier_v1_interface, 1));
+        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seatName_)
+            self->seatName_ = name;
+        else if (std::strcmp(interface, ext_idle_notifier_v1_interface.name) == 0 && !self->notifierName_)
+            self->notifierName_ = name;
 #ifdef QUELLORA_KDE_IDLE
-        else if (std::strcmp(interface, org_kde_kwin_idle_interface.name) == 0 && !self->kdeIdle_)
-            self->kdeIdle_ =
-                static_cast<org_kde_kwin_idle*>(wl_registry_bind(registry, name, &org_kde_kwin_idle_interface, 1));
+        else if (std::strcmp(interface, org_kde_kwin_idle_interface.name) == 0 && !self->kdeIdleName_)
+            self->kdeIdleName_ = name;
 #endif
     }
     static void GlobalRemove(void*, wl_registry*, uint32_t) {}
@@ -139,6 +147,7 @@ private:
     org_kde_kwin_idle_timeout* timeout_ = nullptr;
 #endif
 
+    uint32_t seatName_ = 0, notifierName_ = 0, kdeIdleName_ = 0;  // the globals' names, 0: not offered
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
     wl_seat* seat_ = nullptr;

@@ -3,8 +3,9 @@
 when the session is idle: on a headless sway (org_kde_kwin_idle, input from
 wlinput, an idle inhibitor from wlinhibit), on a headless Mutter in a D-Bus
 session of its own (GNOME's idle monitor, input through its RemoteDesktop
-interface), and on an Xvfb without an XScreenSaver daemon (MIT-SCREEN-SAVER,
-input from xdotool). Compositors run as the test user when run as root.
+interface), on an Xvfb without an XScreenSaver daemon (MIT-SCREEN-SAVER,
+input from xdotool), and on a stand-in compositor that offers
+ext_idle_notifier_v1 (which the sway of Debian 12 does not). Compositors run as the test user when run as root.
 Waits poll with generous deadlines; nothing is timed.
 
 usage: idle_e2e.py --quellora BIN --input BIN --inhibit BIN --renders DIR
@@ -14,9 +15,12 @@ import argparse
 import os
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -341,12 +345,141 @@ def case_mutter_inhibit(_):
         mutter.close()
 
 
+# --- a compositor with ext_idle_notifier_v1 -----------------------------------
+
+def wl_string(text):
+    raw = text.encode() + b'\0'
+    return struct.pack('<I', len(raw)) + raw + b'\0' * (-len(raw) % 4)
+
+
+class IdleCompositor:
+    """Just enough of a Wayland compositor on a socket of its own for the
+    watcher: a seat, ext_idle_notifier_v1 and org_kde_kwin_idle, the idle
+    events sent when the test says. It answers a client's first sync only:
+    the saver the watcher starts stays waiting in its first roundtrip, alive
+    until it is ended."""
+
+    GLOBALS = [(1, 'wl_seat', 1), (2, 'org_kde_kwin_idle', 1), (3, 'ext_idle_notifier_v1', 1)]
+
+    def __init__(self, runtime):
+        self.name = 'wayland-idle-test'
+        self.path = os.path.join(runtime, self.name)
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.listener.bind(self.path)
+        self.listener.listen(4)
+        self.clients = []     # sockets, in the order they came
+        self.closed = set()   # indexes of the clients that went away
+        self.bound = []       # interfaces the first client bound
+        self.notification = None  # (object id, timeout in ms) of the first client's request
+        self.lock = threading.Lock()
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                self.clients.append(client)
+                index = len(self.clients) - 1
+            threading.Thread(target=self.talk, args=(client, index), daemon=True).start()
+
+    def send(self, client, obj, opcode, body=b''):
+        with self.lock:
+            client.sendall(struct.pack('<II', obj, (8 + len(body)) << 16 | opcode) + body)
+
+    def talk(self, client, index):
+        buf = b''
+        registry = None
+        while True:
+            try:
+                data = client.recv(4096)
+            except OSError:
+                data = b''
+            if not data:
+                self.closed.add(index)
+                return
+            buf += data
+            while len(buf) >= 8:
+                obj, word = struct.unpack_from('<II', buf)
+                size, opcode = word >> 16, word & 0xffff
+                if len(buf) < size:
+                    break
+                msg, buf = buf[8:size], buf[size:]
+                if obj == 1 and opcode == 1:  # wl_display.get_registry
+                    registry = struct.unpack_from('<I', msg)[0]
+                    for name, interface, version in self.GLOBALS:
+                        self.send(client, registry, 0, struct.pack('<I', name) + wl_string(interface) +
+                                  struct.pack('<I', version))
+                elif obj == 1 and opcode == 0 and index == 0:  # wl_display.sync, the watcher's
+                    callback = struct.unpack_from('<I', msg)[0]
+                    self.send(client, callback, 0, struct.pack('<I', 0))
+                    self.send(client, 1, 1, struct.pack('<I', callback))  # wl_display.delete_id
+                elif obj == registry and opcode == 0 and index == 0:  # wl_registry.bind
+                    length = struct.unpack_from('<I', msg, 4)[0]
+                    self.bound.append(msg[8:8 + length - 1].decode())
+                elif index == 0 and opcode == 1 and len(msg) == 12 and self.notification is None:
+                    # ext_idle_notifier_v1.get_idle_notification(id, timeout, seat)
+                    new_id, timeout, _ = struct.unpack('<III', msg)
+                    self.notification = (new_id, timeout)
+
+    def event(self, opcode):
+        """idled (0) or resumed (1) to the watcher."""
+        self.send(self.clients[0], self.notification[0], opcode)
+
+    def close(self):
+        self.listener.close()
+        for c in self.clients:
+            try:
+                c.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            c.close()
+        os.unlink(self.path)
+
+
+def case_ext_idle(_):
+    """A compositor with both idle protocols: the watcher takes
+    ext_idle_notifier_v1 with its timeout in ms; idled starts the saver (a
+    second client), resumed ends it while it still runs; the compositor gone,
+    one line and status 1."""
+    x = Xserver(display=False)
+    comp = IdleCompositor(x.runtime)
+    x.env['WAYLAND_DISPLAY'] = comp.name
+    w = Watcher(x, 7)
+    try:
+        check(poll(lambda: comp.notification, 20), 'the watcher asked for no idle notification: ' + w.error())
+        check('ext_idle_notifier_v1' in comp.bound and 'org_kde_kwin_idle' not in comp.bound,
+              'not ext_idle_notifier_v1 alone: %s' % comp.bound)
+        check(comp.notification[1] == 7000, 'timeout %d ms, not 7000' % comp.notification[1])
+        print('bound %s; an idle notification after %d ms' % (comp.bound, comp.notification[1]))
+        for period in (1, 2):
+            comp.event(0)
+            check(poll(lambda: len(comp.clients) > period, 20), 'idled started no saver: ' + w.error())
+            pids = savers(x, w)
+            check(len(pids) == 1, 'not one saver: %s' % pids)
+            comp.event(1)
+            check(poll(lambda: period in comp.closed and not savers(x, w), 20), 'resumed did not end the saver')
+            print('idle period %d: idled started saver %d, resumed ended it' % (period, pids[0]))
+        comp.close()
+        rc = w.wait_exit()
+        err = w.error()
+        print('compositor gone: status %d, %r' % (rc, err))
+        check(rc == 1 and err == 'quellora: the Wayland compositor went away\n', 'not the one line expected')
+    finally:
+        w.close()
+        if os.path.exists(comp.path):
+            comp.close()
+        x.close()
+
+
 # --- X11 ------------------------------------------------------------------------
 
 class Xserver:
     """An Xvfb of its own, with no XScreenSaver daemon, as Sway is for the watcher."""
 
-    def __init__(self):
+    def __init__(self, display=True):
         self.user = None
         self.home = tempfile.mkdtemp(prefix='quellora-x-')
         self.runtime = os.path.join(self.home, 'runtime')
@@ -355,17 +488,19 @@ class Xserver:
         copy_for(self, 'quellora', ARGS.quellora)
         self.as_user = []
         self.log = open(os.path.join(ARGS.work, 'xvfb.log'), 'w')
-        self.proc, self.display = start_xvfb(1280, 1024, self.log)
         self.env = {'PATH': os.environ.get('PATH', '/usr/bin:/bin'), 'HOME': self.home, 'XDG_RUNTIME_DIR': self.runtime,
-                    'XDG_CONFIG_HOME': os.path.join(self.home, 'config-home'), 'DISPLAY': self.display,
-                    'LANG': 'C.UTF-8'}
+                    'XDG_CONFIG_HOME': os.path.join(self.home, 'config-home'), 'LANG': 'C.UTF-8'}
+        self.proc = None
+        if display:
+            self.proc, self.env['DISPLAY'] = start_xvfb(1280, 1024, self.log)
 
     def run(self, *cmd):
         return subprocess.run(list(cmd), env=self.env, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               text=True)
 
     def close(self):
-        stop(self.proc)
+        if self.proc:
+            stop(self.proc)
         self.log.close()
         shutil.rmtree(self.home, ignore_errors=True)
 
