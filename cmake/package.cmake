@@ -98,7 +98,9 @@ sixteen-pointed rosettes flare and fade where the bands meet.
 .
 The program runs as an XScreenSaver hack (`quellora --xscreensaver-add`
 puts it into a user's list), on its own, full screen, and natively on
-Wayland compositors, started by an idle daemon such as swayidle.")
+Wayland compositors, started by an idle daemon such as swayidle or by its
+own idle watcher (`quellora --idle`, at login with `quellora --autostart on`)
+on GNOME, KDE Plasma, wlroots compositors and X11.")
 # The package's files live under /usr whatever prefix this build was configured
 # with. CPack installs with DESTDIR and CMAKE_INSTALL_PREFIX /usr, so the texts
 # written at install time name /usr as well (not CPack's staging folder).

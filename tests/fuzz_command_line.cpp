@@ -71,6 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case CommandLine::Kind::ListRemove:
             Check(args.size() == 1);
             break;
+        case CommandLine::Kind::Idle:
+            Check(args[0] == "--idle" && args.size() <= 2 && cl.idleSeconds.has_value() == (args.size() == 2));
+            if (cl.idleSeconds) Check(*cl.idleSeconds >= 1 && *cl.idleSeconds <= 86400);
+            break;
+        case CommandLine::Kind::Autostart:
+            Check(args.size() == 2 && args[0] == "--autostart" && (args[1] == "on" || args[1] == "off"));
+            Check(cl.autostart == (args[1] == "on"));
+            break;
         case CommandLine::Kind::Help:
         case CommandLine::Kind::Version:
             break;

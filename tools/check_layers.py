@@ -6,8 +6,9 @@
 The layers, from the bottom up: moire/ (pixels), platform/ (platform.h and
 the neutral code beside it), settings/, saver/, app/; then the hosts in
 platform/'s subfolders, which may use everything below them but not each
-other (the X11 and Wayland hosts use the POSIX pieces; the X11 program's
-main() hands the saver to the Wayland host). Prints every include that breaks
+other (the X11 and Wayland hosts use the POSIX pieces). platform/linux, the
+Linux program's entry, sits above the X11 and Wayland hosts and picks one;
+neither of them includes the other or the entry. Prints every include that breaks
 the rule and exits 1, or prints a summary and exits 0.
 """
 import os
@@ -19,12 +20,21 @@ HOSTS = {
     'platform/headless': [],
     'platform/posix': [],
     'platform/wayland': ['platform/posix'],
-    # The one Linux program's main() picks the Wayland backend for the saver.
-    'platform/x11': ['platform/posix', 'platform/wayland'],
+    'platform/x11': ['platform/posix'],
+    # The one Linux program's main(): which host runs, the list editor, the idle watcher.
+    'platform/linux': ['platform/posix', 'platform/x11', 'platform/wayland'],
     'platform/win32': [],
 }
 SOURCE_ENDINGS = ('.h', '.cpp', '.c')
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
+ANY_INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^">]+)[">]')
+# The window systems' own headers, which only their host (and the entry above
+# both) may include: Xlib and its extensions; libwayland, xkbcommon's Wayland
+# side and the headers wayland-scanner makes from a protocol.
+SYSTEM_HEADERS = {
+    'platform/x11': re.compile(r'^X11/'),
+    'platform/wayland': re.compile(r'^wayland-|-client-protocol\.h$'),
+}
 
 
 def folder_of(path):
@@ -59,6 +69,11 @@ def main():
                 ok = allowed(folder)
                 with open(os.path.join(root, rel), encoding='utf-8', errors='replace') as f:
                     for number, line in enumerate(f, 1):
+                        system = ANY_INCLUDE.match(line)
+                        for host, pattern in SYSTEM_HEADERS.items():
+                            if system and host != folder and host not in ok and pattern.search(system.group(1)):
+                                wrong.append('%s:%d: %s (layer %s) includes %s, a header of %s' %
+                                             (rel, number, rel, folder, system.group(1), host))
                         m = INCLUDE.match(line)
                         if not m:
                             continue

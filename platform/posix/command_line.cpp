@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "settings/display_options.h"
+#include "settings/idle_timeout.h"
 
 namespace quellora::posix {
 
@@ -40,6 +41,36 @@ const HackOption* FindHackOption(const std::string& arg) {
     return nullptr;
 }
 
+CommandLine Error(std::string text) {
+    CommandLine cl;
+    cl.kind = CommandLine::Kind::Error;
+    cl.error = std::move(text);
+    return cl;
+}
+
+// --idle [SECONDS] or --autostart on|off (args[0]), alone with its value.
+CommandLine ParseWatcherOptions(const std::vector<std::string>& args) {
+    CommandLine cl;
+    const std::string& option = args[0];
+    if (option == "--idle") {
+        if (args.size() > 2) return Error("--idle takes only the seconds of idle time");
+        cl.kind = CommandLine::Kind::Idle;
+        if (args.size() == 2) {
+            cl.idleSeconds = ParseIdleSeconds(args[1]);
+            if (!cl.idleSeconds)
+                return Error("--idle needs a whole number of seconds from 1 to " + std::to_string(kMaxIdleSeconds) +
+                             ", not " + Quoted(args[1]));
+        }
+        return cl;
+    }
+    if (args.size() != 2 || (args[1] != "on" && args[1] != "off"))
+        return Error(args.size() < 2 ? std::string("--autostart needs on or off")
+                                     : "--autostart takes on or off, not " + Quoted(args[1]));
+    cl.kind = CommandLine::Kind::Autostart;
+    cl.autostart = args[1] == "on";
+    return cl;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -59,6 +90,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.kind = a == "--xscreensaver-add" ? CommandLine::Kind::ListAdd : CommandLine::Kind::ListRemove;
             return cl;
         }
+        if (a == "--idle" || a == "--autostart")
+            return a == args[0] ? ParseWatcherOptions(args) : Error(a + " takes no other options but its value");
         if (FindHackOption(a) || a.rfind("--", 0) == 0) hackForm = true;
     }
     if (!hackForm) return cl;  // the host's switches

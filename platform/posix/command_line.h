@@ -3,6 +3,7 @@
 // --window-id ID and the usual ones a hack accepts and may ignore).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ struct CommandLine {
         Version,  // --version
         ListAdd,     // --xscreensaver-add: into the user's XScreenSaver programs list
         ListRemove,  // --xscreensaver-remove: out of it again
+        Idle,        // --idle [SECONDS]: start the saver whenever the session is idle
+        Autostart,   // --autostart on|off: the idle watcher at login, or not
         Error,  // `error` says what is wrong
     };
     enum class Target {
@@ -31,6 +34,8 @@ struct CommandLine {
     std::string windowId;  // the text after --window-id
     std::string display;   // --display NAME; empty: $DISPLAY
     SaverOptions options;  // --scale, --fps
+    std::optional<uint32_t> idleSeconds;  // --idle SECONDS; nullopt: the settings' IdleTimeout
+    bool autostart = false;  // --autostart on
     std::string error;
 };
 
@@ -59,6 +64,9 @@ inline constexpr const char* kUsage =
     "  --version    the program's name and version\n"
     "  --xscreensaver-add     put Quellora into your XScreenSaver programs list\n"
     "  --xscreensaver-remove  take it out again (~/.xscreensaver)\n"
+    "  --idle [SECONDS]       stay running and start the saver whenever the session\n"
+    "                         has been idle SECONDS (default: IdleTimeout, else 600)\n"
+    "  --autostart on|off     start --idle at login (~/.config/autostart), or not\n"
     "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
     "  hack options are accepted and ignored. A window id wins over --root.\n"
     "On a Wayland compositor /s runs natively; QUELLORA_BACKEND=x11 or =wayland\n"

@@ -190,6 +190,10 @@ def case_deb_fields(args):
         needed = run(['readelf', '-d', os.path.join(tmp, 'usr', HACK)])
     if 'libwayland-client.so' in needed:  # built with the Wayland backend
         libs += ['libwayland-client0', 'libxkbcommon0']
+    if 'libsystemd.so' in needed:  # the idle watcher's D-Bus library
+        libs += ['libsystemd0']
+    if 'libXss.so' in needed:  # and its X11 idle source
+        libs += ['libxss1']
     for lib in libs:
         check(lib in depends, 'Depends has no %s: %s' % (lib, fields['Depends']))
     check(len(fields['Description'].splitlines()) > 2, 'no long description')

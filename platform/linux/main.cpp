@@ -1,7 +1,9 @@
-// quellora: the saver on X11. Run by itself it takes the host's switches
-// (/s, /p ID, /c, none); run by XScreenSaver it is a hack that draws into
-// the window it is given (--root, --window-id ID). The full-screen saver
-// runs on Wayland instead when a compositor answers (platform/wayland).
+// quellora, the Linux program: the saver on X11 and Wayland. Run by itself it
+// takes the host's switches (/s, /p ID, /c, none); run by XScreenSaver it is
+// a hack that draws into the window it is given (--root, --window-id ID).
+// The full-screen saver runs on Wayland instead when a compositor answers
+// (platform/wayland). It also edits the XScreenSaver programs list, and with
+// --idle watches the session and starts the saver when it is idle.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -11,6 +13,8 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "platform/linux/autostart.h"
+#include "platform/linux/idle_watcher.h"
 #include "platform/text.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/xscreensaver_list.h"
@@ -79,6 +83,9 @@ int main(int argc, char** argv) {
     if (cl.kind == CommandLine::Kind::ListAdd || cl.kind == CommandLine::Kind::ListRemove)
         // QUELLORA_HACK_FOLDER: where this install puts its hacks, from CMake
         return quellora::posix::RunXScreenSaverListCommand(cl.kind == CommandLine::Kind::ListAdd, QUELLORA_HACK_FOLDER);
+    if (cl.kind == CommandLine::Kind::Idle) return quellora::linux_entry::RunIdleWatcher(cl.idleSeconds);
+    if (cl.kind == CommandLine::Kind::Autostart)
+        return quellora::linux_entry::RunAutostartCommand(cl.autostart, QUELLORA_HACK_FOLDER);
 
     // The full-screen saver runs on a Wayland compositor when one answers.
     const char* backend = std::getenv("QUELLORA_BACKEND");

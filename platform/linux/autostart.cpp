@@ -1,0 +1,210 @@
+// The idle watcher's XDG autostart entry.
+#include "platform/linux/autostart.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/posix/command_line.h"
+#include "platform/posix/xscreensaver_list.h"
+
+namespace quellora::linux_entry {
+
+using posix::Quoted;
+
+namespace {
+
+// Characters an Exec key may hold without quoting (and no % field codes).
+bool PlainCommand(const std::string& command) {
+    if (command.empty()) return false;
+    for (const char c : command)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("/._+-,=@", c)) return false;
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The whole of a small regular file; false with `error` set otherwise.
+bool ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = std::strerror(errno);
+        if (n <= 0) {
+            close(fd);
+            return n == 0;
+        }
+        text.append(buf, static_cast<size_t>(n));
+        if (text.size() > 65536) {  // no entry of ours is that big: it differs, which is all we ask
+            close(fd);
+            return true;
+        }
+    }
+}
+
+bool WriteAtomically(const std::string& path, const std::string& text, mode_t mode, std::string& error) {
+    static std::atomic<unsigned> counter{0};
+    const std::string folder = FolderOf(path);
+    const std::string temp = folder + "/.quellora-idle.desktop-" + std::to_string(getpid()) + "-" +
+                             std::to_string(counter++);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = fchmod(fd, mode) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += static_cast<size_t>(n);
+    }
+    if (ok) ok = fsync(fd) == 0;
+    if (!ok) error = std::strerror(errno ? errno : EIO);
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    if (const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+        (void)fsync(dfd);
+        close(dfd);
+    }
+    return true;
+}
+
+// The folder, and the one above it, made when missing (the configuration
+// home as XDG asks, for its user alone).
+bool MakeFolders(const std::string& folder, std::string& error) {
+    const std::string parent = FolderOf(folder);
+    for (const auto& [dir, mode] : {std::pair{parent, 0700}, std::pair{folder, 0777}}) {
+        if (mkdir(dir.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) {
+            error = "cannot make the folder " + Quoted(dir) + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+AutostartResult Fail(std::string message) {
+    AutostartResult r;
+    r.message = std::move(message);
+    return r;
+}
+
+}  // namespace
+
+std::string AutostartEntry(const std::string& command) {
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Quellora idle watcher\n"
+           "Comment=Starts the Quellora screen saver when the session is idle\n"
+           "Exec=" + command + " --idle\n"
+           "TryExec=" + command + "\n"
+           "Terminal=false\n"
+           "NoDisplay=true\n";
+}
+
+std::string AutostartPath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/') return {};
+        base = std::string(home) + "/.config";
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return (base == "/" ? "" : base) + "/autostart/" + kAutostartName;
+}
+
+AutostartResult SetAutostart(bool on, const std::string& givenPath, const std::string& command) {
+    if (givenPath.empty()) return Fail("no home folder (HOME is not set)");
+    if (on && !PlainCommand(command)) return Fail("the command " + Quoted(command) + " would need quoting");
+    std::string path = givenPath;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (!realpath(path.c_str(), resolved))
+            return Fail("cannot follow " + Quoted(path) + ": " + std::strerror(errno));
+        path = resolved;
+    }
+    const bool exists = stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return Fail("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+    if (exists && !S_ISREG(st.st_mode)) return Fail(Quoted(path) + " is not a regular file; left as it was");
+    if (exists && st.st_uid != geteuid()) return Fail(Quoted(path) + " belongs to another user; left as it was");
+
+    AutostartResult r;
+    r.exitCode = 0;
+    if (!on) {
+        if (!exists) {
+            r.message = "the idle watcher does not start at login (no " + Quoted(path) + ")";
+            return r;
+        }
+        if (unlink(path.c_str()) != 0) return Fail("cannot remove " + Quoted(path) + ": " + std::strerror(errno));
+        r.message = "the idle watcher no longer starts at login; removed " + Quoted(path);
+        r.changed = true;
+        return r;
+    }
+    const std::string text = AutostartEntry(command);
+    std::string old, error;
+    if (exists && !ReadSmallFile(path, old, error))
+        return Fail("cannot read " + Quoted(path) + ": " + error + "; left as it was");
+    if (exists && old == text) {
+        r.message = "the idle watcher starts at login already (" + Quoted(path) + ")";
+        return r;
+    }
+    mode_t mode = st.st_mode & 07777;
+    if (!exists) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+        if (!MakeFolders(FolderOf(path), error)) return Fail(error);
+    }
+    if (!WriteAtomically(path, text, mode, error))
+        return Fail("cannot write " + Quoted(path) + ": " + error + "; left as it was");
+    r.message = "the idle watcher starts at login from now on (" + Quoted(path) + ")";
+    r.changed = true;
+    return r;
+}
+
+int RunAutostartCommand(bool on, const std::string& hackFolder) {
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        std::fprintf(stderr, "quellora: cannot tell where this program is: %s\n", std::strerror(errno));
+        return 1;
+    }
+    // Installed in the daemon's hack folder, the program is `quellora` on the PATH too.
+    const std::string command = posix::HackCommand(std::string(self, static_cast<size_t>(n)), hackFolder);
+    const AutostartResult r = SetAutostart(on, AutostartPath(), command);
+    std::fprintf(r.exitCode == 0 ? stdout : stderr, "quellora: %s\n", r.message.c_str());
+    return r.exitCode;
+}
+
+}  // namespace quellora::linux_entry

@@ -1,0 +1,162 @@
+// GNOME's idle monitor on the session bus (org.gnome.Mutter.IdleMonitor),
+// through sd-bus: an idle watch of the timeout, and after each idle period a
+// one-shot user-active watch. Also GNOME's session manager, asked whether
+// something inhibits idle before the saver starts.
+#include <systemd/sd-bus.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/linux/idle_source.h"
+
+namespace quellora::linux_entry {
+
+namespace {
+
+constexpr const char* kMonitorName = "org.gnome.Mutter.IdleMonitor";
+constexpr const char* kMonitorPath = "/org/gnome/Mutter/IdleMonitor/Core";
+
+class MutterIdle : public IdleSource {
+public:
+    ~MutterIdle() override {
+        sd_bus_slot_unref(firedSlot_);
+        sd_bus_slot_unref(ownerSlot_);
+        sd_bus_flush_close_unref(bus_);
+    }
+
+    bool Open(uint32_t seconds, std::string& why) {
+        if (sd_bus_open_user(&bus_) < 0) {
+            bus_ = nullptr;
+            why = "no session bus";
+            return false;
+        }
+        // The monitor's owner leaving (Mutter ending) ends the watcher.
+        const std::string ownerMatch = std::string("type='signal',sender='org.freedesktop.DBus',"
+                                                   "interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+                                                   "arg0='") + kMonitorName + "'";
+        if (sd_bus_add_match(bus_, &ownerSlot_, ownerMatch.c_str(), OwnerChanged, this) < 0 ||
+            sd_bus_match_signal(bus_, &firedSlot_, kMonitorName, kMonitorPath, kMonitorName, "WatchFired", Fired,
+                                this) < 0) {
+            why = "cannot listen on the session bus";
+            return false;
+        }
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const int r = sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "AddIdleWatch", &error,
+                                         &reply, "t", static_cast<uint64_t>(seconds) * 1000);
+        if (r < 0) {
+            why = "GNOME's idle monitor does not answer";
+            sd_bus_error_free(&error);
+            return false;
+        }
+        sd_bus_message_read(reply, "u", &idleWatch_);
+        sd_bus_message_unref(reply);
+        return true;
+    }
+
+    std::string Name() const override { return "org.gnome.Mutter.IdleMonitor (session bus)"; }
+    int Fd() const override { return sd_bus_get_fd(bus_); }
+
+    int Prepare() override {
+        sd_bus_flush(bus_);
+        return 0 < pending_ ? 0 : -1;
+    }
+
+    bool Read(bool, std::vector<Event>& events, std::string& error) override {
+        pending_ = 0;
+        for (;;) {
+            const int r = sd_bus_process(bus_, nullptr);
+            if (r < 0) {
+                error = "the session bus went away";
+                return false;
+            }
+            if (!error_.empty()) {
+                error = error_;
+                return false;
+            }
+            if (r == 0) break;
+        }
+        for (const Event e : events_) {
+            events.push_back(e);
+            // The active watch fires once: one for each idle period.
+            if (e == Event::Idle && !AddActiveWatch(error)) return false;
+        }
+        events_.clear();
+        return true;
+    }
+
+private:
+    bool AddActiveWatch(std::string& why) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        if (sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "AddUserActiveWatch", &error, &reply,
+                               "") < 0) {
+            sd_bus_error_free(&error);
+            why = "GNOME's idle monitor went away";
+            return false;
+        }
+        sd_bus_message_read(reply, "u", &activeWatch_);
+        sd_bus_message_unref(reply);
+        // A reply may come with signals queued behind it.
+        ++pending_;
+        return true;
+    }
+
+    static int Fired(sd_bus_message* m, void* data, sd_bus_error*) {
+        auto* self = static_cast<MutterIdle*>(data);
+        uint32_t id = 0;
+        if (sd_bus_message_read(m, "u", &id) < 0) return 0;
+        if (id == self->idleWatch_) self->events_.push_back(Event::Idle);
+        else if (id == self->activeWatch_ && id != 0) {
+            self->activeWatch_ = 0;
+            self->events_.push_back(Event::Active);
+        }
+        return 0;
+    }
+
+    static int OwnerChanged(sd_bus_message* m, void* data, sd_bus_error*) {
+        const char *name = nullptr, *from = nullptr, *to = nullptr;
+        if (sd_bus_message_read(m, "sss", &name, &from, &to) >= 0 && to && !*to)
+            static_cast<MutterIdle*>(data)->error_ = "GNOME's idle monitor went away";
+        return 0;
+    }
+
+    sd_bus* bus_ = nullptr;
+    sd_bus_slot* firedSlot_ = nullptr;
+    sd_bus_slot* ownerSlot_ = nullptr;
+    uint32_t idleWatch_ = 0, activeWatch_ = 0;
+    int pending_ = 1;  // the call in Open may have read signals behind its reply
+    std::vector<Event> events_;
+    std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<IdleSource> OpenMutterIdle(uint32_t seconds, std::string& why) {
+    auto source = std::make_unique<MutterIdle>();
+    if (!source->Open(seconds, why)) return nullptr;
+    return source;
+}
+
+bool SessionInhibitsIdle() {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0) return false;
+    sd_bus_message* call = nullptr;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    int inhibited = 0;
+    constexpr uint32_t kInhibitIdle = 8;
+    // Not started for the question: only a session manager that runs counts.
+    if (sd_bus_message_new_method_call(bus, &call, "org.gnome.SessionManager", "/org/gnome/SessionManager",
+                                       "org.gnome.SessionManager", "IsInhibited") >= 0 &&
+        sd_bus_message_set_auto_start(call, 0) >= 0 && sd_bus_message_append(call, "u", kInhibitIdle) >= 0 &&
+        sd_bus_call(bus, call, 0, &error, &reply) >= 0)
+        sd_bus_message_read(reply, "b", &inhibited);
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    sd_bus_flush_close_unref(bus);
+    return inhibited != 0;
+}
+
+}  // namespace quellora::linux_entry

@@ -1,0 +1,122 @@
+// The X server's idle time through the MIT-SCREEN-SAVER extension: the
+// watcher sleeps until the timeout could be reached, then asks how long the
+// server has seen no input; while idle it asks a few times a second, so that
+// input ends the idle period at once. A display that runs an XScreenSaver
+// daemon is left to the daemon.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/linux/idle_source.h"
+
+namespace quellora::linux_entry {
+
+namespace {
+
+constexpr int kIdlePollMs = 200;
+
+class X11Idle : public IdleSource {
+public:
+    X11Idle(Display* dpy, uint32_t seconds) : dpy_(dpy), timeoutMs_(static_cast<unsigned long>(seconds) * 1000) {
+        info_ = XScreenSaverAllocInfo();
+    }
+    ~X11Idle() override {
+        XFree(info_);
+        XCloseDisplay(dpy_);
+    }
+
+    std::string Name() const override { return "MIT-SCREEN-SAVER (X11 " + std::string(DisplayString(dpy_)) + ")"; }
+    int Fd() const override { return ConnectionNumber(dpy_); }
+
+    int Prepare() override {
+        XFlush(dpy_);
+        if (idle_) return kIdlePollMs;
+        const unsigned long idleMs = IdleMs();
+        return idleMs >= timeoutMs_ ? 0 : static_cast<int>(timeoutMs_ - idleMs);
+    }
+
+    bool Read(bool readable, std::vector<Event>& events, std::string&) override {
+        // An X server gone ends the program through Xlib's I/O error handler.
+        if (readable) {
+            while (XPending(dpy_)) {
+                XEvent e;
+                XNextEvent(dpy_, &e);
+            }
+        }
+        const unsigned long idleMs = IdleMs();
+        if (!idle_ && idleMs >= timeoutMs_) {
+            idle_ = true;
+            events.push_back(Event::Idle);
+        } else if (idle_ && idleMs < lastMs_) {
+            idle_ = false;
+            events.push_back(Event::Active);
+        }
+        lastMs_ = idleMs;
+        return true;
+    }
+
+private:
+    unsigned long IdleMs() {
+        XScreenSaverQueryInfo(dpy_, DefaultRootWindow(dpy_), info_);
+        return info_->idle;
+    }
+
+    Display* dpy_;
+    XScreenSaverInfo* info_ = nullptr;
+    unsigned long timeoutMs_;
+    unsigned long lastMs_ = 0;
+    bool idle_ = false;
+};
+
+// XScreenSaver's daemon announces itself with this property on the root window.
+bool DaemonRuns(Display* dpy) {
+    const Atom version = XInternAtom(dpy, "_SCREENSAVER_VERSION", True);
+    if (version == None) return false;
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    const int rc = XGetWindowProperty(dpy, DefaultRootWindow(dpy), version, 0, 64, False, XA_STRING, &type, &format,
+                                      &items, &after, &data);
+    if (data) XFree(data);
+    return rc == Success && type != None;
+}
+
+int ServerGone(Display*) { EndWatcher("the X server went away"); }
+
+}  // namespace
+
+std::unique_ptr<IdleSource> OpenX11Idle(uint32_t seconds, std::string& why, bool& fatal) {
+    fatal = false;
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name) {
+        why = "no X display (DISPLAY is not set)";
+        return nullptr;
+    }
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        why = "cannot open the X display";
+        return nullptr;
+    }
+    if (DaemonRuns(dpy)) {
+        XCloseDisplay(dpy);
+        fatal = true;
+        why = "the XScreenSaver daemon runs on this display and starts the savers itself; choose Quellora in "
+              "xscreensaver-settings (quellora --xscreensaver-add) instead";
+        return nullptr;
+    }
+    int event = 0, error = 0;
+    if (!XScreenSaverQueryExtension(dpy, &event, &error)) {
+        XCloseDisplay(dpy);
+        why = "the X server has no MIT-SCREEN-SAVER extension";
+        return nullptr;
+    }
+    XSetIOErrorHandler(ServerGone);
+    return std::make_unique<X11Idle>(dpy, seconds);
+}
+
+}  // namespace quellora::linux_entry

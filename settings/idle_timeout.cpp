@@ -1,0 +1,19 @@
+// IdleTimeout, from its text.
+#include "settings/idle_timeout.h"
+
+namespace quellora {
+
+std::optional<uint32_t> ParseIdleSeconds(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (text.empty() || text.size() > 6) return std::nullopt;
+    uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (value < 1 || value > kMaxIdleSeconds) return std::nullopt;
+    return value;
+}
+
+}  // namespace quellora

@@ -1,0 +1,20 @@
+// How long the session stays idle before the Linux idle watcher starts the
+// saver: "IdleTimeout", in seconds, as Windows counts its screen-saver
+// timeout; the same text rules for the setting and for `--idle SECONDS`.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace quellora {
+
+inline constexpr const char* kIdleTimeoutEntry = "IdleTimeout";
+inline constexpr uint32_t kDefaultIdleSeconds = 600;
+inline constexpr uint32_t kMaxIdleSeconds = 86400;  // a day
+
+// A whole number of seconds from 1 to kMaxIdleSeconds in decimal digits,
+// blanks around allowed; anything else nullopt.
+std::optional<uint32_t> ParseIdleSeconds(std::string_view text);
+
+}  // namespace quellora

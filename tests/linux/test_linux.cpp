@@ -1,0 +1,236 @@
+// The idle watcher's options and timeout, and its autostart entry on disk.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/autostart.h"
+#include "platform/linux/idle_watcher.h"
+#include "platform/posix/command_line.h"
+#include "settings/idle_timeout.h"
+
+namespace fs = std::filesystem;
+using namespace quellora;
+using namespace quellora::linux_entry;
+using quellora::posix::CommandLine;
+using quellora::posix::ParseCommandLine;
+using K = CommandLine::Kind;
+
+namespace {
+
+// An environment variable set for one test and put back after it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_) setenv(name_, old_->c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+std::string Read(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+}  // namespace
+
+TEST(WatcherCommandLine, IdleAndAutostart) {
+    struct Case {
+        std::vector<std::string> args;
+        K kind;
+        std::optional<uint32_t> seconds;
+        bool on;
+    };
+    const Case cases[] = {
+        {{"--idle"}, K::Idle, std::nullopt, false},
+        {{"--idle", "1"}, K::Idle, 1u, false},
+        {{"--idle", "86400"}, K::Idle, 86400u, false},
+        {{"--idle", "0"}, K::Error, {}, false},
+        {{"--idle", "86401"}, K::Error, {}, false},
+        {{"--idle", "-5"}, K::Error, {}, false},
+        {{"--idle", "1.5"}, K::Error, {}, false},
+        {{"--idle", "0x10"}, K::Error, {}, false},
+        {{"--idle", "30", "--root"}, K::Error, {}, false},
+        {{"--idle", "--help"}, K::Error, {}, false},
+        {{"/s", "--idle"}, K::Error, {}, false},
+        {{"--root", "--idle", "5"}, K::Error, {}, false},
+        {{"--autostart", "on"}, K::Autostart, {}, true},
+        {{"--autostart", "off"}, K::Autostart, {}, false},
+        {{"--autostart"}, K::Error, {}, false},
+        {{"--autostart", "yes"}, K::Error, {}, false},
+        {{"--autostart", "on", "off"}, K::Error, {}, false},
+        {{"--xscreensaver-add", "--idle"}, K::Error, {}, false},
+    };
+    for (const auto& c : cases) {
+        const auto cl = ParseCommandLine(c.args);
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        EXPECT_EQ(cl.kind, c.kind) << joined;
+        if (cl.kind == K::Idle) {
+            EXPECT_EQ(cl.idleSeconds, c.seconds) << joined;
+        }
+        if (cl.kind == K::Autostart) {
+            EXPECT_EQ(cl.autostart, c.on) << joined;
+        }
+        if (cl.kind == K::Error) {
+            EXPECT_FALSE(cl.error.empty()) << joined;
+            EXPECT_EQ(cl.error.find('\n'), std::string::npos) << joined;
+        }
+    }
+}
+
+TEST(IdleTimeout, Text) {
+    const std::pair<const char*, std::optional<uint32_t>> cases[] = {
+        {"600", 600u}, {" 42\t", 42u}, {"1", 1u}, {"86400", 86400u}, {"0", std::nullopt}, {"86401", std::nullopt},
+        {"", std::nullopt}, {"10m", std::nullopt}, {"+5", std::nullopt}, {"99999999999", std::nullopt},
+        {"4294967896", std::nullopt},  // 600 after a 32-bit wrap
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(ParseIdleSeconds(text), want) << '"' << text << '"';
+}
+
+class LinuxFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("quellora_linux_" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        config_ = (dir_ / "config").string();
+        path_ = config_ + "/autostart/quellora-idle.desktop";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::vector<std::string> Names(const fs::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+        return names;
+    }
+    fs::path dir_;
+    std::string config_, path_;
+};
+
+TEST_F(LinuxFilesTest, AutostartRoundTrip) {
+    // A configuration home that does not exist yet: made for its user alone.
+    const auto on = SetAutostart(true, path_, "/opt/q/quellora");
+    ASSERT_EQ(on.exitCode, 0) << on.message;
+    EXPECT_TRUE(on.changed);
+    EXPECT_EQ(Read(path_), AutostartEntry("/opt/q/quellora"));
+    EXPECT_NE(Read(path_).find("\nExec=/opt/q/quellora --idle\n"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(config_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(path_.c_str(), &st), 0);
+    const ino_t inode = st.st_ino;
+
+    // On again: the file as it is, not written again.
+    const auto again = SetAutostart(true, path_, "/opt/q/quellora");
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_FALSE(again.changed);
+    ASSERT_EQ(stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, inode);
+    EXPECT_EQ(Names(config_ + "/autostart"), std::vector<std::string>{"quellora-idle.desktop"});
+
+    const auto off = SetAutostart(false, path_, "/opt/q/quellora");
+    EXPECT_EQ(off.exitCode, 0) << off.message;
+    EXPECT_TRUE(off.changed);
+    EXPECT_FALSE(fs::exists(path_));
+    const auto offAgain = SetAutostart(false, path_, "/opt/q/quellora");
+    EXPECT_EQ(offAgain.exitCode, 0);
+    EXPECT_FALSE(offAgain.changed);
+    EXPECT_TRUE(Names(config_ + "/autostart").empty());
+}
+
+TEST_F(LinuxFilesTest, AutostartReplacesAnOldEntryThroughItsLinkKeepingItsMode) {
+    fs::create_directories(config_ + "/autostart");
+    const std::string target = (dir_ / "kept.desktop").string();
+    std::ofstream(target) << "[Desktop Entry]\nExec=/old/quellora --idle\n";
+    chmod(target.c_str(), 0640);
+    fs::create_symlink(target, path_);
+    const auto on = SetAutostart(true, path_, "quellora");
+    ASSERT_EQ(on.exitCode, 0) << on.message;
+    EXPECT_TRUE(fs::is_symlink(path_));
+    EXPECT_EQ(Read(target), AutostartEntry("quellora"));
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(LinuxFilesTest, AutostartLeavesWhatItCannotHandle) {
+    // A folder where the file goes, and a command the Exec key would need quoted.
+    fs::create_directories(path_);
+    for (const bool on : {true, false}) {
+        const auto r = SetAutostart(on, path_, "quellora");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.message.find('\n'), std::string::npos);
+        EXPECT_NE(r.message.find("not a regular file"), std::string::npos) << r.message;
+        EXPECT_TRUE(fs::is_directory(path_));
+    }
+    fs::remove(path_);
+    const auto spaced = SetAutostart(true, path_, "/home/me/my programs/quellora");
+    EXPECT_EQ(spaced.exitCode, 1);
+    EXPECT_NE(spaced.message.find("quoting"), std::string::npos) << spaced.message;
+    EXPECT_FALSE(fs::exists(path_));
+    EXPECT_EQ(SetAutostart(true, "", "quellora").exitCode, 1);
+}
+
+TEST_F(LinuxFilesTest, AutostartPathFollowsXdgConfigHome) {
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", "/some/where/");
+        EXPECT_EQ(AutostartPath(), "/some/where/autostart/quellora-idle.desktop");
+    }
+    ScopedEnv home("HOME", "/home/me");
+    for (const char* config : {"relative/is/ignored", "", static_cast<const char*>(nullptr)}) {
+        ScopedEnv c("XDG_CONFIG_HOME", config);
+        EXPECT_EQ(AutostartPath(), "/home/me/.config/autostart/quellora-idle.desktop");
+    }
+    ScopedEnv noHome("HOME", nullptr);
+    ScopedEnv c("XDG_CONFIG_HOME", nullptr);
+    EXPECT_EQ(AutostartPath(), "");
+}
+
+TEST_F(LinuxFilesTest, AutostartEntryIsValid) {
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "desktop-file-validate is missing (desktop-file-utils)";
+    ASSERT_EQ(SetAutostart(true, path_, "/usr/bin/quellora").exitCode, 0);
+    const std::string command = "desktop-file-validate '" + path_ + "' 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    EXPECT_EQ(pclose(p), 0) << out;
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(LinuxFilesTest, IdleTimeoutFromTheSettingsFile) {
+    ScopedEnv config("XDG_CONFIG_HOME", config_.c_str());
+    fs::create_directories(config_ + "/Orvandel");
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"[ScreenSaverSample]\nIdleTimeout=90\n", 90},
+        {"[ScreenSaverSample]\nIdleTimeout = 3600 \n", 3600},
+        {"[ScreenSaverSample]\nIdleTimeout=0\n", kDefaultIdleSeconds},
+        {"[ScreenSaverSample]\nIdleTimeout=soon\n", kDefaultIdleSeconds},
+        {"[Other]\nIdleTimeout=90\n", kDefaultIdleSeconds},
+        {"", kDefaultIdleSeconds},
+    };
+    for (const auto& [text, want] : cases) {
+        std::ofstream(config_ + "/Orvandel/settings.ini", std::ios::trunc) << text;
+        EXPECT_EQ(IdleSecondsFromSettings(), want) << text;
+    }
+    fs::remove_all(config_);
+    EXPECT_EQ(IdleSecondsFromSettings(), kDefaultIdleSeconds);
+}
