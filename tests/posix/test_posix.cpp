@@ -62,6 +62,12 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         {{"--root", "--scale", "9"}, K::Error, T::Own, "", ""},
         {{"--root", "--scale"}, K::Error, T::Own, "", ""},
         {{"--help"}, K::Help, T::Own, "", ""},
+        {{"-h"}, K::Help, T::Own, "", ""},
+        {{"-?"}, K::Help, T::Own, "", ""},
+        {{"/?"}, K::Help, T::Own, "", ""},
+        {{"-help"}, K::Help, T::Own, "", ""},
+        {{"help"}, K::Help, T::Own, "", ""},
+        {{"/s", "-h"}, K::Host, T::Own, "", ""},  // only as the first argument: here /s's
         {{"--version"}, K::Version, T::Own, "", ""},
         {{"--root", "--version"}, K::Version, T::Own, "", ""},
         {{"--frobnicate"}, K::Error, T::Own, "", ""},

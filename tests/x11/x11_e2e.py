@@ -658,8 +658,15 @@ def run_errors(x, input_only):
         else:
             check(r.stderr == '', '%s: stderr %r' % (label, r.stderr))
         print('%s: %s' % (label, r.stderr.strip() or 'exit 0'))
-    r = subprocess.run([ARGS.quellora, '--help'], env=x.env, stdout=subprocess.PIPE, text=True)
-    check(r.returncode == 0 and '--window-id' in r.stdout, '--help')
+    # Every usual way of asking prints the usage, and starts no saver.
+    for ask in ('--help', '-h', '-?', '/?', '-help', 'help'):
+        try:
+            r = subprocess.run([ARGS.quellora, ask], env=x.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora %s: still running after 20 s (the saver?)' % ask)
+        check(r.returncode == 0 and r.stdout.startswith('usage: quellora') and r.stderr == '',
+              'quellora %s: exit %d, stdout %r, stderr %r' % (ask, r.returncode, r.stdout[:60], r.stderr))
 
 
 def program_of(pid):
