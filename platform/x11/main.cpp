@@ -82,9 +82,10 @@ int main(int argc, char** argv) {
 
     // The full-screen saver runs on a Wayland compositor when one answers.
     const char* backend = std::getenv("QUELLORA_BACKEND");
+    std::string noWayland;  // why the saver did not run on Wayland, when it could have
 #ifdef QUELLORA_WAYLAND
     if (cl.kind == CommandLine::Kind::Host)
-        if (const auto status = quellora::wayland::RunOnWayland(args)) return *status;
+        if (const auto status = quellora::wayland::RunOnWayland(args, &noWayland)) return *status;
 #else
     if (backend && std::string(backend) == "wayland") return Fail("built without the Wayland backend");
 #endif
@@ -94,8 +95,10 @@ int main(int argc, char** argv) {
     const char* displayName = cl.display.empty() ? nullptr : cl.display.c_str();
     Display* dpy = XOpenDisplay(displayName);
     if (!dpy) {
-        if (!displayName && !std::getenv("DISPLAY")) return Fail("no X display (DISPLAY is not set)");
-        return Fail("cannot open display " + Quoted(XDisplayName(displayName)));
+        // Both hosts the saver looked for, in one line.
+        const std::string before = noWayland.empty() ? "" : noWayland + " and ";
+        if (!displayName && !std::getenv("DISPLAY")) return Fail(before + "no X display (DISPLAY is not set)");
+        return Fail(before + "cannot open display " + Quoted(XDisplayName(displayName)));
     }
     quellora::x11::X11Platform platform(dpy);
     const std::string where = " on display " + Quoted(DisplayString(dpy));
