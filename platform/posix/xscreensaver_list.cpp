@@ -275,72 +275,147 @@ ListEdit AddQuellora(const std::string& text, const std::string& defaults, const
     return Changed(text.substr(0, lk.contentEnd) + "\\" + eol + sep + "  " + body + " \\n" + text.substr(lk.contentEnd));
 }
 
+namespace {
+
+// The programs value with the text offset of each of its bytes.
+struct MappedValue {
+    std::string value;
+    std::vector<size_t> at;  // at[k]: where value[k] stands in the text
+};
+
+MappedValue MapValue(const std::string& text, const Parsed& p) {
+    MappedValue m;
+    for (size_t j = p.first; j <= p.last; ++j) {
+        const Line& l = p.lines[j];
+        const size_t from = j == p.first ? p.valueStart : l.begin;
+        size_t to = l.contentEnd;
+        if (j < p.last || Continues(text, l)) --to;  // the backslash
+        for (size_t k = from; k < to; ++k) {
+            m.value += text[k];
+            m.at.push_back(k);
+        }
+    }
+    return m;
+}
+
+// The line that holds text offset `offset`.
+size_t LineOf(const std::vector<Line>& lines, size_t offset) {
+    size_t lo = 0, hi = lines.size();
+    while (hi - lo > 1) {
+        const size_t mid = (lo + hi) / 2;
+        (lines[mid].begin <= offset ? lo : hi) = mid;
+    }
+    return lo;
+}
+
+// Whether text[from, to) holds only blanks.
+bool OnlyBlanks(const std::string& text, size_t from, size_t to) {
+    for (size_t k = from; k < to; ++k)
+        if (!IsBlank(text[k])) return false;
+    return true;
+}
+
+// Where line `j`'s part of the value ends: before its continuing backslash.
+size_t ValueEnd(const std::string& text, const Parsed& p, size_t j) {
+    const Line& l = p.lines[j];
+    return j < p.last || Continues(text, l) ? l.contentEnd - 1 : l.contentEnd;
+}
+
+// The text before Add, when `text` is exactly what Add made of it: Add
+// writes the system's list at the end of a text without one, or one line
+// before the list's blank last line, or one line after its last line of
+// text. Each guess is checked by adding again, so only Add's own bytes go.
+std::optional<std::string> UndoAdd(const std::string& text, const Parsed& q, const std::string& defaults,
+                                   const std::string& command) {
+    std::vector<std::string> guesses;
+    const size_t start = q.lines[q.first].begin;
+    if (q.last == q.lines.size() - 1) {
+        guesses.push_back(text.substr(0, start));
+        if (start > 0 && text[start - 1] == '\n') guesses.push_back(text.substr(0, start - 1));
+    }
+    if (q.last >= q.first + 2) {
+        const Line& l = q.lines[q.last - 1];
+        guesses.push_back(text.substr(0, l.begin) + text.substr(l.end));
+    }
+    if (q.last > q.first) {
+        const Line& l = q.lines[q.last];
+        const Line& prev = q.lines[q.last - 1];
+        guesses.push_back(text.substr(0, prev.contentEnd - 1) + text.substr(l.contentEnd));
+    }
+    for (auto& g : guesses) {
+        const ListEdit a = AddQuellora(g, defaults, command);
+        if (a.result == ListEdit::Result::Changed && a.text == text) return std::move(g);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ListEdit RemoveQuellora(const std::string& text, const std::string& defaults, const std::string& command) {
     std::string why;
-    auto p = Parse(text, &why);
+    const auto p = Parse(text, &why);
     if (!p) return Failed(why);
     if (!RunsQuelloraIn(p->entries)) return Unchanged();
+    if (auto before = UndoAdd(text, *p, defaults, command)) return Changed(std::move(*before));
 
-    std::string current = text;
-    // Takes out one entry; false when no way keeps the rest of the list.
-    auto removeOne = [&]() -> bool {
-        std::vector<std::string> candidates;
-        const Parsed& q = *p;
-        // The system's list that Add wrote, at the end of the text.
-        const size_t start = q.lines[q.first].begin;
-        if (q.last == q.lines.size() - 1) {
-            candidates.push_back(current.substr(0, start));
-            if (start > 0 && current[start - 1] == '\n') candidates.push_back(current.substr(0, start - 1));
-        }
-        // A line of its own: one inside the list, or the last one together
-        // with the backslash that led to it.
-        for (size_t j = q.first + 1; j <= q.last; ++j) {
-            const Line& l = q.lines[j];
-            if (current.substr(l.begin, l.contentEnd - l.begin).find("quellora") == std::string::npos) continue;
-            if (j < q.last) {
-                candidates.push_back(current.substr(0, l.begin) + current.substr(l.end));
-            } else {
-                const Line& prev = q.lines[j - 1];
-                candidates.push_back(current.substr(0, prev.contentEnd - 1) + current.substr(l.contentEnd));
-            }
-        }
-        // Exactly what Add would have made, first.
-        for (const auto& c : candidates) {
-            const ListEdit a = AddQuellora(c, defaults, command);
-            if (a.result == ListEdit::Result::Changed && a.text == current) {
-                current = c;
-                return true;
-            }
-        }
-        // Else any that loses just the one entry.
-        std::vector<std::string> want;
-        bool skipped = false;
-        for (const auto& e : q.entries) {
-            if (!skipped && RunsQuellora(e)) {
-                skipped = true;
-                continue;
-            }
-            want.push_back(e.text);
-        }
-        for (const auto& c : candidates) {
-            const auto r = Parse(c, nullptr);
-            if (!r || r->present != q.present) continue;
-            std::vector<std::string> got;
-            for (const auto& e : r->entries) got.push_back(e.text);
-            if (got == want) {
-                current = c;
-                return true;
-            }
-        }
-        return false;
+    // Any other entry that runs quellora goes with the lines it stands on,
+    // which must hold nothing else: blanks, the entry (over one line or
+    // more, as xscreensaver-settings breaks a long one), its \n and the
+    // backslashes that carry the list on.
+    const auto shared = [] {
+        return Failed("Quellora's entry shares its line with another entry; take it out in xscreensaver-settings");
     };
-    while (RunsQuelloraIn(p->entries)) {
-        if (!removeOne())
-            return Failed("Quellora's entry shares its line with another entry; take it out in xscreensaver-settings");
-        p = Parse(current, nullptr);
-        if (!p) return Failed("internal error: the list would not read back");
+    const MappedValue m = MapValue(text, *p);
+    std::vector<bool> drop(p->lines.size(), false);
+    std::vector<std::string> keep;  // the entries that stay, to check the result by
+    for (size_t pos = 0;;) {
+        const size_t sep = m.value.find("\\n", pos);
+        const size_t end = sep == std::string::npos ? m.value.size() : sep;
+        size_t b = pos, e = end;
+        while (b < e && IsBlank(m.value[b])) ++b;
+        while (e > b && IsBlank(m.value[e - 1])) --e;
+        if (b < e) {
+            const ProgramsEntry entry = ParseEntry(m.value.substr(b, e - b));
+            if (!RunsQuellora(entry)) {
+                keep.push_back(entry.text);
+            } else {
+                // From its first byte to its \n (or its last byte).
+                const size_t from = m.at[b];
+                const size_t to = sep == std::string::npos ? m.at[e - 1] + 1 : m.at[sep + 1] + 1;
+                const size_t la = LineOf(p->lines, from), lb = LineOf(p->lines, to - 1);
+                if (la == p->first || !OnlyBlanks(text, p->lines[la].begin, from) ||
+                    !OnlyBlanks(text, to, ValueEnd(text, *p, lb)))
+                    return shared();
+                for (size_t j = la; j <= lb; ++j) drop[j] = true;
+            }
+        }
+        if (sep == std::string::npos) break;
+        pos = sep + 2;
     }
-    return Changed(current);
+
+    // The text without those lines. A run of them that ends the list takes
+    // the backslash before it along, so the line before ends the list.
+    std::string out;
+    out.reserve(text.size());
+    size_t copied = 0;
+    for (size_t j = p->first + 1; j <= p->last; ++j) {
+        if (!drop[j] || drop[j - 1]) continue;
+        size_t k = j;
+        while (k < p->last && drop[k + 1]) ++k;
+        const bool ends = k == p->last;
+        const size_t cut = ends ? p->lines[j - 1].contentEnd - 1 : p->lines[j].begin;
+        out.append(text, copied, cut - copied);
+        copied = ends ? p->lines[k].contentEnd : p->lines[k].end;
+        j = k;
+    }
+    out.append(text, copied, std::string::npos);
+
+    const auto r = Parse(out, nullptr);
+    if (!r || !r->present) return Failed("internal error: the list would not read back");
+    std::vector<std::string> got;
+    for (const auto& e : r->entries) got.push_back(e.text);
+    if (got != keep) return shared();
+    return Changed(std::move(out));
 }
 
 std::string UserXScreenSaverFile() {

@@ -367,19 +367,34 @@ TEST(XScreenSaverList, AddKeepsEveryEntryAndRemoveGivesTheTextBack) {
 }
 
 TEST(XScreenSaverList, AnEntryThatRunsQuelloraIsKeptAsItIs) {
-    const std::string cases[] = {
-        "programs: \\\n  maze -root \\n\\\n  \"Quellora\"  quellora --root \\n\\\n\n",
-        "programs: \\\n  maze -root \\n\\\n-  \"Mine\" quellora --root --fps \\n\\\n  qix -root \\n\\\n\n",
-        "programs: \\\n  GL: /usr/libexec/xscreensaver/quellora -root \\n\\\n  maze -root \\n\\\n\n",
+    // (text, the text after Remove): whoever wrote it, the entry goes with
+    // the lines it has to itself, and no other byte changes.
+    const std::string settingsTwoLines =  // xscreensaver-settings breaks a long entry over two lines
+        "\t\t\t\t/usr/local/libexec/xscreensaver/quellora      \\\n"
+        "\t\t\t\t  --root\t\t\t\t    \\n\\\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"programs: \\\n  maze -root \\n\\\n  \"Quellora\"  quellora --root \\n\\\n\n",
+         "programs: \\\n  maze -root \\n\\\n\n"},
+        {"programs: \\\n  maze -root \\n\\\n-  \"Mine\" quellora --root --fps \\n\\\n  qix -root \\n\\\n\n",
+         "programs: \\\n  maze -root \\n\\\n  qix -root \\n\\\n\n"},
+        {"programs: \\\n  GL: /usr/libexec/xscreensaver/quellora -root \\n\\\n  maze -root \\n\\\n\n",
+         "programs: \\\n  maze -root \\n\\\n\n"},
+        {"programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n" + settingsTwoLines + "\t\t\t\tqix -root\t\\n\\\n\n",
+         "programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n\t\t\t\tqix -root\t\\n\\\n\n"},
+        {"programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n" + settingsTwoLines + "\n",
+         "programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n\n"},
+        // Switched off, over three lines, the last of the list.
+        {"programs: \\\r\n  maze -root \\n\\\r\n-\t\"Quellora\" \\\r\n  /opt/q/quellora \\\r\n  --root\r\nlock: False\r\n",
+         "programs: \\\r\n  maze -root \\n\r\nlock: False\r\n"},
+        // Two of them, one after the other at the end, and one before.
+        {"programs: \\\n  quellora -root \\n\\\n  maze -root \\n\\\n" + settingsTwoLines + "  quellora --root",
+         "programs: \\\n  maze -root \\n"},
     };
-    for (const auto& text : cases) {
+    for (const auto& [text, expected] : cases) {
         EXPECT_EQ(AddQuellora(text, kDefaults, "quellora").result, ListEdit::Result::Unchanged) << text;
-        // Remove takes out the entry's own line, whoever wrote it.
         const ListEdit remove = RemoveQuellora(text, kDefaults, "quellora");
-        ASSERT_EQ(remove.result, ListEdit::Result::Changed) << text;
-        const auto entries = EntryTexts(remove.text);
-        EXPECT_EQ(entries.size(), EntryTexts(text).size() - 1) << text;
-        for (const auto& e : entries) EXPECT_EQ(e.find("quellora"), std::string::npos) << text;
+        ASSERT_EQ(remove.result, ListEdit::Result::Changed) << text << remove.error;
+        EXPECT_EQ(remove.text, expected) << text;
     }
     // A program whose name only ends in quellora is another one.
     EXPECT_EQ(AddQuellora("programs: notquellora -root \\n\n", kDefaults, "quellora").result, ListEdit::Result::Changed);
@@ -411,6 +426,40 @@ TEST(XScreenSaverList, RefusesTextsItCannotEditSafely) {
               ListEdit::Result::Failed);
     // A command with a blank would need quoting for the daemon's shell.
     EXPECT_EQ(AddQuellora(kCustomised, kDefaults, "/my hacks/quellora").result, ListEdit::Result::Failed);
+}
+
+// Files near the size limit, with the most entries a file can have: each
+// edit reads the text once (a remove that re-read it for every entry ran for
+// hours, or out of memory, on these).
+TEST(XScreenSaverList, ListsUpToTheSizeLimitAreEdited) {
+    std::string many = "programs: \\\n", others = "programs: \\\n";
+    std::vector<std::string> kept;
+    for (int i = 0; many.size() < kMaxXScreenSaverFileBytes - 64; ++i) {
+        const std::string hack = "h" + std::to_string(i) + " -r";
+        const std::string line = i % 3 ? "  quellora -root \\n\\\n" : "  " + hack + " \\n\\\n";
+        many += line;
+        if (i % 3 == 0) {
+            others += line;
+            kept.push_back(hack);
+        }
+    }
+    many += "\n";
+    others += "\n";
+    ASSERT_GT(many.size(), 1000000u);
+    const ListEdit remove = RemoveQuellora(many, kDefaults, "quellora");
+    ASSERT_EQ(remove.result, ListEdit::Result::Changed) << remove.error;
+    EXPECT_EQ(remove.text, others);
+    EXPECT_EQ(EntryTexts(remove.text), kept);
+
+    // Add and remove on a list of only other hacks, as long as a file can hold.
+    std::string full = "programs: \\\n";
+    while (full.size() < kMaxXScreenSaverFileBytes - 64) full += "  maze -root \\n\\\n";
+    full += "\n";
+    const ListEdit add = AddQuellora(full, kDefaults, "quellora");
+    ASSERT_EQ(add.result, ListEdit::Result::Changed);
+    const ListEdit back = RemoveQuellora(add.text, kDefaults, "quellora");
+    ASSERT_EQ(back.result, ListEdit::Result::Changed);
+    EXPECT_EQ(back.text, full);
 }
 
 TEST(XScreenSaverList, NamesTheProgramByNameInTheHackFolder) {
@@ -515,7 +564,9 @@ TEST_F(XScreenSaverFileTest, FilesThatCantBeReadOrParsedStayAsTheyAre) {
             EXPECT_EQ(r.message.find('\n'), std::string::npos) << c.what;
             EXPECT_NE(r.message.find(".xscreensaver"), std::string::npos) << c.what;
         }
-        if (fs::is_regular_file(path_)) EXPECT_EQ(Read(path_), before) << c.what;
+        if (fs::is_regular_file(path_)) {
+            EXPECT_EQ(Read(path_), before) << c.what;
+        }
         EXPECT_EQ(Names(), std::vector<std::string>{".xscreensaver"}) << c.what;
     }
 }
