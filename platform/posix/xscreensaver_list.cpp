@@ -1,6 +1,7 @@
 // Quellora in the user's XScreenSaver programs list.
 #include "platform/posix/xscreensaver_list.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
@@ -518,8 +519,46 @@ bool WriteAtomically(const std::string& path, const std::string& text, mode_t mo
 
 }  // namespace
 
+std::string RunningSettingsTool(const std::string& procFolder) {
+    DIR* dir = opendir(procFolder.c_str());
+    if (!dir) return {};
+    const auto baseName = [](const std::string& path) {
+        const size_t slash = path.rfind('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    };
+    const auto isTool = [](const std::string& name) {
+        return name == "xscreensaver-settings" || name == "xscreensaver-demo";
+    };
+    std::string found;
+    while (const dirent* e = readdir(dir)) {
+        const std::string pid = e->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string folder = procFolder + "/" + pid;
+        struct stat st {};
+        if (stat(folder.c_str(), &st) != 0 || st.st_uid != getuid()) continue;
+        // The program it runs, or else the name it was started by.
+        char exe[PATH_MAX];
+        const ssize_t n = readlink((folder + "/exe").c_str(), exe, sizeof exe - 1);
+        std::string name = n > 0 ? baseName(std::string(exe, static_cast<size_t>(n))) : std::string();
+        if (!isTool(name)) {
+            std::string argv0;
+            if (FILE* f = std::fopen((folder + "/cmdline").c_str(), "rb")) {
+                for (int c; (c = std::fgetc(f)) != EOF && c != 0 && argv0.size() < PATH_MAX;) argv0 += static_cast<char>(c);
+                std::fclose(f);
+            }
+            name = baseName(argv0);
+        }
+        if (isTool(name)) {
+            found = name + " (process " + pid + ")";
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
 ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, const std::string& defaultsPath,
-                                       const std::string& command) {
+                                       const std::string& command, const std::string& procFolder) {
     ListCommandResult r;
     if (givenPath.empty()) {
         r.message = "no home folder (HOME is not set)";
@@ -567,6 +606,11 @@ ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, c
         r.exitCode = 0;
         r.message = add ? "Quellora is in the programs list of " + Quoted(path) + " already"
                         : "Quellora is not in the programs list of " + Quoted(path);
+        return r;
+    }
+    if (const std::string tool = RunningSettingsTool(procFolder); !tool.empty()) {
+        r.message = "close " + tool + " first: it would save its own list over this change; " + Quoted(path) +
+                    " is left as it was";
         return r;
     }
     if (!exists) {

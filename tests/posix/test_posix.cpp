@@ -2,7 +2,10 @@
 // the per-user settings file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -488,12 +491,17 @@ protected:
         std::ifstream f(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     }
-    ListCommandResult Run(bool add) { return EditXScreenSaverFile(add, path_, defaults_, "quellora"); }
+    // The processes are those of a folder of the test's own (none unless a
+    // test makes some), whatever runs on the machine.
+    ListCommandResult Run(bool add) {
+        return EditXScreenSaverFile(add, path_, defaults_, "quellora", (dir_ / "proc").string());
+    }
     // The names in the folder besides the defaults: no temporary file left.
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_))
-            if (e.path().filename() != "XScreenSaver") names.push_back(e.path().filename().string());
+            if (e.path().filename() != "XScreenSaver" && e.path().filename() != "proc")
+                names.push_back(e.path().filename().string());
         return names;
     }
     fs::path dir_;
@@ -569,6 +577,79 @@ TEST_F(XScreenSaverFileTest, FilesThatCantBeReadOrParsedStayAsTheyAre) {
         }
         EXPECT_EQ(Names(), std::vector<std::string>{".xscreensaver"}) << c.what;
     }
+}
+
+// xscreensaver-settings saves the list it read when it started, so a change
+// made while it is open would be lost: none is made, and the line says why.
+TEST_F(XScreenSaverFileTest, AnOpenSettingsWindowStopsTheChange) {
+    const fs::path proc = dir_ / "proc";
+    struct Process {
+        const char* exe;    // what it runs ("": not readable)
+        std::string argv0;  // the name it was started by
+        bool mine;
+        bool stops;
+    };
+    const Process cases[] = {
+        {"/usr/bin/xscreensaver-settings", "xscreensaver-settings", true, true},
+        {"/opt/x/bin/xscreensaver-settings", "/opt/x/bin/xscreensaver-settings", true, true},
+        {"/usr/bin/xscreensaver-settings", "xscreensaver-demo", true, true},  // a link to it, on Debian
+        {"", "xscreensaver-demo", true, true},
+        {"/usr/bin/xscreensaver", "xscreensaver", true, false},  // the daemon reads the file again itself
+        {"/usr/bin/xscreensaver-settings", "xscreensaver-settings", false, false},  // someone else's
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(proc);
+        fs::create_directories(proc / "self");  // not a process
+        const fs::path p = proc / "4321";
+        fs::create_directories(p);
+        if (*c.exe) fs::create_symlink(c.exe, p / "exe");
+        Write((p / "cmdline").string(), c.argv0 + std::string("\0--debug\0", 9));
+        if (!c.mine) {
+            if (geteuid() != 0) continue;  // only root can make another user's
+            ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0);
+        }
+        const std::string what = c.argv0 + (c.mine ? "" : " of another user");
+        const std::string name = c.argv0 == "xscreensaver-demo" && *c.exe ? "xscreensaver-settings"
+                                                                          : fs::path(c.argv0).filename().string();
+        EXPECT_EQ(RunningSettingsTool(proc.string()), c.stops ? name + " (process 4321)" : "") << what;
+        Write(path_, kCustomised);
+        const auto add = Run(true);
+        EXPECT_EQ(add.exitCode, c.stops ? 1 : 0) << what;
+        if (c.stops) {
+            EXPECT_EQ(add.message.rfind("close " + name + " (process 4321) first", 0), 0u) << add.message;
+            EXPECT_EQ(add.message.find('\n'), std::string::npos);
+            EXPECT_EQ(Read(path_), kCustomised) << what;
+        }
+    }
+    // Remove too; with nothing to change nothing is lost, whatever is open.
+    fs::remove_all(proc);
+    fs::create_directories(proc / "77");
+    fs::create_symlink("/usr/bin/xscreensaver-settings", proc / "77" / "exe");
+    const std::string added = AddQuellora(kCustomised, kDefaults, "quellora").text;
+    Write(path_, added);
+    EXPECT_EQ(Run(false).exitCode, 1);
+    EXPECT_EQ(Read(path_), added);
+    Write(path_, kCustomised);
+    EXPECT_EQ(Run(false).exitCode, 0);
+
+    // A real process of that name among this machine's.
+    const fs::path fake = dir_ / "xscreensaver-settings";
+    fs::copy_file("/bin/sleep", fake);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(fake.c_str(), fake.c_str(), "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const std::string want = "xscreensaver-settings (process " + std::to_string(pid) + ")";
+    std::string found;
+    for (int i = 0; i < 500 && found != want; ++i) {  // until the exec has happened
+        found = RunningSettingsTool();
+        if (found != want) usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(found, want);
 }
 
 TEST_F(XScreenSaverFileTest, AnotherUsersFileOrHomeIsLeftAlone) {
