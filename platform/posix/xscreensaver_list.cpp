@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -473,13 +474,63 @@ bool ReadText(const std::string& path, std::string& text, bool& exists, struct s
     return ok;
 }
 
+constexpr const char kTempPrefix[] = ".xscreensaver.quellora-";  // then PID-N
+
+// The signals that end a program from outside and can be held back: while
+// the temporary file exists they wait, so that it is renamed or removed
+// first. (SIGKILL can't wait; the next run removes what it leaves.)
+class HoldSignals {
+public:
+    HoldSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int s : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ,
+                            SIGVTALRM, SIGPROF})
+            sigaddset(&set, s);
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~HoldSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    HoldSignals(const HoldSignals&) = delete;
+    HoldSignals& operator=(const HoldSignals&) = delete;
+
+private:
+    sigset_t old_;
+};
+
+// Removes the temporary files in `folder` that a killed run of this
+// command left: ours, named for a process that no longer exists.
+void RemoveStaleTemporaries(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    const size_t prefix = sizeof kTempPrefix - 1;
+    while (const dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix, kTempPrefix) != 0) continue;
+        const size_t dash = name.find('-', prefix);
+        const std::string pid = name.substr(prefix, dash == std::string::npos ? std::string::npos : dash - prefix);
+        if (dash == std::string::npos || pid.empty() || pid.size() > 9 ||
+            pid.find_first_not_of("0123456789") != std::string::npos ||
+            name.find_first_not_of("0123456789", dash + 1) != std::string::npos || dash + 1 == name.size())
+            continue;
+        // A process of that number that still runs keeps its file; this one's
+        // can only be from an earlier process that had its number.
+        const pid_t owner = static_cast<pid_t>(std::stol(pid));
+        if (owner != getpid() && (kill(owner, 0) == 0 || errno != ESRCH)) continue;
+        const std::string path = (folder == "/" ? "" : folder) + "/" + name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) unlink(path.c_str());
+    }
+    closedir(dir);
+}
+
 // `text` into a new file beside `path`, then renamed over it.
 bool WriteAtomically(const std::string& path, const std::string& text, mode_t mode, std::string& error) {
     static std::atomic<unsigned> counter{0};
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-                             ".xscreensaver.quellora-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    const std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kTempPrefix +
+                             std::to_string(getpid()) + "-" + std::to_string(counter++);
+    const HoldSignals hold;
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -591,6 +642,7 @@ ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, c
         r.message = Quoted(exists ? path : folderPath) + " belongs to another user; left as it was";
         return r;
     }
+    RemoveStaleTemporaries(folderPath);
     // Add writes the system's list when the file has none, and Remove
     // knows such a list by it.
     std::string defaults, derror;

@@ -5,8 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -650,6 +650,55 @@ TEST_F(XScreenSaverFileTest, AnOpenSettingsWindowStopsTheChange) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     EXPECT_EQ(found, want);
+}
+
+// The temporary file beside .xscreensaver never outlives the program: a
+// signal that ends it waits until the file is renamed or removed, and the
+// next run removes what a SIGKILL left.
+TEST_F(XScreenSaverFileTest, AKilledRunLeavesNoTemporaryFile) {
+    const pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    // A dead process's, an earlier process's with this one's number, one of
+    // a process that runs (init), and a name of another pattern.
+    const std::string alive = ".xscreensaver.quellora-1-0";
+    for (const auto& name : {".xscreensaver.quellora-" + std::to_string(dead) + "-3",
+                             ".xscreensaver.quellora-" + std::to_string(getpid()) + "-0", alive,
+                             std::string(".xscreensaver.quellora-x-1")})
+        Write((dir_ / name).string(), "partial");
+    Write(path_, kCustomised);
+    const auto first = Run(true);
+    ASSERT_EQ(first.exitCode, 0) << first.message;
+    std::vector<std::string> names = Names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".xscreensaver", alive, ".xscreensaver.quellora-x-1"}));
+    fs::remove(dir_ / alive);
+    fs::remove(dir_ / ".xscreensaver.quellora-x-1");
+
+    // A large file, added and removed over and over, ended by signals at
+    // random moments: never a temporary file left, never a partial file.
+    std::string big = kCustomised;
+    while (big.size() < 900000) big += "! " + std::string(76, 'x') + "\n";
+    const std::string added = AddQuellora(big, kDefaults, "quellora").text;
+    Write(path_, big);
+    srand(static_cast<unsigned>(getpid()));
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    for (int round = 0; round < 24; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (bool add = true;; add = !add) Run(add);
+        }
+        usleep(static_cast<useconds_t>(rand() % 30000));
+        kill(child, signals[round % 3]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(Names(), std::vector<std::string>{".xscreensaver"}) << "round " << round;
+        const std::string now = Read(path_);
+        EXPECT_TRUE(now == big || now == added) << "round " << round;
+    }
 }
 
 TEST_F(XScreenSaverFileTest, AnotherUsersFileOrHomeIsLeftAlone) {
