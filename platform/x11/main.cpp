@@ -50,11 +50,17 @@ std::string Hex(unsigned long id) {
 }
 
 // What the core says went wrong, as one line on stderr.
-int Fail(const quellora::RunError& error, const std::string& where) {
+int Fail(const quellora::RunError& error, const std::string& where, const std::vector<std::string>& args) {
     using Kind = quellora::RunError::Kind;
+    using quellora::posix::Quoted;
     const unsigned long id = static_cast<uint32_t>(error.window);
     switch (error.kind) {
-        case Kind::NoWindowId: return Fail("/p needs a window id, not " + quellora::posix::Quoted(error.argument));
+        case Kind::NoWindowId:
+            // The id is the argument after the switch: "/p:123" has it glued on.
+            if (!args.empty() && args[0].size() > 2)
+                return Fail("/p needs the window id as the argument after it (/p ID), not " +
+                            Quoted(args.size() > 1 ? args[0] + " " + args[1] : args[0]));
+            return Fail("/p needs a window id, not " + Quoted(error.argument));
         case Kind::NoWindow: return Fail("no window " + Hex(id) + where);
         case Kind::NoPixels: return Fail("window " + Hex(id) + where + " is input-only: nothing can be drawn in it");
     }
@@ -126,11 +132,11 @@ int main(int argc, char** argv) {
             case CommandLine::Target::Own: target = MakeOwnWindow(platform); break;
         }
         if (const auto error = quellora::RunHosted(platform, static_cast<quellora::WindowHandle>(target), cl.options))
-            return Fail(*error, where);
+            return Fail(*error, where, args);
         return 0;
     }
 
     // The host's switches.
-    if (const auto error = quellora::RunQuellora(platform, args)) return Fail(*error, where);
+    if (const auto error = quellora::RunQuellora(platform, args)) return Fail(*error, where, args);
     return 0;
 }

@@ -619,6 +619,8 @@ ERRORS = [
     (['/p', 'INPUT_ONLY'], {}, None, 1, 'is input-only'),
     (['/p', '0x1fffff0'], {}, None, 1, 'no window 0x1fffff0'),
     (['/p', 'abc'], {}, None, 1, '/p needs a window id'),
+    (['/p:123'], {}, None, 1, "(/p ID), not '/p:123'"),
+    (['/P:0x4d2', 'abc'], {}, None, 1, "(/p ID), not '/P:0x4d2 abc'"),
     (['/s'], NO_DISPLAY, None, 1, 'no X display'),
     (['/s'], {'DISPLAY': ':4999'}, None, 1, "cannot open display ':4999'"),
     (['/s'], dict(NO_DISPLAY, **NO_WAYLAND), None, 1,
@@ -679,6 +681,9 @@ def run_errors(x, input_only):
             raise Failure('quellora %s: still running after 20 s (the saver?)' % ask)
         check(r.returncode == 0 and r.stdout.startswith('usage: quellora') and r.stderr == '',
               'quellora %s: exit %d, stdout %r, stderr %r' % (ask, r.returncode, r.stdout[:60], r.stderr))
+    # It names the settings file and the manual.
+    for words in ('Orvandel/settings.ini', 'Scale in the settings file', 'man 6x quellora', '/a '):
+        check(words in r.stdout, '--help does not say %r' % words)
 
 
 def program_of(pid):
