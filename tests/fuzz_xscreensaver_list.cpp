@@ -1,11 +1,14 @@
 // libFuzzer target: the XScreenSaver programs list editor on arbitrary text.
 // Add must give a text that reads back with one entry more at the end and
 // every other entry and byte kept; a second Add changes nothing; Remove gives
-// the text before Add back, byte for byte. The first byte picks the command.
+// the text before Add back, byte for byte. Remove of an entry Add did not
+// write only takes bytes out, keeping every other entry as it was. The first
+// byte picks the command.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/posix/xscreensaver_list.h"
 
@@ -42,12 +45,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& e : before->entries) had = had || quellora::posix::RunsQuellora(e);
     if (had) Check(add.result == ListEdit::Result::Unchanged);
     if (add.result != ListEdit::Result::Changed) {
-        // Remove still must leave a text that reads back, or fail.
+        // Remove takes bytes out and nothing else, and leaves a text that
+        // reads back with every other entry as it was, in its place; or fails.
         const ListEdit remove = quellora::posix::RemoveQuellora(text, kDefaults, command);
+        Check(remove.result != ListEdit::Result::Unchanged || !had);
         if (remove.result == ListEdit::Result::Changed) {
+            size_t k = 0;
+            for (const char c : remove.text) {
+                while (k < text.size() && text[k] != c) ++k;
+                Check(k < text.size());
+                ++k;
+            }
             const auto after = quellora::posix::ParsePrograms(remove.text);
-            Check(after.has_value());
-            for (const auto& e : after->entries) Check(!quellora::posix::RunsQuellora(e));
+            Check(after && after->present == before->present);
+            std::vector<std::string> others;
+            for (const auto& e : before->entries)
+                if (!quellora::posix::RunsQuellora(e)) others.push_back(e.text);
+            Check(after->entries.size() == others.size());
+            for (size_t i = 0; i < others.size(); ++i) Check(after->entries[i].text == others[i]);
         }
         return 0;
     }

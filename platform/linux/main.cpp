@@ -54,11 +54,17 @@ std::string Hex(unsigned long id) {
 }
 
 // What the core says went wrong, as one line on stderr.
-int Fail(const quellora::RunError& error, const std::string& where) {
+int Fail(const quellora::RunError& error, const std::string& where, const std::vector<std::string>& args) {
     using Kind = quellora::RunError::Kind;
+    using quellora::posix::Quoted;
     const unsigned long id = static_cast<uint32_t>(error.window);
     switch (error.kind) {
-        case Kind::NoWindowId: return Fail("/p needs a window id, not " + quellora::posix::Quoted(error.argument));
+        case Kind::NoWindowId:
+            // The id is the argument after the switch: "/p:123" has it glued on.
+            if (!args.empty() && args[0].size() > 2)
+                return Fail("/p needs the window id as the argument after it (/p ID), not " +
+                            Quoted(args.size() > 1 ? args[0] + " " + args[1] : args[0]));
+            return Fail("/p needs a window id, not " + Quoted(error.argument));
         case Kind::NoWindow: return Fail("no window " + Hex(id) + where);
         case Kind::NoPixels: return Fail("window " + Hex(id) + where + " is input-only: nothing can be drawn in it");
     }
@@ -89,9 +95,10 @@ int main(int argc, char** argv) {
 
     // The full-screen saver runs on a Wayland compositor when one answers.
     const char* backend = std::getenv("QUELLORA_BACKEND");
+    std::string noWayland;  // why the saver did not run on Wayland, when it could have
 #ifdef QUELLORA_WAYLAND
     if (cl.kind == CommandLine::Kind::Host)
-        if (const auto status = quellora::wayland::RunOnWayland(args)) return *status;
+        if (const auto status = quellora::wayland::RunOnWayland(args, &noWayland)) return *status;
 #else
     if (backend && std::string(backend) == "wayland") return Fail("built without the Wayland backend");
 #endif
@@ -101,8 +108,10 @@ int main(int argc, char** argv) {
     const char* displayName = cl.display.empty() ? nullptr : cl.display.c_str();
     Display* dpy = XOpenDisplay(displayName);
     if (!dpy) {
-        if (!displayName && !std::getenv("DISPLAY")) return Fail("no X display (DISPLAY is not set)");
-        return Fail("cannot open display " + Quoted(XDisplayName(displayName)));
+        // Both hosts the saver looked for, in one line.
+        const std::string before = noWayland.empty() ? "" : noWayland + " and ";
+        if (!displayName && !std::getenv("DISPLAY")) return Fail(before + "no X display (DISPLAY is not set)");
+        return Fail(before + "cannot open display " + Quoted(XDisplayName(displayName)));
     }
     quellora::x11::X11Platform platform(dpy);
     const std::string where = " on display " + Quoted(DisplayString(dpy));
@@ -130,11 +139,11 @@ int main(int argc, char** argv) {
             case CommandLine::Target::Own: target = MakeOwnWindow(platform); break;
         }
         if (const auto error = quellora::RunHosted(platform, static_cast<quellora::WindowHandle>(target), cl.options))
-            return Fail(*error, where);
+            return Fail(*error, where, args);
         return 0;
     }
 
     // The host's switches.
-    if (const auto error = quellora::RunQuellora(platform, args)) return Fail(*error, where);
+    if (const auto error = quellora::RunQuellora(platform, args)) return Fail(*error, where, args);
     return 0;
 }

@@ -75,6 +75,14 @@ CommandLine ParseWatcherOptions(const std::vector<std::string>& args) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine cl;
+    // The usual ways of asking for help, as the first argument; the host
+    // would take -h, -? and help for the saver (second letter H, ? or E).
+    if (!args.empty())
+        for (const char* ask : {"-h", "-?", "/?", "-help", "help"})
+            if (args[0] == ask) {
+                cl.kind = CommandLine::Kind::Help;
+                return cl;
+            }
     bool hackForm = false;
     for (const auto& a : args) {
         if (a == "--help" || a == "--version") {

@@ -52,13 +52,17 @@ std::string Quoted(const std::string& text);
 inline constexpr const char* kUsage =
     "usage: quellora [/s | /p WINDOW-ID | /c | /a]\n"
     "       quellora --root | --window-id WINDOW-ID | --window  [hack options]\n"
+    "       quellora --xscreensaver-add | --xscreensaver-remove\n"
     "  /s           the screen saver, full screen (also -s, s)\n"
     "  /p ID        the preview picture in window ID\n"
     "  /c           the About dialog (also with no arguments)\n"
+    "  /a           Windows' password change: Linux has no such dialog, so it\n"
+    "               changes nothing and ends at once\n"
     "  --root       the animation in $XSCREENSAVER_WINDOW, or in the root window\n"
     "  --window-id  the animation in the window ID (0x... or decimal)\n"
     "  --window     the animation in a window of its own\n"
-    "  --scale N    N screen pixels for a picture pixel (1 to 8), or auto (the default)\n"
+    "  --scale N    N screen pixels for a picture pixel (1 to 8), or auto (the\n"
+    "               largest that fits whole); without it, Scale in the settings file\n"
     "  --fps        show the frame rate in the bottom-left corner (--no-fps: don't)\n"
     "  --display D  the X display D instead of $DISPLAY\n"
     "  --version    the program's name and version\n"
@@ -69,7 +73,9 @@ inline constexpr const char* kUsage =
     "  --autostart on|off     start --idle at login (~/.config/autostart), or not\n"
     "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
     "  hack options are accepted and ignored. A window id wins over --root.\n"
+    "Settings: [ScreenSaverSample] in $XDG_CONFIG_HOME/Orvandel/settings.ini\n"
+    "(~/.config/Orvandel/settings.ini): Scale=auto|1..8, Monitors=all|primary.\n"
     "On a Wayland compositor /s runs natively; QUELLORA_BACKEND=x11 or =wayland\n"
-    "forces a backend.\n";
+    "forces a backend. More in the manual: man 6x quellora.\n";
 
 }  // namespace quellora::posix

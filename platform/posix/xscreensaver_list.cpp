@@ -1,6 +1,7 @@
 // Quellora in the user's XScreenSaver programs list.
 #include "platform/posix/xscreensaver_list.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -275,72 +277,147 @@ ListEdit AddQuellora(const std::string& text, const std::string& defaults, const
     return Changed(text.substr(0, lk.contentEnd) + "\\" + eol + sep + "  " + body + " \\n" + text.substr(lk.contentEnd));
 }
 
+namespace {
+
+// The programs value with the text offset of each of its bytes.
+struct MappedValue {
+    std::string value;
+    std::vector<size_t> at;  // at[k]: where value[k] stands in the text
+};
+
+MappedValue MapValue(const std::string& text, const Parsed& p) {
+    MappedValue m;
+    for (size_t j = p.first; j <= p.last; ++j) {
+        const Line& l = p.lines[j];
+        const size_t from = j == p.first ? p.valueStart : l.begin;
+        size_t to = l.contentEnd;
+        if (j < p.last || Continues(text, l)) --to;  // the backslash
+        for (size_t k = from; k < to; ++k) {
+            m.value += text[k];
+            m.at.push_back(k);
+        }
+    }
+    return m;
+}
+
+// The line that holds text offset `offset`.
+size_t LineOf(const std::vector<Line>& lines, size_t offset) {
+    size_t lo = 0, hi = lines.size();
+    while (hi - lo > 1) {
+        const size_t mid = (lo + hi) / 2;
+        (lines[mid].begin <= offset ? lo : hi) = mid;
+    }
+    return lo;
+}
+
+// Whether text[from, to) holds only blanks.
+bool OnlyBlanks(const std::string& text, size_t from, size_t to) {
+    for (size_t k = from; k < to; ++k)
+        if (!IsBlank(text[k])) return false;
+    return true;
+}
+
+// Where line `j`'s part of the value ends: before its continuing backslash.
+size_t ValueEnd(const std::string& text, const Parsed& p, size_t j) {
+    const Line& l = p.lines[j];
+    return j < p.last || Continues(text, l) ? l.contentEnd - 1 : l.contentEnd;
+}
+
+// The text before Add, when `text` is exactly what Add made of it: Add
+// writes the system's list at the end of a text without one, or one line
+// before the list's blank last line, or one line after its last line of
+// text. Each guess is checked by adding again, so only Add's own bytes go.
+std::optional<std::string> UndoAdd(const std::string& text, const Parsed& q, const std::string& defaults,
+                                   const std::string& command) {
+    std::vector<std::string> guesses;
+    const size_t start = q.lines[q.first].begin;
+    if (q.last == q.lines.size() - 1) {
+        guesses.push_back(text.substr(0, start));
+        if (start > 0 && text[start - 1] == '\n') guesses.push_back(text.substr(0, start - 1));
+    }
+    if (q.last >= q.first + 2) {
+        const Line& l = q.lines[q.last - 1];
+        guesses.push_back(text.substr(0, l.begin) + text.substr(l.end));
+    }
+    if (q.last > q.first) {
+        const Line& l = q.lines[q.last];
+        const Line& prev = q.lines[q.last - 1];
+        guesses.push_back(text.substr(0, prev.contentEnd - 1) + text.substr(l.contentEnd));
+    }
+    for (auto& g : guesses) {
+        const ListEdit a = AddQuellora(g, defaults, command);
+        if (a.result == ListEdit::Result::Changed && a.text == text) return std::move(g);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ListEdit RemoveQuellora(const std::string& text, const std::string& defaults, const std::string& command) {
     std::string why;
-    auto p = Parse(text, &why);
+    const auto p = Parse(text, &why);
     if (!p) return Failed(why);
     if (!RunsQuelloraIn(p->entries)) return Unchanged();
+    if (auto before = UndoAdd(text, *p, defaults, command)) return Changed(std::move(*before));
 
-    std::string current = text;
-    // Takes out one entry; false when no way keeps the rest of the list.
-    auto removeOne = [&]() -> bool {
-        std::vector<std::string> candidates;
-        const Parsed& q = *p;
-        // The system's list that Add wrote, at the end of the text.
-        const size_t start = q.lines[q.first].begin;
-        if (q.last == q.lines.size() - 1) {
-            candidates.push_back(current.substr(0, start));
-            if (start > 0 && current[start - 1] == '\n') candidates.push_back(current.substr(0, start - 1));
-        }
-        // A line of its own: one inside the list, or the last one together
-        // with the backslash that led to it.
-        for (size_t j = q.first + 1; j <= q.last; ++j) {
-            const Line& l = q.lines[j];
-            if (current.substr(l.begin, l.contentEnd - l.begin).find("quellora") == std::string::npos) continue;
-            if (j < q.last) {
-                candidates.push_back(current.substr(0, l.begin) + current.substr(l.end));
-            } else {
-                const Line& prev = q.lines[j - 1];
-                candidates.push_back(current.substr(0, prev.contentEnd - 1) + current.substr(l.contentEnd));
-            }
-        }
-        // Exactly what Add would have made, first.
-        for (const auto& c : candidates) {
-            const ListEdit a = AddQuellora(c, defaults, command);
-            if (a.result == ListEdit::Result::Changed && a.text == current) {
-                current = c;
-                return true;
-            }
-        }
-        // Else any that loses just the one entry.
-        std::vector<std::string> want;
-        bool skipped = false;
-        for (const auto& e : q.entries) {
-            if (!skipped && RunsQuellora(e)) {
-                skipped = true;
-                continue;
-            }
-            want.push_back(e.text);
-        }
-        for (const auto& c : candidates) {
-            const auto r = Parse(c, nullptr);
-            if (!r || r->present != q.present) continue;
-            std::vector<std::string> got;
-            for (const auto& e : r->entries) got.push_back(e.text);
-            if (got == want) {
-                current = c;
-                return true;
-            }
-        }
-        return false;
+    // Any other entry that runs quellora goes with the lines it stands on,
+    // which must hold nothing else: blanks, the entry (over one line or
+    // more, as xscreensaver-settings breaks a long one), its \n and the
+    // backslashes that carry the list on.
+    const auto shared = [] {
+        return Failed("Quellora's entry shares its line with another entry; take it out in xscreensaver-settings");
     };
-    while (RunsQuelloraIn(p->entries)) {
-        if (!removeOne())
-            return Failed("Quellora's entry shares its line with another entry; take it out in xscreensaver-settings");
-        p = Parse(current, nullptr);
-        if (!p) return Failed("internal error: the list would not read back");
+    const MappedValue m = MapValue(text, *p);
+    std::vector<bool> drop(p->lines.size(), false);
+    std::vector<std::string> keep;  // the entries that stay, to check the result by
+    for (size_t pos = 0;;) {
+        const size_t sep = m.value.find("\\n", pos);
+        const size_t end = sep == std::string::npos ? m.value.size() : sep;
+        size_t b = pos, e = end;
+        while (b < e && IsBlank(m.value[b])) ++b;
+        while (e > b && IsBlank(m.value[e - 1])) --e;
+        if (b < e) {
+            const ProgramsEntry entry = ParseEntry(m.value.substr(b, e - b));
+            if (!RunsQuellora(entry)) {
+                keep.push_back(entry.text);
+            } else {
+                // From its first byte to its \n (or its last byte).
+                const size_t from = m.at[b];
+                const size_t to = sep == std::string::npos ? m.at[e - 1] + 1 : m.at[sep + 1] + 1;
+                const size_t la = LineOf(p->lines, from), lb = LineOf(p->lines, to - 1);
+                if (la == p->first || !OnlyBlanks(text, p->lines[la].begin, from) ||
+                    !OnlyBlanks(text, to, ValueEnd(text, *p, lb)))
+                    return shared();
+                for (size_t j = la; j <= lb; ++j) drop[j] = true;
+            }
+        }
+        if (sep == std::string::npos) break;
+        pos = sep + 2;
     }
-    return Changed(current);
+
+    // The text without those lines. A run of them that ends the list takes
+    // the backslash before it along, so the line before ends the list.
+    std::string out;
+    out.reserve(text.size());
+    size_t copied = 0;
+    for (size_t j = p->first + 1; j <= p->last; ++j) {
+        if (!drop[j] || drop[j - 1]) continue;
+        size_t k = j;
+        while (k < p->last && drop[k + 1]) ++k;
+        const bool ends = k == p->last;
+        const size_t cut = ends ? p->lines[j - 1].contentEnd - 1 : p->lines[j].begin;
+        out.append(text, copied, cut - copied);
+        copied = ends ? p->lines[k].contentEnd : p->lines[k].end;
+        j = k;
+    }
+    out.append(text, copied, std::string::npos);
+
+    const auto r = Parse(out, nullptr);
+    if (!r || !r->present) return Failed("internal error: the list would not read back");
+    std::vector<std::string> got;
+    for (const auto& e : r->entries) got.push_back(e.text);
+    if (got != keep) return shared();
+    return Changed(std::move(out));
 }
 
 std::string UserXScreenSaverFile() {
@@ -397,13 +474,63 @@ bool ReadText(const std::string& path, std::string& text, bool& exists, struct s
     return ok;
 }
 
+constexpr const char kTempPrefix[] = ".xscreensaver.quellora-";  // then PID-N
+
+// The signals that end a program from outside and can be held back: while
+// the temporary file exists they wait, so that it is renamed or removed
+// first. (SIGKILL can't wait; the next run removes what it leaves.)
+class HoldSignals {
+public:
+    HoldSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int s : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ,
+                            SIGVTALRM, SIGPROF})
+            sigaddset(&set, s);
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~HoldSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    HoldSignals(const HoldSignals&) = delete;
+    HoldSignals& operator=(const HoldSignals&) = delete;
+
+private:
+    sigset_t old_;
+};
+
+// Removes the temporary files in `folder` that a killed run of this
+// command left: ours, named for a process that no longer exists.
+void RemoveStaleTemporaries(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    const size_t prefix = sizeof kTempPrefix - 1;
+    while (const dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix, kTempPrefix) != 0) continue;
+        const size_t dash = name.find('-', prefix);
+        const std::string pid = name.substr(prefix, dash == std::string::npos ? std::string::npos : dash - prefix);
+        if (dash == std::string::npos || pid.empty() || pid.size() > 9 ||
+            pid.find_first_not_of("0123456789") != std::string::npos ||
+            name.find_first_not_of("0123456789", dash + 1) != std::string::npos || dash + 1 == name.size())
+            continue;
+        // A process of that number that still runs keeps its file; this one's
+        // can only be from an earlier process that had its number.
+        const pid_t owner = static_cast<pid_t>(std::stol(pid));
+        if (owner != getpid() && (kill(owner, 0) == 0 || errno != ESRCH)) continue;
+        const std::string path = (folder == "/" ? "" : folder) + "/" + name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) unlink(path.c_str());
+    }
+    closedir(dir);
+}
+
 // `text` into a new file beside `path`, then renamed over it.
 bool WriteAtomically(const std::string& path, const std::string& text, mode_t mode, std::string& error) {
     static std::atomic<unsigned> counter{0};
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-                             ".xscreensaver.quellora-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    const std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kTempPrefix +
+                             std::to_string(getpid()) + "-" + std::to_string(counter++);
+    const HoldSignals hold;
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -443,8 +570,46 @@ bool WriteAtomically(const std::string& path, const std::string& text, mode_t mo
 
 }  // namespace
 
+std::string RunningSettingsTool(const std::string& procFolder) {
+    DIR* dir = opendir(procFolder.c_str());
+    if (!dir) return {};
+    const auto baseName = [](const std::string& path) {
+        const size_t slash = path.rfind('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    };
+    const auto isTool = [](const std::string& name) {
+        return name == "xscreensaver-settings" || name == "xscreensaver-demo";
+    };
+    std::string found;
+    while (const dirent* e = readdir(dir)) {
+        const std::string pid = e->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string folder = procFolder + "/" + pid;
+        struct stat st {};
+        if (stat(folder.c_str(), &st) != 0 || st.st_uid != getuid()) continue;
+        // The program it runs, or else the name it was started by.
+        char exe[PATH_MAX];
+        const ssize_t n = readlink((folder + "/exe").c_str(), exe, sizeof exe - 1);
+        std::string name = n > 0 ? baseName(std::string(exe, static_cast<size_t>(n))) : std::string();
+        if (!isTool(name)) {
+            std::string argv0;
+            if (FILE* f = std::fopen((folder + "/cmdline").c_str(), "rb")) {
+                for (int c; (c = std::fgetc(f)) != EOF && c != 0 && argv0.size() < PATH_MAX;) argv0 += static_cast<char>(c);
+                std::fclose(f);
+            }
+            name = baseName(argv0);
+        }
+        if (isTool(name)) {
+            found = name + " (process " + pid + ")";
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
 ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, const std::string& defaultsPath,
-                                       const std::string& command) {
+                                       const std::string& command, const std::string& procFolder) {
     ListCommandResult r;
     if (givenPath.empty()) {
         r.message = "no home folder (HOME is not set)";
@@ -477,6 +642,7 @@ ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, c
         r.message = Quoted(exists ? path : folderPath) + " belongs to another user; left as it was";
         return r;
     }
+    RemoveStaleTemporaries(folderPath);
     // Add writes the system's list when the file has none, and Remove
     // knows such a list by it.
     std::string defaults, derror;
@@ -492,6 +658,11 @@ ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, c
         r.exitCode = 0;
         r.message = add ? "Quellora is in the programs list of " + Quoted(path) + " already"
                         : "Quellora is not in the programs list of " + Quoted(path);
+        return r;
+    }
+    if (const std::string tool = RunningSettingsTool(procFolder); !tool.empty()) {
+        r.message = "close " + tool + " first: it would save its own list over this change; " + Quoted(path) +
+                    " is left as it was";
         return r;
     }
     if (!exists) {

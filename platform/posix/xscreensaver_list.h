@@ -73,13 +73,22 @@ struct ListCommandResult {
     bool changed = false;
 };
 
+// A running xscreensaver-settings (or xscreensaver-demo, its older name) of
+// the user who runs this, found in `procFolder`: "xscreensaver-settings
+// (process 1234)"; empty when there is none. It keeps the list it read when
+// it started and writes that back on its next save, so a change made
+// meanwhile would be lost.
+std::string RunningSettingsTool(const std::string& procFolder = "/proc");
+
 // Edits the file at `path` (a missing one is an empty text; a symbolic link
 // is followed). The new text goes to a temporary file in the same folder
 // with the old file's mode, is flushed to disk and renamed over the old one;
 // on any failure the old file stays as it was. A text that Remove leaves
 // empty is deleted. `defaultsPath` is read only when the file has no list.
+// A change is refused, the file left alone, while RunningSettingsTool finds
+// one in `procFolder`.
 ListCommandResult EditXScreenSaverFile(bool add, const std::string& path, const std::string& defaultsPath,
-                                       const std::string& command);
+                                       const std::string& command, const std::string& procFolder = "/proc");
 
 // The command an entry runs for the program at `program` (its real path):
 // "quellora" when it is in `hackFolder`, XScreenSaver's folder of hacks, which

@@ -2,8 +2,11 @@
 // the per-user settings file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +65,12 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         {{"--root", "--scale", "9"}, K::Error, T::Own, "", ""},
         {{"--root", "--scale"}, K::Error, T::Own, "", ""},
         {{"--help"}, K::Help, T::Own, "", ""},
+        {{"-h"}, K::Help, T::Own, "", ""},
+        {{"-?"}, K::Help, T::Own, "", ""},
+        {{"/?"}, K::Help, T::Own, "", ""},
+        {{"-help"}, K::Help, T::Own, "", ""},
+        {{"help"}, K::Help, T::Own, "", ""},
+        {{"/s", "-h"}, K::Host, T::Own, "", ""},  // only as the first argument: here /s's
         {{"--version"}, K::Version, T::Own, "", ""},
         {{"--root", "--version"}, K::Version, T::Own, "", ""},
         {{"--frobnicate"}, K::Error, T::Own, "", ""},
@@ -361,19 +370,34 @@ TEST(XScreenSaverList, AddKeepsEveryEntryAndRemoveGivesTheTextBack) {
 }
 
 TEST(XScreenSaverList, AnEntryThatRunsQuelloraIsKeptAsItIs) {
-    const std::string cases[] = {
-        "programs: \\\n  maze -root \\n\\\n  \"Quellora\"  quellora --root \\n\\\n\n",
-        "programs: \\\n  maze -root \\n\\\n-  \"Mine\" quellora --root --fps \\n\\\n  qix -root \\n\\\n\n",
-        "programs: \\\n  GL: /usr/libexec/xscreensaver/quellora -root \\n\\\n  maze -root \\n\\\n\n",
+    // (text, the text after Remove): whoever wrote it, the entry goes with
+    // the lines it has to itself, and no other byte changes.
+    const std::string settingsTwoLines =  // xscreensaver-settings breaks a long entry over two lines
+        "\t\t\t\t/usr/local/libexec/xscreensaver/quellora      \\\n"
+        "\t\t\t\t  --root\t\t\t\t    \\n\\\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"programs: \\\n  maze -root \\n\\\n  \"Quellora\"  quellora --root \\n\\\n\n",
+         "programs: \\\n  maze -root \\n\\\n\n"},
+        {"programs: \\\n  maze -root \\n\\\n-  \"Mine\" quellora --root --fps \\n\\\n  qix -root \\n\\\n\n",
+         "programs: \\\n  maze -root \\n\\\n  qix -root \\n\\\n\n"},
+        {"programs: \\\n  GL: /usr/libexec/xscreensaver/quellora -root \\n\\\n  maze -root \\n\\\n\n",
+         "programs: \\\n  maze -root \\n\\\n\n"},
+        {"programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n" + settingsTwoLines + "\t\t\t\tqix -root\t\\n\\\n\n",
+         "programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n\t\t\t\tqix -root\t\\n\\\n\n"},
+        {"programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n" + settingsTwoLines + "\n",
+         "programs:\t\t\\\n\t\t\t\tmaze -root\t\\n\\\n\n"},
+        // Switched off, over three lines, the last of the list.
+        {"programs: \\\r\n  maze -root \\n\\\r\n-\t\"Quellora\" \\\r\n  /opt/q/quellora \\\r\n  --root\r\nlock: False\r\n",
+         "programs: \\\r\n  maze -root \\n\r\nlock: False\r\n"},
+        // Two of them, one after the other at the end, and one before.
+        {"programs: \\\n  quellora -root \\n\\\n  maze -root \\n\\\n" + settingsTwoLines + "  quellora --root",
+         "programs: \\\n  maze -root \\n"},
     };
-    for (const auto& text : cases) {
+    for (const auto& [text, expected] : cases) {
         EXPECT_EQ(AddQuellora(text, kDefaults, "quellora").result, ListEdit::Result::Unchanged) << text;
-        // Remove takes out the entry's own line, whoever wrote it.
         const ListEdit remove = RemoveQuellora(text, kDefaults, "quellora");
-        ASSERT_EQ(remove.result, ListEdit::Result::Changed) << text;
-        const auto entries = EntryTexts(remove.text);
-        EXPECT_EQ(entries.size(), EntryTexts(text).size() - 1) << text;
-        for (const auto& e : entries) EXPECT_EQ(e.find("quellora"), std::string::npos) << text;
+        ASSERT_EQ(remove.result, ListEdit::Result::Changed) << text << remove.error;
+        EXPECT_EQ(remove.text, expected) << text;
     }
     // A program whose name only ends in quellora is another one.
     EXPECT_EQ(AddQuellora("programs: notquellora -root \\n\n", kDefaults, "quellora").result, ListEdit::Result::Changed);
@@ -407,6 +431,40 @@ TEST(XScreenSaverList, RefusesTextsItCannotEditSafely) {
     EXPECT_EQ(AddQuellora(kCustomised, kDefaults, "/my hacks/quellora").result, ListEdit::Result::Failed);
 }
 
+// Files near the size limit, with the most entries a file can have: each
+// edit reads the text once (a remove that re-read it for every entry ran for
+// hours, or out of memory, on these).
+TEST(XScreenSaverList, ListsUpToTheSizeLimitAreEdited) {
+    std::string many = "programs: \\\n", others = "programs: \\\n";
+    std::vector<std::string> kept;
+    for (int i = 0; many.size() < kMaxXScreenSaverFileBytes - 64; ++i) {
+        const std::string hack = "h" + std::to_string(i) + " -r";
+        const std::string line = i % 3 ? "  quellora -root \\n\\\n" : "  " + hack + " \\n\\\n";
+        many += line;
+        if (i % 3 == 0) {
+            others += line;
+            kept.push_back(hack);
+        }
+    }
+    many += "\n";
+    others += "\n";
+    ASSERT_GT(many.size(), 1000000u);
+    const ListEdit remove = RemoveQuellora(many, kDefaults, "quellora");
+    ASSERT_EQ(remove.result, ListEdit::Result::Changed) << remove.error;
+    EXPECT_EQ(remove.text, others);
+    EXPECT_EQ(EntryTexts(remove.text), kept);
+
+    // Add and remove on a list of only other hacks, as long as a file can hold.
+    std::string full = "programs: \\\n";
+    while (full.size() < kMaxXScreenSaverFileBytes - 64) full += "  maze -root \\n\\\n";
+    full += "\n";
+    const ListEdit add = AddQuellora(full, kDefaults, "quellora");
+    ASSERT_EQ(add.result, ListEdit::Result::Changed);
+    const ListEdit back = RemoveQuellora(add.text, kDefaults, "quellora");
+    ASSERT_EQ(back.result, ListEdit::Result::Changed);
+    EXPECT_EQ(back.text, full);
+}
+
 TEST(XScreenSaverList, NamesTheProgramByNameInTheHackFolder) {
     EXPECT_EQ(HackCommand("/usr/libexec/xscreensaver/quellora", "/usr/libexec/xscreensaver"), "quellora");
     EXPECT_EQ(HackCommand("/opt/q/libexec/xscreensaver/quellora", "/usr/libexec/xscreensaver"),
@@ -433,12 +491,17 @@ protected:
         std::ifstream f(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     }
-    ListCommandResult Run(bool add) { return EditXScreenSaverFile(add, path_, defaults_, "quellora"); }
+    // The processes are those of a folder of the test's own (none unless a
+    // test makes some), whatever runs on the machine.
+    ListCommandResult Run(bool add) {
+        return EditXScreenSaverFile(add, path_, defaults_, "quellora", (dir_ / "proc").string());
+    }
     // The names in the folder besides the defaults: no temporary file left.
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_))
-            if (e.path().filename() != "XScreenSaver") names.push_back(e.path().filename().string());
+            if (e.path().filename() != "XScreenSaver" && e.path().filename() != "proc")
+                names.push_back(e.path().filename().string());
         return names;
     }
     fs::path dir_;
@@ -509,8 +572,132 @@ TEST_F(XScreenSaverFileTest, FilesThatCantBeReadOrParsedStayAsTheyAre) {
             EXPECT_EQ(r.message.find('\n'), std::string::npos) << c.what;
             EXPECT_NE(r.message.find(".xscreensaver"), std::string::npos) << c.what;
         }
-        if (fs::is_regular_file(path_)) EXPECT_EQ(Read(path_), before) << c.what;
+        if (fs::is_regular_file(path_)) {
+            EXPECT_EQ(Read(path_), before) << c.what;
+        }
         EXPECT_EQ(Names(), std::vector<std::string>{".xscreensaver"}) << c.what;
+    }
+}
+
+// xscreensaver-settings saves the list it read when it started, so a change
+// made while it is open would be lost: none is made, and the line says why.
+TEST_F(XScreenSaverFileTest, AnOpenSettingsWindowStopsTheChange) {
+    const fs::path proc = dir_ / "proc";
+    struct Process {
+        const char* exe;    // what it runs ("": not readable)
+        std::string argv0;  // the name it was started by
+        bool mine;
+        bool stops;
+    };
+    const Process cases[] = {
+        {"/usr/bin/xscreensaver-settings", "xscreensaver-settings", true, true},
+        {"/opt/x/bin/xscreensaver-settings", "/opt/x/bin/xscreensaver-settings", true, true},
+        {"/usr/bin/xscreensaver-settings", "xscreensaver-demo", true, true},  // a link to it, on Debian
+        {"", "xscreensaver-demo", true, true},
+        {"/usr/bin/xscreensaver", "xscreensaver", true, false},  // the daemon reads the file again itself
+        {"/usr/bin/xscreensaver-settings", "xscreensaver-settings", false, false},  // someone else's
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(proc);
+        fs::create_directories(proc / "self");  // not a process
+        const fs::path p = proc / "4321";
+        fs::create_directories(p);
+        if (*c.exe) fs::create_symlink(c.exe, p / "exe");
+        Write((p / "cmdline").string(), c.argv0 + std::string("\0--debug\0", 9));
+        if (!c.mine) {
+            if (geteuid() != 0) continue;  // only root can make another user's
+            ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0);
+        }
+        const std::string what = c.argv0 + (c.mine ? "" : " of another user");
+        const std::string name = c.argv0 == "xscreensaver-demo" && *c.exe ? "xscreensaver-settings"
+                                                                          : fs::path(c.argv0).filename().string();
+        EXPECT_EQ(RunningSettingsTool(proc.string()), c.stops ? name + " (process 4321)" : "") << what;
+        Write(path_, kCustomised);
+        const auto add = Run(true);
+        EXPECT_EQ(add.exitCode, c.stops ? 1 : 0) << what;
+        if (c.stops) {
+            EXPECT_EQ(add.message.rfind("close " + name + " (process 4321) first", 0), 0u) << add.message;
+            EXPECT_EQ(add.message.find('\n'), std::string::npos);
+            EXPECT_EQ(Read(path_), kCustomised) << what;
+        }
+    }
+    // Remove too; with nothing to change nothing is lost, whatever is open.
+    fs::remove_all(proc);
+    fs::create_directories(proc / "77");
+    fs::create_symlink("/usr/bin/xscreensaver-settings", proc / "77" / "exe");
+    const std::string added = AddQuellora(kCustomised, kDefaults, "quellora").text;
+    Write(path_, added);
+    EXPECT_EQ(Run(false).exitCode, 1);
+    EXPECT_EQ(Read(path_), added);
+    Write(path_, kCustomised);
+    EXPECT_EQ(Run(false).exitCode, 0);
+
+    // A real process of that name among this machine's.
+    const fs::path fake = dir_ / "xscreensaver-settings";
+    fs::copy_file("/bin/sleep", fake);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(fake.c_str(), fake.c_str(), "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const std::string want = "xscreensaver-settings (process " + std::to_string(pid) + ")";
+    std::string found;
+    for (int i = 0; i < 500 && found != want; ++i) {  // until the exec has happened
+        found = RunningSettingsTool();
+        if (found != want) usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(found, want);
+}
+
+// The temporary file beside .xscreensaver never outlives the program: a
+// signal that ends it waits until the file is renamed or removed, and the
+// next run removes what a SIGKILL left.
+TEST_F(XScreenSaverFileTest, AKilledRunLeavesNoTemporaryFile) {
+    const pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    // A dead process's, an earlier process's with this one's number, one of
+    // a process that runs (init), and a name of another pattern.
+    const std::string alive = ".xscreensaver.quellora-1-0";
+    for (const auto& name : {".xscreensaver.quellora-" + std::to_string(dead) + "-3",
+                             ".xscreensaver.quellora-" + std::to_string(getpid()) + "-0", alive,
+                             std::string(".xscreensaver.quellora-x-1")})
+        Write((dir_ / name).string(), "partial");
+    Write(path_, kCustomised);
+    const auto first = Run(true);
+    ASSERT_EQ(first.exitCode, 0) << first.message;
+    std::vector<std::string> names = Names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".xscreensaver", alive, ".xscreensaver.quellora-x-1"}));
+    fs::remove(dir_ / alive);
+    fs::remove(dir_ / ".xscreensaver.quellora-x-1");
+
+    // A large file, added and removed over and over, ended by signals at
+    // random moments: never a temporary file left, never a partial file.
+    std::string big = kCustomised;
+    while (big.size() < 900000) big += "! " + std::string(76, 'x') + "\n";
+    const std::string added = AddQuellora(big, kDefaults, "quellora").text;
+    Write(path_, big);
+    srand(static_cast<unsigned>(getpid()));
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    for (int round = 0; round < 24; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (bool add = true;; add = !add) Run(add);
+        }
+        usleep(static_cast<useconds_t>(rand() % 30000));
+        kill(child, signals[round % 3]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(Names(), std::vector<std::string>{".xscreensaver"}) << "round " << round;
+        const std::string now = Read(path_);
+        EXPECT_TRUE(now == big || now == added) << "round " << round;
     }
 }
 

@@ -2,7 +2,8 @@
 """Checks platform/x11/quellora.xml, the hack's description for XScreenSaver's
 settings: the shape XScreenSaver's schema for these files asks for (the root
 element and its attributes, the command, the Settings pane's components with
-their labels, ids and arguments, the description last) and that quellora
+their labels, ids and arguments, the description last), that the picture
+size offers every --scale and says what its default means, and that quellora
 takes every option the pane can pass, alone and together.
 
 usage: hack_xml.py QUELLORA_XML QUELLORA_BIN
@@ -88,12 +89,28 @@ def check_options(binary, commands, choices):
     return combinations
 
 
+def check_scale(root):
+    """The picture size offers every size --scale takes, and its choice
+    without an option says what that means: the settings file's Scale."""
+    select = root.find("select[@id='scale']")
+    if select is None:
+        fail('no <select id="scale">')
+    args = [o.get('arg-set') for o in select]
+    want = ['--scale auto'] + ['--scale %d' % n for n in range(1, 9)]
+    if sorted(a for a in args if a) != sorted(want):
+        fail('the picture sizes pass %s, not %s' % (args, want))
+    default = [o.get('_label') for o in select if o.get('arg-set') is None]
+    if default != ['Picture size: as the settings file says']:
+        fail('the choice without --scale reads %r' % default)
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
         return 2
     root = ET.parse(sys.argv[1]).getroot()
     commands, choices = check_shape(root)
+    check_scale(root)
     n = check_options(sys.argv[2], commands, choices)
     print('quellora.xml: %d components; quellora takes all %d combinations of their options' % (len(choices), n))
     return 0

@@ -6,7 +6,7 @@ back. Waits poll with generous deadlines; the only timed check is the one the
 hack protocol needs: SIGTERM ends the hack at once.
 
 usage: x11_e2e.py --quellora BIN --helper BIN --renders DIR --sample BMP
-                  --render BIN --work DIR [--installed] CASE
+                  --render BIN --work DIR [--installed] [--wayland] CASE
 
 --installed: BIN is installed in XScreenSaver's folder of hacks; the daemon
 case then names it by its bare name, as a package's users do.
@@ -622,29 +622,43 @@ def case_about(x):
 
 
 # Command lines a user can get wrong: one line on stderr and exit status 1.
-# (arguments, DISPLAY, XSCREENSAVER_WINDOW, exit status, part of the message);
-# INPUT_ONLY stands for the id of an input-only window, in hexadecimal (or
-# decimal for /p), which has no pixels to draw.
+# (arguments, environment (None takes a variable out), XSCREENSAVER_WINDOW,
+# exit status, part of the message: a pair says it with the Wayland backend
+# and without); INPUT_ONLY stands for the id of an input-only window, in
+# hexadecimal (or decimal for /p), which has no pixels to draw.
+NO_DISPLAY = {'DISPLAY': None}
+# The saver looks for a compositor only where WAYLAND_DISPLAY or WAYLAND_SOCKET
+# names one; libwayland's own complaints stay out of the one line.
+NO_WAYLAND = {'WAYLAND_DISPLAY': None, 'WAYLAND_SOCKET': None, 'QUELLORA_BACKEND': None}
 ERRORS = [
-    (['--frobnicate'], None, None, 1, 'unknown option'),
-    (['-root', '-frobnicate'], None, None, 1, 'unknown option'),
-    (['--window-id'], None, None, 1, 'needs a value'),
-    (['--window-id', 'nonsense'], None, None, 1, 'needs a window id'),
-    (['--window-id', '0x1fffff0'], None, None, 1, 'no window 0x1fffff0'),
-    (['--window-id', 'INPUT_ONLY'], None, None, 1, 'is input-only'),
-    (['--root'], None, 'INPUT_ONLY', 1, 'is input-only'),
-    (['/p', 'INPUT_ONLY'], None, None, 1, 'is input-only'),
-    (['/p', '0x1fffff0'], None, None, 1, 'no window 0x1fffff0'),
-    (['/p', 'abc'], None, None, 1, '/p needs a window id'),
-    (['/s'], '', None, 1, 'no X display'),
-    (['/s'], ':4999', None, 1, "cannot open display ':4999'"),
+    (['--frobnicate'], {}, None, 1, 'unknown option'),
+    (['-root', '-frobnicate'], {}, None, 1, 'unknown option'),
+    (['--window-id'], {}, None, 1, 'needs a value'),
+    (['--window-id', 'nonsense'], {}, None, 1, 'needs a window id'),
+    (['--window-id', '0x1fffff0'], {}, None, 1, 'no window 0x1fffff0'),
+    (['--window-id', 'INPUT_ONLY'], {}, None, 1, 'is input-only'),
+    (['--root'], {}, 'INPUT_ONLY', 1, 'is input-only'),
+    (['/p', 'INPUT_ONLY'], {}, None, 1, 'is input-only'),
+    (['/p', '0x1fffff0'], {}, None, 1, 'no window 0x1fffff0'),
+    (['/p', 'abc'], {}, None, 1, '/p needs a window id'),
+    (['/p:123'], {}, None, 1, "(/p ID), not '/p:123'"),
+    (['/P:0x4d2', 'abc'], {}, None, 1, "(/p ID), not '/P:0x4d2 abc'"),
+    (['/s'], NO_DISPLAY, None, 1, 'no X display'),
+    (['/s'], {'DISPLAY': ':4999'}, None, 1, "cannot open display ':4999'"),
+    (['/s'], dict(NO_DISPLAY, **NO_WAYLAND), None, 1,
+     ('quellora: no Wayland compositor (WAYLAND_DISPLAY is not set) and no X display (DISPLAY is not set)\n',
+      'quellora: no X display (DISPLAY is not set)\n')),
+    (['/s'], dict(NO_WAYLAND, DISPLAY=':4999', WAYLAND_DISPLAY='quellora-none', XDG_RUNTIME_DIR=None), None, 1,
+     ("quellora: cannot connect to the Wayland compositor 'quellora-none' and cannot open display ':4999'\n",
+      "quellora: cannot open display ':4999'\n")),
+    (['/c'], dict(NO_DISPLAY, **NO_WAYLAND), None, 1, 'quellora: no X display (DISPLAY is not set)\n'),
     # What a user typed comes back quoted, escaped, on one line.
-    (['--bad\n\x1b[31mred'], None, None, 1, "unknown option '--bad\\n\\x1b[31mred'"),
-    (['--window-id', '1\r\n2'], None, None, 1, "not '1\\r\\n2'"),
-    (['/p', 'a\x07b'], None, None, 1, "not 'a\\x07b'"),
-    (['--root'], None, '0x12\n', 1, "XSCREENSAVER_WINDOW is no window id: '0x12\\n'"),
-    (['/s'], ':99\x1b]0;x\x07', None, 1, "cannot open display ':99\\x1b]0;x\\x07'"),
-    (['/a', '1234'], None, None, 0, None),  # no password service on Linux: nothing to do
+    (['--bad\n\x1b[31mred'], {}, None, 1, "unknown option '--bad\\n\\x1b[31mred'"),
+    (['--window-id', '1\r\n2'], {}, None, 1, "not '1\\r\\n2'"),
+    (['/p', 'a\x07b'], {}, None, 1, "not 'a\\x07b'"),
+    (['--root'], {}, '0x12\n', 1, "XSCREENSAVER_WINDOW is no window id: '0x12\\n'"),
+    (['/s'], {'DISPLAY': ':99\x1b]0;x\x07'}, None, 1, "cannot open display ':99\\x1b]0;x\\x07'"),
+    (['/a', '1234'], {}, None, 0, None),  # no password service on Linux: nothing to do
 ]
 
 
@@ -657,12 +671,12 @@ def case_errors(x):
 
 
 def run_errors(x, input_only):
-    for args, display, xss_window, status, message in ERRORS:
-        env = dict(x.env)
-        if display == '':
-            del env['DISPLAY']
-        elif display:
-            env['DISPLAY'] = display
+    for args, environment, xss_window, status, message in ERRORS:
+        env = dict(x.env, **environment)
+        for name in [n for n, v in env.items() if v is None]:
+            del env[name]
+        if isinstance(message, tuple):
+            message = message[0 if ARGS.wayland else 1]
         if xss_window:
             env['XSCREENSAVER_WINDOW'] = xss_window.replace('INPUT_ONLY', input_only)
         args = [a.replace('INPUT_ONLY', str(int(input_only, 16)) if args[0] == '/p' else input_only) for a in args]
@@ -680,8 +694,18 @@ def run_errors(x, input_only):
         else:
             check(r.stderr == '', '%s: stderr %r' % (label, r.stderr))
         print('%s: %s' % (label, r.stderr.strip() or 'exit 0'))
-    r = subprocess.run([ARGS.quellora, '--help'], env=x.env, stdout=subprocess.PIPE, text=True)
-    check(r.returncode == 0 and '--window-id' in r.stdout, '--help')
+    # Every usual way of asking prints the usage, and starts no saver.
+    for ask in ('--help', '-h', '-?', '/?', '-help', 'help'):
+        try:
+            r = subprocess.run([ARGS.quellora, ask], env=x.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora %s: still running after 20 s (the saver?)' % ask)
+        check(r.returncode == 0 and r.stdout.startswith('usage: quellora') and r.stderr == '',
+              'quellora %s: exit %d, stdout %r, stderr %r' % (ask, r.returncode, r.stdout[:60], r.stderr))
+    # It names the settings file and the manual.
+    for words in ('Orvandel/settings.ini', 'Scale in the settings file', 'man 6x quellora', '/a '):
+        check(words in r.stdout, '--help does not say %r' % words)
 
 
 def program_of(pid):
@@ -798,6 +822,7 @@ def main():
     for opt in ('--quellora', '--helper', '--renders', '--sample', '--render', '--work'):
         p.add_argument(opt, required=True)
     p.add_argument('--installed', action='store_true')
+    p.add_argument('--wayland', action='store_true', help='quellora is built with its Wayland backend')
     p.add_argument('case', choices=sorted(CASES))
     ARGS = p.parse_args()
     os.makedirs(ARGS.work, exist_ok=True)
