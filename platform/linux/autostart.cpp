@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -13,12 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/xscreensaver_list.h"
 
 namespace quellora::linux_entry {
 
 using posix::Quoted;
+using posix::RemoveStaleTemporaries;
 
 namespace {
 
@@ -29,6 +30,8 @@ bool PlainCommand(const std::string& command) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("/._+-,=@", c)) return false;
     return true;
 }
+
+constexpr const char kTempPrefix[] = ".quellora-idle.desktop-";  // then PID-N
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -57,44 +60,6 @@ bool ReadSmallFile(const std::string& path, std::string& text, std::string& erro
             return true;
         }
     }
-}
-
-bool WriteAtomically(const std::string& path, const std::string& text, mode_t mode, std::string& error) {
-    static std::atomic<unsigned> counter{0};
-    const std::string folder = FolderOf(path);
-    const std::string temp = folder + "/.quellora-idle.desktop-" + std::to_string(getpid()) + "-" +
-                             std::to_string(counter++);
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    bool ok = fchmod(fd, mode) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
-    }
-    if (ok) ok = fsync(fd) == 0;
-    if (!ok) error = std::strerror(errno ? errno : EIO);
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = std::strerror(errno);
-    }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = std::strerror(errno);
-    }
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    if (const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-        (void)fsync(dfd);
-        close(dfd);
-    }
-    return true;
 }
 
 // The folder, and the one above it, made when missing (the configuration
@@ -186,7 +151,8 @@ AutostartResult SetAutostart(bool on, const std::string& givenPath, const std::s
         mode = 0666 & ~mask;
         if (!MakeFolders(FolderOf(path), error)) return Fail(error);
     }
-    if (!WriteAtomically(path, text, mode, error))
+    RemoveStaleTemporaries(FolderOf(path), kTempPrefix);
+    if (!posix::WriteFileAtomically(path, text, mode, kTempPrefix, error))
         return Fail("cannot write " + Quoted(path) + ": " + error + "; left as it was");
     r.message = "the idle watcher starts at login from now on (" + Quoted(path) + ")";
     r.changed = true;

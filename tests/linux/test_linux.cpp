@@ -1,5 +1,7 @@
 // The idle watcher's options and timeout, and its autostart entry on disk.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +154,17 @@ TEST_F(LinuxFilesTest, AutostartRoundTrip) {
     EXPECT_EQ(offAgain.exitCode, 0);
     EXPECT_FALSE(offAgain.changed);
     EXPECT_TRUE(Names(config_ + "/autostart").empty());
+}
+
+TEST_F(LinuxFilesTest, AutostartRemovesTheTemporaryFilesOfAKilledRun) {
+    // One of a process that is gone, and one that is no temporary of ours.
+    fs::create_directories(config_ + "/autostart");
+    std::ofstream(config_ + "/autostart/.quellora-idle.desktop-999999999-0") << "half";
+    std::ofstream(config_ + "/autostart/.quellora-idle.desktop-notes") << "kept";
+    ASSERT_EQ(SetAutostart(true, path_, "quellora").exitCode, 0);
+    auto names = Names(config_ + "/autostart");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".quellora-idle.desktop-notes", "quellora-idle.desktop"}));
 }
 
 TEST_F(LinuxFilesTest, AutostartReplacesAnOldEntryThroughItsLinkKeepingItsMode) {
