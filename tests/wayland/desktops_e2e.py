@@ -219,7 +219,7 @@ class Cage(Desktop):
     def start(self, layout):
         check(all((w, h, s) == (1280, 720, 1) for w, h, s in layout), 'cage has 1280 x 720 outputs only')
         # cage runs one program and ends with it: a placeholder that waits, the saver connects beside it.
-        proc = self.spawn('cage', ['cage', '--', 'sleep', '600'],
+        proc = self.spawn('cage', ['cage', '--', 'setpriv', '--pdeathsig', 'KILL', '--', 'sleep', '600'],
                           {'WLR_BACKENDS': 'headless', 'WLR_LIBINPUT_NO_DEVICES': '1', 'WLR_RENDERER': 'pixman',
                            'WLR_HEADLESS_OUTPUTS': str(len(layout))})
         self.wait_socket(proc, 'wayland-[0-9]')
@@ -462,25 +462,42 @@ def shown(d, n):
     return s
 
 
-def check_protocol(d, s):
-    """One full-screen surface per output, a buffer of the output's device
-    size on each, configured at its logical size (a layer surface where the
-    compositor offers the layer shell)."""
+def protocol_faults(d, s):
+    """One full-screen surface per output (a layer surface where the
+    compositor offers the layer shell, else a toplevel), and on each a
+    buffer of what was configured in device pixels: the output's size when
+    the compositor leaves the size to the saver (0 x 0), else the configured
+    logical size times the output's scale (with a viewport, the destination
+    is the configured size). Prints what it saw; returns the faults."""
+    faults = []
     rows = s.shown()
+    by_name = {o.name: o for o in d.outputs}
     for sid, output, size, configured in rows:
         surface = s.surfaces[sid]
         print('  surface %d (%s) on %s: configures %s, buffer %s, destination %s' % (
             sid, surface['role'], output, [c for _, c in surface['configures']], size, surface['destination']))
-    check(len(rows) == len(d.outputs), 'not one surface per output: %d for %d' % (len(rows), len(d.outputs)))
-    want = sorted((o.w, o.h) for o in d.outputs)
-    got = sorted(size for _, _, size, _ in rows)
-    check(got == want, 'buffers %s, not the outputs\' device sizes %s' % (got, want))
+        out = by_name.get(output)
+        if not out:
+            faults.append('surface %d: on no known output (%s)' % (sid, output))
+            continue
+        sizes = [c for _, c in surface['configures'] if c != (0, 0)]
+        want = (sizes[-1][0] * out.scale, sizes[-1][1] * out.scale) if sizes else (out.w, out.h)
+        if size != want:
+            faults.append('surface %d on %s: a buffer of %s, configured %s (%s in device pixels)' % (
+                sid, output, size, sizes[-1] if sizes else (0, 0), want))
+        if surface['destination'] and sizes and surface['destination'] != sizes[-1]:
+            faults.append('surface %d: viewport destination %s, configured %s' % (sid, surface['destination'],
+                                                                                 sizes[-1]))
+    if len(rows) != len(d.outputs):
+        faults.append('not one surface per output: %d for %d' % (len(rows), len(d.outputs)))
     roles = {s.surfaces[sid]['role'] for sid, _, _, _ in rows}
-    check(roles == {'layer' if d.layer_shell else 'toplevel'}, 'surfaces of roles %s' % roles)
-    for sid, _, size, configured in rows:
-        logical = {(o.w // o.scale, o.h // o.scale) for o in d.outputs if (o.w, o.h) == size}
-        check(configured in logical or configured == (0, 0) and d.layer_shell is False,
-              'surface %d configured at %s, not its output\'s logical size %s' % (sid, configured, logical))
+    if roles != {'layer' if d.layer_shell else 'toplevel'}:
+        faults.append('surfaces of roles %s' % roles)
+    return faults
+
+
+def report(faults):
+    check(not faults, '; '.join(faults))
 
 
 # --- cases --------------------------------------------------------------------
@@ -490,13 +507,17 @@ def case_picture(d):
     the protocol one full-screen surface with a buffer of the output's size."""
     q = d.saver()
     try:
-        check_protocol(d, shown(d, 1))
+        faults = protocol_faults(d, shown(d, 1))
         if d.capture:
-            step, = frames_on(d, d.outputs)
-            print('%s: the frame of step %d on %s' % (d.name, step, d.outputs[0]))
+            try:
+                step, = frames_on(d, d.outputs)
+                print('%s: the frame of step %d on %s' % (d.name, step, d.outputs[0]))
+            except Failure as e:
+                faults.append(str(e))
         else:
             print('%s: no capture; the protocol shows the buffer' % d.name)
         check(q.alive(), 'the saver ended: ' + q.error())
+        report(faults)
     finally:
         q.close()
 
@@ -509,16 +530,20 @@ def case_two_outputs(d):
     q = d.saver()
     inp = None if d.no_input else d.input()
     try:
-        check_protocol(d, shown(d, len(d.outputs)))
+        faults = protocol_faults(d, shown(d, len(d.outputs)))
         if d.capture:
-            if inp:
-                frames_on(d, d.outputs[:1])
-                inp.do('down space')
-            steps = frames_on(d, d.outputs, same=inp is not None)
-            if inp:
-                inp.do('up space')
-            print('%s: the frames of steps %s on %s' % (d.name, steps, d.outputs))
+            try:
+                if inp:
+                    frames_on(d, d.outputs[:1])
+                    inp.do('down space')
+                steps = frames_on(d, d.outputs, same=inp is not None)
+                if inp:
+                    inp.do('up space')
+                print('%s: the frames of steps %s on %s' % (d.name, steps, d.outputs))
+            except Failure as e:
+                faults.append(str(e))
         check(q.alive(), 'the saver ended: ' + q.error())
+        report(faults)
     finally:
         q.close()
         if inp:
