@@ -14,22 +14,20 @@ import os
 import pwd
 import re
 import shutil
-import select
 import signal
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
-import threading
 
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), 'x11'))
+sys.path.insert(0, HERE)
 from e2e_common import Failure, black_mask, check, die_with_parent, only_black_and_white, poll, stop  # noqa: E402
 import x11_e2e  # noqa: E402  (the renderer's frames and how a picture matches one)
+from wire import WireProxy  # noqa: E402
 
 VIEW_W, VIEW_H = 1024, 768
 SKIP = 77
@@ -202,91 +200,15 @@ class Input:
             self.proc.wait(10)
 
 
-class HidingCompositor:
+class HidingCompositor(WireProxy):
     """A socket in front of sway that hides some of its globals from the
     clients connecting to it (their wl_registry.global events are dropped),
     so the saver meets a compositor without a seat, a shell or wl_shm."""
 
     def __init__(self, sway, hide):
-        self.sway, self.hide = sway, set(hide)
-        self.name = 'wayland-hiding-' + '-'.join(sorted(self.hide))
-        self.path = path = os.path.join(sway.runtime, self.name)
-        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.listener.bind(path)
-        os.chmod(path, 0o777)
-        if sway.user:
-            os.chown(path, sway.user.pw_uid, sway.user.pw_gid)
-        self.listener.listen(4)
-        self.clients = []
-        self.lock = threading.Lock()
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-        self.thread.start()
-
-    def serve(self):
-        while True:
-            try:
-                client, _ = self.listener.accept()
-            except OSError:
-                return
-            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            server.connect(os.path.join(self.sway.runtime, self.sway.env['WAYLAND_DISPLAY']))
-            self.clients.append(client)
-            threading.Thread(target=self.pump, args=(client, server), daemon=True).start()
-
-    def pump(self, client, server):
-        registries = set()
-        pending = {client: b'', server: b''}
-        while True:
-            ready, _, _ = select.select([client, server], [], [])
-            for src in ready:
-                dst = server if src is client else client
-                try:
-                    data, anc, _, _ = src.recvmsg(65536, socket.CMSG_SPACE(28 * 4))
-                except OSError:
-                    data = b''
-                if not data:
-                    client.close()
-                    server.close()
-                    return
-                fds = []
-                for level, kind, payload in anc:
-                    if level == socket.SOL_SOCKET and kind == socket.SCM_RIGHTS:
-                        fds += list(struct.unpack('%di' % (len(payload) // 4), payload[:len(payload) // 4 * 4]))
-                buf = pending[src] + data
-                out = b''
-                while len(buf) >= 8:
-                    obj, word = struct.unpack_from('<II', buf)
-                    size, opcode = word >> 16, word & 0xffff
-                    if len(buf) < size:
-                        break
-                    msg, buf = buf[:size], buf[size:]
-                    if src is client and obj == 1 and opcode == 1:  # wl_display.get_registry
-                        registries.add(struct.unpack_from('<I', msg, 8)[0])
-                    if src is server and obj in registries and opcode == 0:  # wl_registry.global
-                        length = struct.unpack_from('<I', msg, 12)[0]
-                        if msg[16:16 + length - 1].decode() in self.hide:
-                            continue
-                    out += msg
-                pending[src] = buf
-                # Any descriptors go with the first bytes passed on, never after their message.
-                with self.lock:
-                    dst.sendmsg([out], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, struct.pack('%di' % len(fds), *fds))]
-                                if fds else [])
-                for fd in fds:
-                    os.close(fd)
-
-    def protocol_error(self, code, text):
-        """Sends every client the compositor's wl_display.error on wl_display."""
-        raw = text.encode() + b'\0'
-        raw += b'\0' * (-len(raw) % 4)
-        body = struct.pack('<III', 1, code, len(text) + 1) + raw
-        with self.lock:
-            for c in self.clients:
-                c.sendall(struct.pack('<II', 1, (8 + len(body)) << 16) + body)
-
-    def close(self):
-        self.listener.close()
-        os.unlink(self.path)
+        super().__init__(sway.runtime, os.path.join(sway.runtime, sway.env['WAYLAND_DISPLAY']),
+                         'wayland-hiding-' + '-'.join(sorted(hide)),
+                         sway.user and (sway.user.pw_uid, sway.user.pw_gid), hide)
 
 
 def frames_on(sway, places, cursor=False):

@@ -1,0 +1,728 @@
+#!/usr/bin/env python3
+"""The saver on every compositor Debian ships: one table of cases, each run
+on a headless compositor of its own (as the test user when run as root:
+compositors refuse root), the saver talking to it through a socket that
+logs the protocol (wire.py).
+
+COMPOSITORS says how each one starts with the outputs a case asks for, how
+its screen is captured (grim where wlroots offers screencopy, weston's
+screenshooter, Mutter's screen cast into PipeWire; KWin without OpenGL has
+none) and how input reaches it (wlinput's virtual keyboard and pointer,
+KWin's fake input, Mutter's remote desktop; headless weston and cage have no
+input to give). Where a capture can be taken the picture must be the
+renderer's frame, exact; everywhere the protocol must show one buffer per
+output at its device size on a full-screen surface, new buffers at the
+frame rate, the pointer's image hidden, and the end on Escape and on SIGTERM.
+A case the compositor cannot show (no input, one output only) is skipped
+with the reason (status 77). Waits poll with generous deadlines; rates are
+compared with the saver's own frame log of the same run, never with a clock.
+
+usage: desktops_e2e.py --quellora BIN --input BIN --renders DIR --render BIN
+                       --work DIR COMPOSITOR CASE
+"""
+import argparse
+import glob
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import wayland_e2e as wl  # noqa: E402  (the test user, the saver, wlinput)
+from wayland_e2e import Failure, black_mask, check, die_with_parent, only_black_and_white, poll, stop  # noqa: E402
+from wire import Summary, WireProxy  # noqa: E402
+import x11_e2e  # noqa: E402
+
+VIEW_W, VIEW_H = 1024, 768
+SKIP = 77
+
+
+class Skip(Exception):
+    pass
+
+
+def place(w, h):
+    """Where the viewport lies on an output of w x h device pixels with
+    Scale=auto: (left, top, n), n the largest whole enlargement that fits."""
+    n = max(1, min(8, w // VIEW_W, h // VIEW_H))
+    return (w - VIEW_W * n) // 2, (h - VIEW_H * n) // 2, n
+
+
+class Output:
+    def __init__(self, name, w, h, scale=1, x=0, y=0):
+        self.name, self.w, self.h, self.scale, self.x, self.y = name, w, h, scale, x, y
+
+    def __repr__(self):
+        return '%s %dx%d@%g at %d,%d' % (self.name, self.w, self.h, self.scale, self.x, self.y)
+
+
+class Desktop:
+    """A compositor of its own: a home and runtime folder, the programs under
+    test copied where its user can run them, the logging socket in front of
+    it. Subclasses start it (start), say its outputs, and capture (grab)."""
+    capture = None      # how its screen is captured, or None
+    cursor_drawn = False  # whether a capture can draw the pointer's image
+    no_input = None     # why no input can be given, or None
+    layer_shell = False
+
+    def __init__(self, layout):
+        self.user = wl.test_user()
+        self.home = tempfile.mkdtemp(prefix='quellora-%s-' % self.name)
+        self.runtime = os.path.join(self.home, 'runtime')
+        os.makedirs(self.runtime, mode=0o700)
+        self.bin = {}
+        for name, path in (('quellora', ARGS.quellora), ('wlinput', ARGS.input)):
+            self.bin[name] = os.path.join(self.home, name)
+            shutil.copy(path, self.bin[name])
+            os.chmod(self.bin[name], 0o755)
+        self.settings = os.path.join(self.home, 'config-home')
+        os.makedirs(os.path.join(self.settings, 'Orvandel'))
+        self.prepare()
+        os.chmod(self.home, 0o755)
+        if self.user:
+            for root, dirs, files in os.walk(self.home):
+                for n in [root] + [os.path.join(root, d) for d in dirs] + [os.path.join(root, f) for f in files]:
+                    os.chown(n, self.user.pw_uid, self.user.pw_gid)
+        self.as_user = (['setpriv', '--reuid', wl.USER, '--regid', wl.USER, '--init-groups', '--pdeathsig', 'KILL',
+                         '--'] if self.user else [])
+        self.env = {'PATH': os.environ.get('PATH', '/usr/bin:/bin'), 'HOME': self.home,
+                    'XDG_RUNTIME_DIR': self.runtime, 'XDG_CONFIG_HOME': self.settings, 'LANG': 'C.UTF-8'}
+        self.procs = []
+        self.proxy = None
+        self.outputs = []
+        try:
+            self.start(layout)
+            self.proxy = WireProxy(self.runtime, os.path.join(self.runtime, self.env['WAYLAND_DISPLAY']),
+                                   'wayland-logged', self.user and (self.user.pw_uid, self.user.pw_gid))
+        except BaseException:
+            self.close()
+            raise
+
+    def prepare(self):
+        pass
+
+    def spawn(self, name, cmd, env=None, **kw):
+        log = open(os.path.join(ARGS.work, name + '.log'), 'w')
+        proc = subprocess.Popen(self.as_user + cmd, env=dict(self.env, **(env or {})), cwd=self.home,
+                                stdout=kw.pop('stdout', log), stderr=log, preexec_fn=die_with_parent, **kw)
+        self.procs.append(proc)
+        return proc
+
+    def run(self, *cmd, **kw):
+        return subprocess.run(self.as_user + list(cmd), env=self.env, cwd=self.home, check=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
+
+    def wait_socket(self, proc, pattern):
+        found = poll(lambda: proc.poll() is not None or glob.glob(os.path.join(self.runtime, pattern)) or None, 30, 0.1)
+        check(found and found is not True and proc.poll() is None,
+              '%s did not start; see %s' % (self.name, os.path.join(ARGS.work, self.name + '.log')))
+        self.env['WAYLAND_DISPLAY'] = os.path.basename(sorted(found)[0])
+
+    def saver(self, env=None):
+        """The saver on this compositor, through the logging socket."""
+        return wl.Quellora(self, ['/s'], dict({'WAYLAND_DISPLAY': self.proxy.name}, **(env or {})))
+
+    def input(self):
+        if self.no_input:
+            raise Skip(self.no_input)
+        return wl.Input(self)
+
+    def point_at(self, inp, out, x, y):
+        """The pointer to (x, y) of an output, in its logical pixels."""
+        total_w = max(o.x + o.w // o.scale for o in self.outputs)
+        total_h = max(o.y + o.h // o.scale for o in self.outputs)
+        inp.do('to %d %d %d %d' % (out.x + x, out.y + y, total_w, total_h))
+
+    def grab(self, out, cursor=False):
+        raise Skip('%s offers no capture here' % self.name)
+
+    def summary(self):
+        return Summary(self.proxy.saver())
+
+    def close(self):
+        if self.proxy:
+            self.proxy.close()
+        for proc in reversed(self.procs):
+            stop(proc)
+        for proc in self.procs:
+            if proc.stdout:
+                proc.stdout.close()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def read_ppm(path):
+    data = open(path, 'rb').read()
+    m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
+    w, h = int(m.group(1)), int(m.group(2))
+    return np.frombuffer(data, np.uint8, w * h * 3, m.end()).reshape(h, w, 3)
+
+
+class Sway(Desktop):
+    """sway 1.7, headless, pixman: outputs made with swaymsg, grim captures
+    exactly at device size (-c draws the pointer), wlinput types."""
+    name = 'sway'
+    capture = 'grim'
+    cursor_drawn = True
+    layer_shell = True
+    max_outputs = 8
+
+    def start(self, layout):
+        config = os.path.join(self.home, 'config')
+        with open(config, 'w') as f:
+            f.write('output * bg #808080 solid_color\ndefault_border none\nxwayland disable\n')
+        if self.user:
+            os.chown(config, self.user.pw_uid, self.user.pw_gid)
+        proc = self.spawn('sway', ['sway', '-c', config], {'WLR_BACKENDS': 'headless', 'WLR_LIBINPUT_NO_DEVICES': '1',
+                                                          'WLR_RENDERER': 'pixman'})
+        self.wait_socket(proc, 'wayland-[0-9]')
+        check(poll(lambda: glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock')) or None, 30, 0.1), 'no sway IPC')
+        self.env['SWAYSOCK'] = glob.glob(os.path.join(self.runtime, 'sway-ipc.*.sock'))[0]
+        x = 0
+        for i, (w, h, scale) in enumerate(layout):
+            name = 'HEADLESS-1'
+            if i:
+                before = set(re.findall(r'HEADLESS-\d+', self.msg('-t', 'get_outputs')))
+                self.msg('create_output')
+                name = poll(lambda: set(re.findall(r'HEADLESS-\d+', self.msg('-t', 'get_outputs'))) - before or None,
+                            10).pop()
+            self.msg('output', name, 'mode', '%dx%d' % (w, h), 'scale', scale, 'position', x, 0)
+            self.outputs.append(Output(name, w, h, scale, x, 0))
+            x += w // scale
+
+    def msg(self, *args):
+        return self.run('swaymsg', *[str(a) for a in args], text=True).stdout
+
+    def grab(self, out, cursor=False):
+        path = os.path.join(self.home, 'grab.ppm')
+        self.run('grim', *(['-c'] if cursor else []), '-t', 'ppm', '-o', out.name, path)
+        return read_ppm(path)
+
+
+class Cage(Desktop):
+    """cage 0.1.4 (wlroots 0.15), headless: WLR_HEADLESS_OUTPUTS outputs of
+    1280 x 720 side by side, no way to change them; it shows one full-screen
+    toplevel over the whole layout. grim captures (screencopy); it offers no
+    virtual keyboard or pointer."""
+    name = 'cage'
+    capture = 'grim'
+    cursor_drawn = True
+    no_input = 'cage offers no virtual keyboard or pointer and headless has no input devices'
+    max_outputs = 8
+
+    def start(self, layout):
+        check(all((w, h, s) == (1280, 720, 1) for w, h, s in layout), 'cage has 1280 x 720 outputs only')
+        # cage runs one program and ends with it: a placeholder that waits, the saver connects beside it.
+        proc = self.spawn('cage', ['cage', '--', 'setpriv', '--pdeathsig', 'KILL', '--', 'sleep', '600'],
+                          {'WLR_BACKENDS': 'headless', 'WLR_LIBINPUT_NO_DEVICES': '1', 'WLR_RENDERER': 'pixman',
+                           'WLR_HEADLESS_OUTPUTS': str(len(layout))})
+        self.wait_socket(proc, 'wayland-[0-9]')
+        self.outputs = [Output('HEADLESS-%d' % (i + 1), 1280, 720, 1, 1280 * i, 0) for i in range(len(layout))]
+
+    grab = Sway.grab
+
+
+class Weston(Desktop):
+    """weston 10, headless backend, pixman renderer, desktop shell (the xdg
+    path: no layer shell). One output (--width, --height, --scale); no seat
+    at all, so no input. weston-screenshooter, allowed by --debug, writes a
+    PNG of the whole layout."""
+    name = 'weston'
+    capture = 'weston-screenshooter'
+    no_input = 'headless weston has no seat: no input can reach the saver'
+    max_outputs = 1
+
+    def start(self, layout):
+        (w, h, scale), = layout
+        proc = self.spawn('weston', ['weston', '--backend=headless-backend.so', '--use-pixman', '--width=%d' % w,
+                                     '--height=%d' % h, '--scale=%d' % scale, '--socket=wayland-weston', '--debug',
+                                     '--no-config', '--idle-time=0'])
+        self.wait_socket(proc, 'wayland-weston')
+        self.outputs = [Output('headless', w, h, scale)]
+
+    def grab(self, out, cursor=False):
+        from PIL import Image
+        for old in glob.glob(os.path.join(self.home, 'wayland-screenshot*.png')):
+            os.unlink(old)
+        self.run('weston-screenshooter')
+        shot = glob.glob(os.path.join(self.home, 'wayland-screenshot*.png'))
+        check(len(shot) == 1, 'weston-screenshooter wrote no picture')
+        img = np.array(Image.open(shot[0]).convert('RGB'))
+        return img[out.y * out.scale:out.y * out.scale + out.h, out.x * out.scale:out.x * out.scale + out.w]
+
+
+class KWin(Desktop):
+    """KWin 5.27, `kwin_wayland --virtual` (QPainter, layer shell), with a
+    session bus of its own. Its file capability (cap_sys_resource) makes the
+    kernel refuse it to a plain user: a copy without it runs (named
+    kwin_wayland, or its Qt platform plugin refuses to load). All outputs
+    share one size and scale. Fake input (a restricted interface:
+    KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 offers it) moves and types; no
+    capture without OpenGL, so the protocol log judges."""
+    name = 'kwin'
+    layer_shell = True
+    max_outputs = 8
+
+    def prepare(self):
+        os.makedirs(os.path.join(self.home, 'kwin'))
+        shutil.copy(shutil.which('kwin_wayland'), os.path.join(self.home, 'kwin', 'kwin_wayland'))
+
+    def start(self, layout):
+        check(len(set(layout)) == 1, 'KWin --virtual makes outputs of one size and scale')
+        w, h, scale = layout[0]
+        bus = self.session_bus()
+        proc = self.spawn('kwin', [os.path.join(self.home, 'kwin', 'kwin_wayland'), '--virtual', '--socket',
+                                   'wayland-kwin', '--width', str(w // scale), '--height', str(h // scale), '--scale',
+                                   str(scale), '--output-count', str(len(layout))],
+                          {'DBUS_SESSION_BUS_ADDRESS': bus, 'KWIN_WAYLAND_NO_PERMISSION_CHECKS': '1',
+                           'KWIN_COMPOSE': 'Q'})
+        self.wait_socket(proc, 'wayland-kwin')
+        self.outputs = [Output('Virtual-%d' % i, w, h, scale, i * w // scale, 0) for i in range(len(layout))]
+
+    def session_bus(self):
+        path = os.path.join(self.runtime, 'bus')
+        proc = self.spawn('dbus', ['dbus-daemon', '--session', '--nofork', '--address=unix:path=' + path])
+        check(poll(lambda: os.path.exists(path) or proc.poll() is not None, 10) and proc.poll() is None,
+              'dbus-daemon did not start')
+        self.env['DBUS_SESSION_BUS_ADDRESS'] = 'unix:path=' + path
+        return self.env['DBUS_SESSION_BUS_ADDRESS']
+
+
+class MutterInput:
+    """Input through Mutter's remote-desktop session (mutter_session.py)."""
+
+    def __init__(self, desktop):
+        self.desktop, self.proc = desktop, desktop.session
+
+    def do(self, *lines):
+        for line in lines:
+            self.proc.stdin.write(line + '\n')
+            self.proc.stdin.flush()
+            check(self.proc.stdout.readline().strip() == 'ok', 'Mutter did not take: ' + line)
+
+    def close(self):
+        pass
+
+
+class Mutter(KWin):
+    """Mutter 43, `mutter --headless --wayland --virtual-monitor WxH` (one
+    per output) with a session bus and a PipeWire daemon of its own (the xdg
+    path: no layer shell). mutter_session.py lays the monitors out
+    (DisplayConfig), gives input (RemoteDesktop) and casts each monitor
+    into PipeWire (ScreenCast, the pointer drawn in); gst-launch reads one
+    frame of a stream, linked with pw-link as no session manager runs."""
+    name = 'mutter'
+    layer_shell = False
+    capture = 'screen cast'
+    cursor_drawn = True
+    no_input = None
+
+    def prepare(self):
+        pass
+
+    def start(self, layout):
+        self.session_bus()
+        self.spawn('pipewire', ['pipewire'])
+        check(poll(lambda: os.path.exists(os.path.join(self.runtime, 'pipewire-0')), 10), 'pipewire did not start')
+        monitors = []
+        for w, h, scale in layout:
+            monitors += ['--virtual-monitor', '%dx%d' % (w, h)]
+        proc = self.spawn('mutter', ['mutter', '--headless', '--wayland', '--no-x11', '--wayland-display',
+                                     'wayland-mutter'] + monitors)
+        self.wait_socket(proc, 'wayland-mutter')
+        # Meta-0, Meta-1... in the order given, side by side, each at its scale.
+        x, wanted = 0, []
+        for i, (w, h, scale) in enumerate(layout):
+            self.outputs.append(Output('Meta-%d' % i, w, h, scale, x, 0))
+            wanted.append('Meta-%d:%d:0:%g' % (i, x, scale))
+            x += w // scale
+        self.session = self.spawn('mutter-session', ['/usr/bin/python3', os.path.join(HERE, 'mutter_session.py')] +
+                                  wanted, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.nodes = {}
+        while True:
+            line = self.session.stdout.readline().split()
+            check(line, 'mutter_session.py ended; see ' + os.path.join(ARGS.work, 'mutter-session.log'))
+            if line[0] == 'stream':
+                self.nodes[line[1]] = int(line[2])
+            elif line[0] == 'monitor':
+                print('Mutter monitor %s at %s,%s scale %s' % tuple(line[1:]))
+            elif line[0] == 'ready':
+                break
+            else:
+                raise Failure('Mutter gave no screen cast streams')
+
+    def input(self):
+        return MutterInput(self)
+
+    def point_at(self, inp, out, x, y):
+        inp.do('motion 1 1', 'to %d %d %s' % (x, y, out.name))
+
+    def grab(self, out, cursor=False):
+        """One frame of the monitor's stream; the stream draws the pointer
+        always, so `cursor` changes nothing."""
+        path = os.path.join(self.home, 'grab-%s.rgb' % out.name)
+        if os.path.exists(path):
+            os.unlink(path)
+        gst = subprocess.Popen(self.as_user + ['gst-launch-1.0', '-q', 'pipewiresrc', 'path=%d' % self.nodes[out.name],
+                                               'num-buffers=1', 'always-copy=true', '!', 'videoconvert', '!',
+                                               'video/x-raw,format=RGB', '!', 'filesink', 'location=' + path],
+                               env=self.env, cwd=self.home, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               preexec_fn=die_with_parent)
+        try:
+            # No session manager: link the cast's output ports to gst's input ports once both show.
+            size = out.w * out.h * 3
+            end = time.monotonic() + 20
+            while time.monotonic() < end and gst.poll() is None:
+                self.link_ports(self.nodes[out.name])
+                time.sleep(0.1)
+            check(gst.poll() == 0 and os.path.exists(path) and os.path.getsize(path) == size,
+                  'no frame of %s from the screen cast' % out.name)
+        finally:
+            stop(gst)
+        return np.fromfile(path, np.uint8).reshape(out.h, out.w, 3)
+
+    def link_ports(self, node):
+        """Links the stream `node`'s output port to gst's input port (a
+        video stream's input not linked yet)."""
+        import json
+        text = subprocess.run(self.as_user + ['pw-dump'], env=self.env, stdout=subprocess.PIPE, text=True).stdout
+        objects = json.JSONDecoder().raw_decode(text)[0] if text.strip() else []
+        ports = [(o['id'], o['info']['props']) for o in objects if o.get('type') == 'PipeWire:Interface:Port']
+        linked = {o['info']['input-port-id'] for o in objects if o.get('type') == 'PipeWire:Interface:Link'}
+        outs = [pid for pid, props in ports if props.get('node.id') == node and props.get('port.direction') == 'out']
+        ins = [pid for pid, props in ports if props.get('port.direction') == 'in' and pid not in linked]
+        for i in ins:
+            for o in outs:
+                subprocess.run(self.as_user + ['pw-link', str(o), str(i)], env=self.env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+
+
+COMPOSITORS = {c.name: c for c in (Sway, Cage, Weston, KWin, Mutter)}
+COMMANDS = {'sway': 'sway', 'cage': 'cage', 'weston': 'weston', 'kwin': 'kwin_wayland', 'mutter': 'mutter'}
+# The outputs of the cases: one, and two where the compositor can have two
+# (the second at scale 2 where it can be).
+ONE = {'cage': [(1280, 720, 1)]}
+TWO = {'sway': [(1280, 1024, 1), (3840, 2160, 2)], 'mutter': [(1280, 1024, 1), (3840, 2160, 2)],
+       'cage': [(1280, 720, 1), (1280, 720, 1)], 'kwin': [(1280, 1024, 1), (1280, 1024, 1)]}
+
+
+# --- what a case checks ---------------------------------------------------------
+
+def step_on(img, out):
+    """The renderer's step whose frame the output shows, exact, centred,
+    black around it (Scale=auto); None when it shows anything else."""
+    left, top, n = place(out.w, out.h)
+    if img.shape[:2] != (out.h, out.w):
+        return None
+    # The viewport's part on the output (the output may cut it), in device and in picture pixels.
+    x0, y0 = max(left, 0), max(top, 0)
+    x1, y1 = min(left + VIEW_W * n, out.w), min(top + VIEW_H * n, out.h)
+    crop = img[y0:y1, x0:x1]
+    if not only_black_and_white(crop):
+        return None
+    outside = black_mask(img).copy()
+    outside[y0:y1, x0:x1] = True
+    if not outside.all():
+        return None
+    mask = black_mask(crop)
+    small = mask[::n, ::n]
+    if not np.array_equal(np.repeat(np.repeat(small, n, axis=0), n, axis=1), mask):
+        return None
+    return x11_e2e.renders().match(small, (x0 - left) // n, (y0 - top) // n)
+
+
+def frames_on(d, outs, cursor=False, same=True):
+    """Polls until every output of `outs` shows a rendered frame exactly
+    (`same`: all the same one); returns the steps."""
+    last, seen = {}, []
+
+    def look():
+        steps = []
+        for out in outs:
+            last[out.name] = img = d.grab(out, cursor)
+            steps.append(step_on(img, out))
+        seen.append(steps)
+        return None not in steps and (len(set(steps)) == 1 or not same) and steps
+
+    steps = poll(look, 30, 0.2)
+    if not steps:
+        saved = [x11_e2e.save(img, 'no_frame_' + name) for name, img in last.items()]
+        raise Failure('not the rendered frame on %s (steps seen first %s, last %s); last pictures in %s' % (
+            outs, seen[0], seen[-1], ', '.join(saved)))
+    return steps
+
+
+def shown(d, n):
+    """Polls the protocol log until the saver shows n surfaces with buffers;
+    returns the summary."""
+    s = poll(lambda: (lambda s: len(s.shown()) >= n and s)(d.summary()) if d.proxy.saver() else None, 30, 0.2)
+    check(s, 'the saver put no buffer on %d surfaces' % n)
+    return s
+
+
+def protocol_faults(d, s):
+    """One full-screen surface per output (a layer surface where the
+    compositor offers the layer shell, else a toplevel), and on each a
+    buffer of what was configured in device pixels: the output's size when
+    the compositor leaves the size to the saver (0 x 0), else the configured
+    logical size times the output's scale (with a viewport, the destination
+    is the configured size). Prints what it saw; returns the faults."""
+    faults = []
+    rows = s.shown()
+    by_name = {o.name: o for o in d.outputs}
+    for sid, output, size, configured in rows:
+        surface = s.surfaces[sid]
+        print('  surface %d (%s) on %s: configures %s (s after it was made), buffers %s, destination %s' % (
+            sid, surface['role'], output, ['%dx%d at %.2f' % (c + (t - surface['made'],))
+                                           for t, c in surface['configures']],
+            sorted({c[2] for c in surface['commits'] if c[2]}), surface['destination']))
+        out = by_name.get(output)
+        if not out:
+            faults.append('surface %d: on no known output (%s)' % (sid, output))
+            continue
+        sizes = [c for _, c in surface['configures'] if c != (0, 0)]
+        want = (sizes[-1][0] * out.scale, sizes[-1][1] * out.scale) if sizes else (out.w, out.h)
+        if size != want:
+            faults.append('surface %d on %s: a buffer of %s, configured %s (%s in device pixels)' % (
+                sid, output, size, sizes[-1] if sizes else (0, 0), want))
+        if surface['destination'] and sizes and surface['destination'] != sizes[-1]:
+            faults.append('surface %d: viewport destination %s, configured %s' % (sid, surface['destination'],
+                                                                                 sizes[-1]))
+    if len(rows) != len(d.outputs):
+        faults.append('not one surface per output: %d for %d' % (len(rows), len(d.outputs)))
+    roles = {s.surfaces[sid]['role'] for sid, _, _, _ in rows}
+    if roles != {'layer' if d.layer_shell else 'toplevel'}:
+        faults.append('surfaces of roles %s' % roles)
+    return faults
+
+
+def report(faults):
+    check(not faults, '; '.join(faults))
+
+
+# --- cases --------------------------------------------------------------------
+
+def case_picture(d):
+    """One output: the renderer's frame, exact, centred, black around it; on
+    the protocol one full-screen surface with a buffer of the output's size."""
+    q = d.saver()
+    try:
+        shown(d, 1)
+        faults = []
+        if d.capture:
+            try:
+                step, = frames_on(d, d.outputs)
+                print('%s: the frame of step %d on %s' % (d.name, step, d.outputs[0]))
+            except Failure as e:
+                faults.append(str(e))
+        else:
+            print('%s: no capture; the protocol shows the buffer' % d.name)
+        check(q.alive(), 'the saver ended: ' + q.error())
+        report(protocol_faults(d, d.summary()) + faults)
+    finally:
+        q.close()
+
+
+def case_two_outputs(d):
+    """Two outputs (the second at scale 2 where the compositor can): the same
+    frame on both, each at its own enlargement (input given: Space held,
+    so the picture stands still while the outputs are captured one after
+    the other); on the protocol a buffer of each output's device size."""
+    q = d.saver()
+    inp = None if d.no_input else d.input()
+    try:
+        shown(d, len(d.outputs))
+        faults = []
+        if d.capture:
+            try:
+                if inp:
+                    frames_on(d, d.outputs[:1])
+                    inp.do('down space')
+                steps = frames_on(d, d.outputs, same=inp is not None)
+                if inp:
+                    inp.do('up space')
+                print('%s: the frames of steps %s on %s' % (d.name, steps, d.outputs))
+            except Failure as e:
+                faults.append(str(e))
+        check(q.alive(), 'the saver ended: ' + q.error())
+        report(protocol_faults(d, d.summary()) + faults)
+    finally:
+        q.close()
+        if inp:
+            inp.close()
+
+
+def case_key(d):
+    """Escape ends it, status 0; a letter does not."""
+    inp = d.input()
+    q = d.saver()
+    try:
+        shown(d, 1)
+        check(q.still_runs_after_input(), 'the saver ended by itself: ' + q.error())
+        inp.do('key a')
+        check(q.still_runs_after_input(), 'A ended the saver')
+        inp.do('key Escape')
+        check(q.wait_exit() == 0, 'Escape did not end the saver cleanly: ' + q.error())
+        print('%s: A runs on, Escape ends it (status 0)' % d.name)
+    finally:
+        q.close()
+        inp.close()
+
+
+def case_sigterm(d):
+    """SIGTERM ends it (the default action: no handler in saver mode) and its
+    surfaces go with it."""
+    q = d.saver()
+    try:
+        shown(d, 1)
+        check(q.still_runs_after_input(), 'the saver ended by itself: ' + q.error())
+        q.proc.send_signal(signal.SIGTERM)
+        rc = q.wait_exit()
+        check(rc == -signal.SIGTERM, 'SIGTERM: status %s: %s' % (rc, q.error()))
+        print('%s: SIGTERM ended it' % d.name)
+    finally:
+        q.close()
+
+
+def case_cursor(d):
+    """The pointer over the picture: every pointer enter on the saver's
+    surface is answered with set_cursor without a surface, and captures
+    that draw the pointer's image show none."""
+    inp = d.input()
+    q = d.saver()
+    try:
+        shown(d, 1)
+        out = d.outputs[0]
+        moves = iter(range(10 ** 6))
+
+        def entered():
+            # Moving on: a seat may offer its pointer only once a virtual one has moved (Mutter).
+            d.point_at(inp, out, 500 + next(moves) % 20, 400)
+            s = d.summary()
+            return s if s.pointer_enters else None
+        s = poll(entered, 20, 0.2)
+        if not s:
+            seat = [(round(e[0], 2), e[3], e[4]) for e in d.proxy.saver().entries()
+                    if e[3] in ('capabilities', 'get_pointer', 'enter')]
+            raise Failure('the pointer never entered the saver\'s surface: %s' % seat)
+        if d.capture and d.cursor_drawn:
+            step, = frames_on(d, [out], cursor=True)
+            print('%s: with the pointer over it, the frame of step %d and no pointer' % (d.name, step))
+        s = d.summary()
+        print('%s: pointer enters %s, set_cursor %s' % (d.name, [(round(t, 2), sid) for t, sid in s.pointer_enters],
+                                                       [(round(t, 2), sid) for t, sid in s.cursor]))
+        for t, sid in s.pointer_enters:
+            after = [c for c in s.cursor if c[0] >= t]
+            check(after and after[0][1] == 0, 'no set_cursor without a surface after the pointer entered at %.2f' % t)
+    finally:
+        q.close()
+        inp.close()
+
+
+def log_written(q):
+    """Waits for the saver's next write of its frame log (a write every so
+    many frames): (when, the frames it says)."""
+    f = q.frames_drawn()
+    check(poll(lambda: q.frames_drawn() != f, 10, 0.005), 'the frame log stands still')
+    return time.monotonic(), q.frames_drawn()
+
+
+def case_rate(d):
+    """25 frames a second reach every output: over about 4 s the buffers
+    committed on each output are at least 0.9 of the frames the saver's log
+    counts in the same time, and where captures can be taken, the steps they
+    show advance with the frame log (not the same frame for seconds).
+    Prints the figures: frames/s by the log, buffers/s per output, how long
+    the compositor holds a buffer."""
+    q = d.saver()
+    try:
+        s = shown(d, len(d.outputs))
+        check(poll(lambda: q.frames_drawn() > 25, 20), 'the saver draws no frames')
+        t0, f0 = log_written(q)
+        samples = []
+        if d.capture:
+            # At least 5 captures, however long they take on a busy machine.
+            while (len(samples) < 5 or time.monotonic() - t0 < 4) and time.monotonic() - t0 < 40:
+                time.sleep(0.3)
+                f = q.frames_drawn()
+                img = d.grab(d.outputs[0])
+                samples.append((f, q.frames_drawn(), step_on(img, d.outputs[0])))
+        else:
+            time.sleep(4)
+        t1, f1 = log_written(q)
+        fps = (f1 - f0) / (t1 - t0)
+        s = d.summary()
+        rates = {}
+        for sid, name, size, _ in s.shown():
+            rates[name or sid] = s.buffers_per_second(sid, t0, t1)
+        held = sorted(s.hold_times())
+        print('%s: frame log %.1f frames/s; buffers/s %s; held median %.0f ms, 90th percentile %.0f ms (%d buffers)' % (
+            d.name, fps, {k: round(v, 1) for k, v in rates.items()},
+            1000 * held[len(held) // 2] if held else -1, 1000 * held[len(held) * 9 // 10] if held else -1, len(held)))
+        check(fps > 12.5, 'the frame log says %.1f frames/s' % fps)
+        for name, r in rates.items():
+            check(r >= 0.9 * fps, '%s: %.1f buffers/s for %.1f frames/s' % (name, r, fps))
+        if d.capture:
+            print('%s: captures (frames before, after, step): %s' % (d.name, samples))
+            steps = [st for _, _, st in samples if st is not None]
+            check(len(steps) >= 3, 'fewer than 3 captures showed a rendered frame')
+            check(len(set(steps)) >= min(3, len(samples)), 'the same frames for seconds: %s' % steps)
+    finally:
+        q.close()
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith('case_')}
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    for opt in ('--quellora', '--input', '--renders', '--render', '--work'):
+        p.add_argument(opt, required=True)
+    p.add_argument('compositor', choices=sorted(COMPOSITORS))
+    p.add_argument('case', choices=sorted(CASES))
+    ARGS = p.parse_args()
+    os.makedirs(ARGS.work, exist_ok=True)
+    x11_e2e.ARGS = wl.ARGS = ARGS
+    kind = COMPOSITORS[ARGS.compositor]
+    if not shutil.which(COMMANDS[kind.name]):
+        print('%s is not installed (apt install %s); skipped' % (kind.name, {'kwin': 'kwin-wayland'}.get(kind.name,
+                                                                                                       kind.name)))
+        return SKIP
+    if os.getuid() == 0 and not shutil.which('setpriv'):
+        print('setpriv is missing: the compositor cannot run as the test user; skipped')
+        return SKIP
+    if ARGS.case == 'two_outputs' and kind.name not in TWO:
+        print('%s has one output only; skipped' % kind.name)
+        return SKIP
+    if kind.no_input and ARGS.case in ('key', 'cursor'):
+        print('%s; skipped' % kind.no_input)
+        return SKIP
+    layout = TWO[kind.name] if ARGS.case in ('two_outputs', 'rate') and kind.name in TWO else \
+        ONE.get(kind.name, [(1280, 1024, 1)])
+    try:
+        d = kind(layout)
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
+    try:
+        CASES[ARGS.case](d)
+    except Skip as e:
+        print('%s; skipped' % e)
+        return SKIP
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
+    finally:
+        d.close()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
