@@ -3,7 +3,8 @@
 // full-screen xdg_toplevel where the compositor offers no layer shell), drawn
 // from one picture of the whole window in wl_shm buffers; outputs come from
 // wl_output and xdg-output in device pixels (posix/output_layout.h places
-// them); the keyboard and the pointer come through wl_seat.
+// them); the keyboard and the pointer come through wl_seat, except under a
+// lock screen, where the saver takes no input.
 //
 // What the other modes need (a host's window to draw into, the About dialog)
 // stays on X11: CreateWindow makes nothing but the saver's own window here.
@@ -29,6 +30,7 @@ struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 struct xdg_wm_base;
 struct wp_viewporter;
+struct wp_fractional_scale_manager_v1;
 
 namespace quellora::wayland {
 
@@ -62,6 +64,10 @@ public:
     zwlr_layer_shell_v1* LayerShell() const { return layerShell_; }
     xdg_wm_base* WmBase() const { return wmBase_; }
     wp_viewporter* Viewporter() const { return viewporter_; }
+    wp_fractional_scale_manager_v1* FractionalScale() const { return fractionalScale_; }
+    // Under a lock screen's plugin host (SWAYLOCK_PLUGIN_OUTPUT_NAME): one
+    // output, and no input at all.
+    bool PluginMode() const { return !onlyOutput_.empty(); }
     // The outputs the saver covers, in the order of Monitors().
     std::vector<WlOutput*> CoveredOutputs() const;
     bool CursorHidden() const { return cursorCount_ < 0; }
@@ -136,6 +142,7 @@ private:
     zwlr_layer_shell_v1* layerShell_ = nullptr;
     xdg_wm_base* wmBase_ = nullptr;
     wp_viewporter* viewporter_ = nullptr;
+    wp_fractional_scale_manager_v1* fractionalScale_ = nullptr;
     zxdg_output_manager_v1* xdgOutputs_ = nullptr;
     uint32_t seatName_ = 0;
     std::vector<std::unique_ptr<WlOutput>> outputs_;
