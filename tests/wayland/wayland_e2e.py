@@ -430,17 +430,42 @@ def case_monitors(sway):
 
 def case_fractional(sway):
     """An output of 2880 x 1620 device pixels at scale 1.5: the buffer has its
-    device pixels and the viewport shows it at the logical size, so the
-    frame is exact, doubled (n from the device pixels)."""
-    sway.output('HEADLESS-1', 2880, 1620, 1.5, 0, 0)
+    device pixels and the viewport shows them at the logical size, so the
+    frame is exact, doubled (n from the device pixels). 2560 x 1440 at 1.5
+    is 1706.67 logical pixels wide, which sway 1.7 resamples whatever the
+    saver does: still every device pixel is the saver's, the last column too
+    (black around the picture, never sway's grey)."""
     inp = Input(sway)
-    q = Quellora(sway, ['/s'])
     try:
-        inp.do('motion 1 1')
-        step = frames_on(sway, [('HEADLESS-1', 416, 42, 2)])
-        print('scale 1.5: the frame of step %d doubled at (416, 42)' % step)
+        sway.output('HEADLESS-1', 2560, 1440, 1.5, 0, 0)
+        q = Quellora(sway, ['/s'])
+        try:
+            last = []
+
+            def covered():
+                img = sway.grab()
+                last[:] = [img]
+                black = black_mask(img)
+                # The picture at (768, 336), a pixel or two of resampling around it.
+                black[334:336 + VIEW_H + 2, 766:768 + VIEW_W + 2] = True
+                return bool(img.shape[:2] == (1440, 2560) and black.all() and
+                            not black_mask(img[336:336 + VIEW_H, 768:768 + VIEW_W]).all())
+            if not poll(covered, 30, 0.2):
+                raise Failure('2560x1440 at 1.5: not every device pixel black around the picture; the last in ' +
+                              x11_e2e.save(last[0], 'not_covered') +
+                              ('' if q.alive() else '; the saver ended with status %s' % q.proc.poll()))
+            print('2560x1440 at scale 1.5: every device pixel covered, black around the picture')
+        finally:
+            q.close()
+        sway.output('HEADLESS-1', 2880, 1620, 1.5, 0, 0)
+        q = Quellora(sway, ['/s'])
+        try:
+            inp.do('motion 1 1')
+            step = frames_on(sway, [('HEADLESS-1', 416, 42, 2)])
+            print('scale 1.5: the frame of step %d doubled at (416, 42)' % step)
+        finally:
+            q.close()
     finally:
-        q.close()
         inp.close()
 
 
