@@ -134,6 +134,9 @@ public:
     virtual void OnDestroyedExternally() = 0;
     // The client area changed size.
     virtual void OnResize(int width, int height) = 0;
+    // The monitors changed: one came or went, or one's mode, scale, rotation
+    // or place changed. Monitors() and VirtualScreen() tell the new layout.
+    virtual void OnMonitorsChanged() = 0;
 };
 
 class Window {
@@ -151,6 +154,9 @@ public:
     // The window's mouse cursor: the cross-hair inside these rectangles of
     // its client area (over the display image), the arrow elsewhere.
     virtual void SetCrossCursorRects(const std::vector<Rect>& rects) = 0;
+    // Moves and sizes a top-level window to `r`, in the monitors'
+    // coordinates: the full-screen window follows the monitors.
+    virtual void SetPlacement(const Rect& r) = 0;
 };
 
 class Library {

@@ -137,8 +137,7 @@ void TForm1::FormCreate() {
         cursorHidden_ = true;
         // The black window covers every monitor, whose viewports are placed
         // once the settings are read.
-        Rect all = platform_.VirtualScreen();
-        if (all.Width() <= 0 || all.Height() <= 0) all = Rect{0, 0, platform_.ScreenWidth(), platform_.ScreenHeight()};
+        const Rect all = CoveredScreen();
         left_ = all.left;
         top_ = all.top;
         width_ = all.Width();
@@ -354,6 +353,33 @@ void TForm1::OnResize(int width, int height) {
     if (shape_ != FormShape::Hosted || (width == width_ && height == height_)) return;
     width_ = width;
     height_ = height;
+    PlaceViewports();
+    if (window_) {
+        window_->Invalidate(nullptr);
+        window_->SetCrossCursorRects(PictureRects());
+    }
+}
+
+Rect TForm1::CoveredScreen() const {
+    const Rect all = platform_.VirtualScreen();
+    if (all.Width() > 0 && all.Height() > 0) return all;
+    return Rect{0, 0, platform_.ScreenWidth(), platform_.ScreenHeight()};
+}
+
+void TForm1::OnMonitorsChanged() {
+    // A monitor docked, woken, rotated or re-scaled while the saver runs: the
+    // black window covers the new set, and every monitor gets its viewport
+    // again, the same way as at the start, showing the frame of the moment.
+    // A daemon's window follows its own size (OnResize); a preview never moves.
+    if (shape_ != FormShape::Saver || closed_) return;
+    const Rect all = CoveredScreen();
+    if (all != Rect{left_, top_, left_ + width_, top_ + height_}) {
+        left_ = all.left;
+        top_ = all.top;
+        width_ = all.Width();
+        height_ = all.Height();
+        if (window_) window_->SetPlacement(all);
+    }
     PlaceViewports();
     if (window_) {
         window_->Invalidate(nullptr);

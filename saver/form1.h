@@ -73,6 +73,7 @@ public:
     bool OnSysCommand(uint32_t command) override { return WMSysCommand(command); }
     void OnDestroyedExternally() override;
     void OnResize(int width, int height) override;
+    void OnMonitorsChanged() override;
 
     FormShape Shape() const { return shape_; }
     bool Closed() const { return closed_; }
@@ -106,6 +107,8 @@ private:
     bool Preview() const { return previewParent_ != 0; }
     void CountMouseMove(int32_t threshold);
     void PlaceViewports();
+    // The black window's place: every monitor, in their coordinates.
+    Rect CoveredScreen() const;
     void InvalidateViewport();
     void PaintViewports();
     Rect PictureRectIn(const Viewport& v) const;

@@ -204,6 +204,66 @@ TEST(Viewports, EveryMonitorCentredAndScaledForItself) {
     }
 }
 
+TEST(Viewports, MonitorsThatChangeWhileItRuns) {
+    // (monitors at the start, monitors after 2 s, the black window after,
+    // the viewports after): the layout is made again the way it was made at
+    // the start, and every viewport shows the frame of the moment.
+    using R = Rect;
+    const auto one = Monitors({{0, 0, 1920, 1080, true}});
+    const struct {
+        const char* what;
+        std::vector<Monitor> before, after;
+        Rect window;
+        std::vector<Viewport> want;
+    } cases[] = {
+        {"a monitor docked on the right", one, Monitors({{0, 0, 1920, 1080, true}, {1920, 0, 1280, 1024, false}}),
+         R{0, 0, 3200, 1080}, {{ViewportAt(448, 156, 1), 1}, {ViewportAt(1920 + 128, 128, 1), 1}}},
+        {"a monitor docked on the left", one, Monitors({{-1280, 0, 1280, 1024, false}, {0, 0, 1920, 1080, true}}),
+         R{-1280, 0, 1920, 1080}, {{ViewportAt(1280 + 448, 156, 1), 1}, {ViewportAt(128, 128, 1), 1}}},
+        {"the second monitor unplugged", Monitors({{0, 0, 1920, 1080, true}, {1920, 0, 1280, 1024, false}}), one,
+         R{0, 0, 1920, 1080}, {{ViewportAt(448, 156, 1), 1}}},
+        {"rotated a quarter turn", one, Monitors({{0, 0, 1080, 1920, true}}), R{0, 0, 1080, 1920},
+         {{ViewportAt(28, 576, 1), 1}}},
+        {"a new mode, 4K: enlarged", one, Monitors({{0, 0, 3840, 2160, true}}), R{0, 0, 3840, 2160},
+         {{ViewportAt(896, 312, 2), 2}}},
+    };
+    for (const auto& c : cases) {
+        SaverRun r(100000, c.before[0].rect.Width(), c.before[0].rect.Height());
+        r.p.monitors = c.before;
+        r.p.Schedule(2000, Event::MonitorsChange(c.after));
+        r.Run(2100);
+        ASSERT_FALSE(r.Ended()) << c.what;
+        ASSERT_EQ(r.p.placements.size(), 1u) << c.what;
+        EXPECT_EQ(r.p.placements.back(), c.window) << c.what;
+        const auto& got = r.form->Viewports();
+        ASSERT_EQ(got.size(), c.want.size()) << c.what;
+        const Bitmap1 frame = ExpectedFrame(static_cast<int>(r.form->Anim().GetMotion().moveCounter), true);
+        const WindowHandle win = r.p.LastWindow();
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].rect, c.want[i].rect) << c.what << " #" << i;
+            EXPECT_EQ(got[i].scale, c.want[i].scale) << c.what << " #" << i;
+            // The window's pixels there are the frame now showing.
+            const Rect shown = Intersect(got[i].rect, Rect{0, 0, c.window.Width(), c.window.Height()});
+            for (const auto& [x, y] : {std::pair{shown.left, shown.top}, std::pair{shown.right - 1, shown.bottom - 1},
+                                       std::pair{(shown.left + shown.right) / 2, (shown.top + shown.bottom) / 2}}) {
+                const int fx = (x - got[i].rect.left) / got[i].scale, fy = (y - got[i].rect.top) / got[i].scale;
+                EXPECT_EQ(r.p.ScreenPixel(win, x, y), frame.Get(fx, fy) ? 0 : 255) << c.what << " #" << i << " at " << x;
+            }
+        }
+        // The pointer's rules follow: the new picture is the picture.
+        EXPECT_EQ(r.p.CrossCursorRects(win).size(), got.size()) << c.what;
+    }
+    // A preview never moves, and a daemon's window follows its own size.
+    HeadlessPlatform p(100000, 1920, 1080);
+    Application app(p);
+    const WindowHandle host = p.AddForeignWindow(Rect{0, 0, 152, 112});
+    p.Schedule(100, Event::MonitorsChange(Monitors({{0, 0, 3840, 2160, true}})));
+    TForm1 preview(p, app, host, false);
+    p.StopAfter(500);
+    app.Run(nullptr);
+    EXPECT_TRUE(p.placements.empty());
+}
+
 TEST(InputRules, EveryViewportIsThePicture) {
     // Two monitors, the primary left: the picture on the right one counts as
     // the picture, the black between the viewports as the window.

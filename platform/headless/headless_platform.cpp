@@ -116,6 +116,7 @@ public:
     void PaintNow(const Rect* r) override { p_.PaintOurs(h_, r); }
     Rect ClientRect() const override { return p_.ClientOf(h_); }
     void SetCrossCursorRects(const std::vector<Rect>& rects) override { p_.SetCross(h_, rects); }
+    void SetPlacement(const Rect& r) override { p_.PlaceOurs(h_, r); }
 
 private:
     HeadlessPlatform& p_;
@@ -238,6 +239,15 @@ void HeadlessPlatform::SetCross(WindowHandle h, const std::vector<Rect>& r) {
     if (WindowState* w = Find(h)) w->cross = r;
 }
 
+void HeadlessPlatform::PlaceOurs(WindowHandle h, const Rect& r) {
+    placements.push_back(r);
+    WindowState* w = Find(h);
+    if (!w || !w->alive) return;
+    w->rect = r;
+    w->ResizeScreen();
+    if (w->visible) w->Invalidate(w->Client());
+}
+
 std::vector<Rect> HeadlessPlatform::CrossCursorRects(WindowHandle h) const {
     const WindowState* w = Find(h);
     return w ? w->cross : std::vector<Rect>{};
@@ -276,6 +286,13 @@ void HeadlessPlatform::Dispatch(Event& e) {
     }
     if (e.kind == Event::Kind::DestroyWindow) {
         DestroyTree(e.target, true);
+        return;
+    }
+    if (e.kind == Event::Kind::Monitors) {
+        monitors = e.monitors;
+        virtualScreen = {};
+        for (auto& c : windows_)
+            if (c->alive && c->events && !c->params.parent) c->events->OnMonitorsChanged();
         return;
     }
     if (e.kind == Event::Kind::Resize) {

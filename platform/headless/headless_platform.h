@@ -18,7 +18,7 @@
 namespace quellora::headless {
 
 struct Event {
-    enum class Kind { KeyDown, KeyUp, MouseMove, MouseDown, Close, SysCommand, DestroyWindow, Resize, Call };
+    enum class Kind { KeyDown, KeyUp, MouseMove, MouseDown, Close, SysCommand, DestroyWindow, Resize, Monitors, Call };
     Kind kind = Kind::Call;
     WindowHandle target = 0;  // 0: the most recently created window of ours
     uint16_t key = 0;
@@ -27,6 +27,7 @@ struct Event {
     MouseButton button = MouseButton::Left;
     uint32_t command = 0;
     std::function<void()> call;  // Kind::Call: runs on the loop's thread
+    std::vector<Monitor> monitors;  // Kind::Monitors: the new set
 
     static Event KeyDown(uint16_t k, uint32_t s = 0) { Event e; e.kind = Kind::KeyDown; e.key = k; e.shift = s; return e; }
     static Event KeyUp(uint16_t k, uint32_t s = 0) { Event e; e.kind = Kind::KeyUp; e.key = k; e.shift = s; return e; }
@@ -36,6 +37,9 @@ struct Event {
     static Event SysCommand(uint32_t c) { Event e; e.kind = Kind::SysCommand; e.command = c; return e; }
     static Event Destroy(WindowHandle t) { Event e; e.kind = Kind::DestroyWindow; e.target = t; return e; }
     static Event Resize(WindowHandle t, int w, int h) { Event e; e.kind = Kind::Resize; e.target = t; e.x = w; e.y = h; return e; }
+    // The system's monitors become `m` (a monitor docked, woken, rotated...);
+    // our top-level windows hear of it.
+    static Event MonitorsChange(std::vector<Monitor> m) { Event e; e.kind = Kind::Monitors; e.monitors = std::move(m); return e; }
     static Event Run(std::function<void()> f) { Event e; e.kind = Kind::Call; e.call = std::move(f); return e; }
 };
 
@@ -95,6 +99,7 @@ public:
     };
     std::vector<TimedWait> timedWaits;
     std::vector<bool> sysCommandResults;     // what OnSysCommand answered
+    std::vector<Rect> placements;            // every SetPlacement, in order
 
     // The pixels of a window's client area: 0 black ... 255 white; -1 never drawn.
     int ScreenPixel(WindowHandle window, int x, int y) const;
@@ -178,6 +183,7 @@ public:
     void PaintOurs(WindowHandle h, const Rect* r);
     Rect ClientOf(WindowHandle h) const;
     void SetCross(WindowHandle h, const std::vector<Rect>& r);
+    void PlaceOurs(WindowHandle h, const Rect& r);
     std::vector<Rect> CrossCursorRects(WindowHandle h) const;
 
 private:

@@ -228,7 +228,7 @@ void WlPlatform::OutputDone(WlOutput& o) {
 }
 
 void WlPlatform::OutputsChanged() {
-    if (window_) window_->OutputsChanged();
+    if (window_) window_->MonitorsChanged();
 }
 
 std::vector<WlOutput*> WlPlatform::CoveredOutputs() const {

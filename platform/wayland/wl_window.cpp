@@ -236,6 +236,11 @@ void WlWindow::OutputsChanged() {
         }
 }
 
+void WlWindow::MonitorsChanged() {
+    OutputsChanged();
+    if (visible_) events_.OnMonitorsChanged();
+}
+
 void WlWindow::OutputGone(WlOutput& o) {
     for (auto& s : surfaces_)
         if (s->output == &o) {
@@ -469,6 +474,16 @@ void WlWindow::WriteRows(OutputSurface& s, ShmBuffer& b) {
     }
     WrittenPixels();
     b.stale.Clear();
+}
+
+void WlWindow::SetPlacement(const Rect& r) {
+    x_ = r.left;
+    y_ = r.top;
+    w_ = std::max(1, r.Width());
+    h_ = std::max(1, r.Height());
+    picture_.assign(static_cast<size_t>(w_) * h_, kBlack);
+    dirty_ = ClientRect();
+    OutputsChanged();
 }
 
 void WlWindow::Invalidate(const Rect* r) {

@@ -84,12 +84,16 @@ public:
     void PaintNow(const Rect* r) override;
     Rect ClientRect() const override { return Rect{0, 0, w_, h_}; }
     void SetCrossCursorRects(const std::vector<Rect>&) override {}
+    void SetPlacement(const Rect& r) override;
 
     // For the platform.
     Rect Placement() const { return Rect{x_, y_, x_ + w_, y_ + h_}; }
     bool PaintIfDirty();
     bool Dirty() const { return visible_ && !dirty_.Empty(); }
     void OutputsChanged();
+    // An output came, went or changed: its surfaces follow, and the core
+    // lays the viewports out again.
+    void MonitorsChanged();
     void OutputGone(WlOutput& o);
     void CursorChanged();
 

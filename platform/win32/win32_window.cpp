@@ -173,6 +173,12 @@ public:
 
     void SetCrossCursorRects(const std::vector<Rect>& rects) override { cross_ = rects; }
 
+    void SetPlacement(const Rect& r) override {
+        if (hwnd_)
+            SetWindowPos(hwnd_, nullptr, r.left, r.top, r.Width(), r.Height(),
+                         SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    }
+
     LRESULT OnMessage(UINT msg, WPARAM w, LPARAM l);
 
     HWND hwnd_ = nullptr;
@@ -257,6 +263,9 @@ LRESULT Win32Window::OnMessage(UINT msg, WPARAM w, LPARAM l) {
             return r;
         }
         case WM_SIZE: events_.OnResize(LOWORD(l), HIWORD(l)); return 0;
+        // A monitor came, went or changed its mode: the core lays the
+        // viewports out again.
+        case WM_DISPLAYCHANGE: events_.OnMonitorsChanged(); return 0;
         case WM_DESTROY:
             // Destroyed by someone else: a preview host that took its window away.
             events_.OnDestroyedExternally();

@@ -74,6 +74,17 @@ X11Platform::X11Platform(Display* display)
     Bool supported = False;
     XkbSetDetectableAutoRepeat(dpy_, True, &supported);
     FindMonitors();
+    // Monitors that come, go or change while we run: RandR tells.
+    int rrEvents = 0, rrErrors = 0;
+    if (XRRQueryExtension(dpy_, &rrEvents, &rrErrors)) {
+        randrEvents_ = rrEvents;
+        XRRSelectInput(dpy_, Root(), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    }
+    // A monitor set by a client (RRSetMonitor) is told by a ConfigureNotify
+    // on the root window alone.
+    XWindowAttributes root{};
+    if (XGetWindowAttributes(dpy_, Root(), &root))
+        XSelectInput(dpy_, Root(), root.your_event_mask | StructureNotifyMask);
     if (XShmQueryExtension(dpy_)) shmCompletion_ = XShmGetEventBase(dpy_) + ShmCompletion;
 }
 
@@ -177,11 +188,33 @@ void X11Platform::Unregister(::Window window, EventSink* sink) {
     if (!stillUsed) painters_.erase(std::remove(painters_.begin(), painters_.end(), sink), painters_.end());
 }
 
+bool X11Platform::MonitorsNotified(XEvent& event) {
+    const bool randr = randrEvents_ >= 0 &&
+                       (event.type == randrEvents_ + RRScreenChangeNotify || event.type == randrEvents_ + RRNotify);
+    const bool root = event.type == ConfigureNotify && event.xconfigure.window == Root();
+    if (!randr && !root) return false;
+    XRRUpdateConfiguration(&event);
+    const std::vector<Monitor> before = monitors_;
+    const Rect primaryBefore = primary_;
+    FindMonitors();
+    const bool same = primary_ == primaryBefore && monitors_.size() == before.size() &&
+                      std::equal(before.begin(), before.end(), monitors_.begin(), [](const Monitor& a, const Monitor& b) {
+                          return a.rect == b.rect && a.primary == b.primary;
+                      });
+    if (!same) {
+        const std::vector<EventSink*> targets = painters_;  // a handler may unregister sinks
+        for (EventSink* s : targets)
+            if (std::find(painters_.begin(), painters_.end(), s) != painters_.end()) s->MonitorsChanged();
+    }
+    return randr;  // the root's own ConfigureNotify goes on to whoever draws into it
+}
+
 void X11Platform::Dispatch(XEvent& event) {
     if (event.type == MappingNotify) {
         XRefreshKeyboardMapping(&event.xmapping);
         return;
     }
+    if (MonitorsNotified(event)) return;
     // A handler may unregister sinks: collect them first.
     std::vector<EventSink*> targets;
     for (auto it = sinks_.lower_bound(event.xany.window); it != sinks_.end() && it->first == event.xany.window; ++it)

@@ -39,6 +39,8 @@ public:
     virtual bool Dirty() const = 0;
     // The cursor's display count went across its threshold.
     virtual void CursorChanged() {}
+    // The monitors changed (RandR): Monitors() already tells the new set.
+    virtual void MonitorsChanged() {}
 };
 
 class X11Platform : public Platform {
@@ -119,6 +121,10 @@ public:
 private:
     void Dispatch(XEvent& event);
     void FindMonitors();
+    // After a RandR notification or a change of the root window, the monitors
+    // are read again and the windows hear of it when they changed. True when
+    // the event was RandR's own and needs no further dispatch.
+    bool MonitorsNotified(XEvent& event);
     void ApplyCursor();
 
     Display* dpy_;
@@ -127,6 +133,7 @@ private:
     Rect primary_;                  // on the X screen
     std::vector<Monitor> monitors_;  // on the X screen
     int shmCompletion_ = 0;
+    int randrEvents_ = -1;  // RandR's first event code, when it tells of changes
     bool quit_ = false;
     bool usedFonts_ = false;
     int cursorCount_ = 0;

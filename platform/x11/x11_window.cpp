@@ -361,6 +361,25 @@ void X11Window::HandleEvent(XEvent& e) {
     }
 }
 
+void X11Window::SetPlacement(const Rect& r) {
+    if (!ours_ || !topLevel_ || r.Empty()) return;
+    // The core's coordinates are relative to the primary monitor, which may
+    // itself have moved.
+    params_.x = r.left;
+    params_.y = r.top;
+    w_ = r.Width();
+    h_ = r.Height();
+    XMoveResizeWindow(dpy_, xwin_, r.left + p_.PrimaryX(), r.top + p_.PrimaryY(), static_cast<unsigned>(w_),
+                      static_cast<unsigned>(h_));
+    Invalidate(nullptr);
+}
+
+void X11Window::MonitorsChanged() {
+    // Only the saver's own full-screen window follows the monitors; a daemon's
+    // window or a preview's parent tells its size itself.
+    if (alive_ && ours_ && topLevel_) events_.OnMonitorsChanged();
+}
+
 std::unique_ptr<Window> MakeWindow(X11Platform& platform, const WindowParams& params, WindowEvents& events) {
     auto window = std::make_unique<X11Window>(platform, params, events);
     if (!window->Alive()) return nullptr;

@@ -44,12 +44,14 @@ public:
     void PaintNow(const Rect* r) override;
     Rect ClientRect() const override { return Client(); }
     void SetCrossCursorRects(const std::vector<Rect>& rects) override { cross_ = rects; }
+    void SetPlacement(const Rect& r) override;
 
     // EventSink
     void HandleEvent(XEvent& e) override;
     bool PaintIfDirty() override;
     bool Dirty() const override { return visible_ && alive_ && !dirty_.Empty(); }
     void CursorChanged() override { UpdateCursor(lastX_, lastY_); }
+    void MonitorsChanged() override;
 
     // Drawing, for the surface; rectangles are already clipped.
     void Fill(const Rect& r);

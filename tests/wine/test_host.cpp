@@ -11,6 +11,8 @@
 //                                         rectangle; then sends it SC_SCREENSAVE
 //   test_host resources SCR               the version, name, icon, manifest and
 //                                         pictures that SCR carries
+//   test_host display-mode W H            switches the display to W x H, as the
+//                                         display settings do; prints the result
 #ifndef UNICODE
 #define UNICODE
 #endif
@@ -324,6 +326,19 @@ int Resources(const std::wstring& scr) {
 
 }  // namespace
 
+// The display settings' own way of changing the mode: every top-level
+// window hears WM_DISPLAYCHANGE.
+int DisplayMode(int width, int height) {
+    DEVMODEW mode{};
+    mode.dmSize = sizeof mode;
+    mode.dmPelsWidth = static_cast<DWORD>(width);
+    mode.dmPelsHeight = static_cast<DWORD>(height);
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    const LONG result = ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr);
+    std::printf("result=%ld\nscreen=%dx%d\n", result, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    return result == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     // Rectangles in the screen's own pixels, whatever the display scaling.
@@ -333,6 +348,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"configure" && argc == 3) return Configure(argv[2]);
     if (command == L"resources" && argc == 3) return Resources(argv[2]);
     if (command == L"saver-window" && argc == 2) return SaverWindow();
-    std::fprintf(stderr, "usage: test_host preview SCR close|destroy | configure SCR | saver-window | resources SCR\n");
+    if (command == L"display-mode" && argc == 4) return DisplayMode(_wtoi(argv[2]), _wtoi(argv[3]));
+    std::fprintf(stderr,
+                 "usage: test_host preview SCR close|destroy | configure SCR | saver-window | resources SCR | "
+                 "display-mode W H\n");
     return 2;
 }

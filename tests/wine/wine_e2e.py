@@ -819,11 +819,37 @@ def case_saver_big(args):
         check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
 
 
+def case_saver_display_change(args):
+    """The display switched to another mode while the saver runs, as the
+    display settings do it (every window hears WM_DISPLAYCHANGE): the picture is laid out again for the new
+    size, one to one at (128, 128) where it was doubled at (256, 32)."""
+    frames = Frames(args, 0, 400, title=True)
+    with World(args, "saver_display_change", screen=(2560, 1600)) as w:
+        saver, shown = w.start_saver()
+        # Xvfb offers only the mode it started with: one more, which the
+        # display settings then switch to.
+        for argv in (["--newmode", "1280x1024", "108", "1280", "1328", "1440", "1688", "1024", "1025", "1028", "1066"],
+                     ["--addmode", "screen", "1280x1024"]):
+            r = subprocess.run(["xrandr", *argv], env=w.env(), capture_output=True, text=True)
+            check(r.returncode == 0, "xrandr %s: %s" % (argv[0], r.stderr.strip()))
+        r = w.wine(os.path.join(args.helpers, "test_host.exe"), "display-mode", "1280", "1024")
+        check(r.returncode == 0, "the display settings could not switch to 1280x1024: " + r.stdout.strip())
+        step, shot = find_frame(w, frames, time.monotonic() + 10)
+        check(step is not None and shot.shape[:2] == (SCREEN_H, SCREEN_W),
+              "no frame of the renderer's at (%d, %d) after the switch to 1280x1024" % (VIEW_X, VIEW_Y))
+        check(outside_is_black(shot), "the screen around the viewport is not black after the switch")
+        log("switched from 2560x1600 to 1280x1024: the frame of step %d one to one at (%d, %d)" % (step, VIEW_X, VIEW_Y))
+        check(saver.poll() is None, "the saver ended")
+        w.xdotool("key", "Escape")
+        check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
+
+
 CASES = {
     "installer": case_installer,
     "resources": case_resources,
     "saver_picture": case_saver_picture,
     "saver_big": case_saver_big,
+    "saver_display_change": case_saver_display_change,
     "saver_space": case_saver_space,
     "preview": case_preview,
     "preview_pixels": case_preview_pixels,

@@ -326,6 +326,28 @@ def case_saver_monitors(x):
         q.close()
 
 
+def case_saver_monitors_change(x):
+    """Monitors that change while the saver runs: a second one plugged in
+    shows the same frame as the first, and a monitor that becomes one wide
+    one gets its viewport in its new middle."""
+    run([ARGS.helper, 'monitors', '1280', '1024', '0', '0'], env=x.env)
+    q = Quellora(x, ['/s'])
+    try:
+        frames_at(x, [(128, 128, 1)])
+        for layout, places, label in (
+                (['1280', '1024', '0', '0', '1280', '1024', '1280', '0'], [(128, 128, 1), (1280 + 128, 128, 1)],
+                 'a second monitor plugged in'),
+                (['2560', '1024', '0', '0'], [(768, 128, 1)], 'the two made one wide monitor')):
+            run([ARGS.helper, 'monitors'] + layout, env=x.env)
+            step = frames_at(x, places)
+            print('%s: the frame of step %d in every viewport, black around them' % (label, step))
+            check(q.alive(), label + ': the saver ended')
+        xdotool(x, 'key', 'Escape')
+        check(q.wait_exit() == 0, 'Escape: the saver did not end cleanly')
+    finally:
+        q.close()
+
+
 def case_saver_big(x):
     """A 3840 x 2160 screen: the frame doubled, 2048 x 1536, centred; a
     Scale of 1 gives today's 1024 x 768 in the middle."""
@@ -788,7 +810,7 @@ def main():
     if ARGS.case == 'daemon' and not (shutil.which('xscreensaver') and shutil.which('setpriv')):
         print('xscreensaver is not installed; skipped')
         return SKIP
-    sizes = {'saver_monitors': (2 * SCREEN_W, SCREEN_H), 'saver_big': (3840, 2160)}
+    sizes = {'saver_monitors': (2 * SCREEN_W, SCREEN_H), 'saver_monitors_change': (2 * SCREEN_W, SCREEN_H), 'saver_big': (3840, 2160)}
     x = Xvfb(*sizes.get(ARGS.case, (SCREEN_W, SCREEN_H)))
     try:
         CASES[ARGS.case](x)
