@@ -481,8 +481,17 @@ void WlWindow::SetPlacement(const Rect& r) {
     y_ = r.top;
     w_ = std::max(1, r.Width());
     h_ = std::max(1, r.Height());
-    picture_.assign(static_cast<size_t>(w_) * h_, kBlack);
+    // A new picture, black, painted whole; every buffer is written whole
+    // again, since what it holds was never compared with this picture.
+    picture_.Resize(w_, h_);
+    picture_.Fill(true);
+    changed_.Resize(h_);
     dirty_ = ClientRect();
+    for (auto& s : surfaces_) {
+        for (ShmBuffer& b : s->buffers)
+            if (b.buffer) b.stale.AddRect(Rect{0, 0, b.width, b.height});
+        s->damageAll = true;
+    }
     OutputsChanged();
 }
 

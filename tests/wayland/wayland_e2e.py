@@ -470,23 +470,33 @@ def case_fractional(sway):
 
 
 def case_output_added(sway):
-    """An output plugged in while the saver runs gets the picture too, the
-    same frame as the first; the output gone again (its layer surface closed,
-    its global removed), the saver goes on with the rest."""
+    """Outputs that change while the saver runs: one plugged in gets the
+    picture too, the same frame as the first; switched to another mode or
+    rotated, it is laid out for its new size; gone again (its layer surface
+    closed, its global removed), the saver goes on with the rest. Space is
+    held while grim takes the outputs one after the other, so the picture
+    stands still."""
+    inp = Input(sway)
     q = Quellora(sway, ['/s'])
     try:
         frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
         new = sway.add_output()
-        sway.output(new, 1280, 1024, 1, 1280, 0)
-        frames_on(sway, [('HEADLESS-1', 128, 128, 1), (new, 128, 128, 1)])
-        check(q.alive(), 'the saver ended')
-        print('output %s added: the same frame on both' % new)
-        sway.msg('output', new, 'disable')
+        for change, places in (
+                (lambda: sway.output(new, 1280, 1024, 1, 1280, 0), [('HEADLESS-1', 128, 128, 1), (new, 128, 128, 1)]),
+                (lambda: sway.output(new, 1920, 1080, 1, 1280, 0), [('HEADLESS-1', 128, 128, 1), (new, 448, 156, 1)]),
+                (lambda: sway.msg('output', new, 'transform', 90),
+                 [('HEADLESS-1', 128, 128, 1), (new, 28, 576, 1)]),
+                (lambda: sway.msg('output', new, 'disable'), [('HEADLESS-1', 128, 128, 1)])):
+            change()
+            check(q.alive(), 'the saver ended')
+            inp.do('down space')
+            step = frames_on(sway, places)
+            inp.do('up space')
+            print('the frame of step %d: %s' % (step, places))
         check(q.still_runs_after_input(), 'the saver ended when an output went')
-        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
-        print('output %s gone: the saver goes on' % new)
     finally:
         q.close()
+        inp.close()
 
 
 def case_plugin_output(sway):
