@@ -71,10 +71,14 @@ void OnLayerClosed(void* data, zwlr_layer_surface_v1*) {
 }
 const zwlr_layer_surface_v1_listener kLayerListener = {OnLayerConfigure, OnLayerClosed};
 
-void OnToplevelConfigure(void* data, xdg_toplevel*, int32_t w, int32_t h, wl_array*) {
+void OnToplevelConfigure(void* data, xdg_toplevel*, int32_t w, int32_t h, wl_array* states) {
     auto* s = static_cast<OutputSurface*>(data);
     s->pendingWidth = w;
     s->pendingHeight = h;
+    s->pendingFullscreen = false;
+    const auto* state = static_cast<const uint32_t*>(states->data);
+    for (size_t i = 0; i < states->size / sizeof(uint32_t); ++i)
+        if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN) s->pendingFullscreen = true;
 }
 void OnToplevelClose(void* data, xdg_toplevel*) {
     auto* s = static_cast<OutputSurface*>(data);
@@ -107,7 +111,8 @@ void FreeBuffer(ShmBuffer& b) {
     b = ShmBuffer{};
 }
 
-bool MakeBuffer(wl_shm* shm, WlWindow* owner, ShmBuffer& b, int w, int h) {
+bool MakeBuffer(wl_shm* shm, WlWindow* owner, ShmBuffer& b, int w, int h,
+                uint32_t format = WL_SHM_FORMAT_XRGB8888) {
     const size_t stride = static_cast<size_t>(w) * 4;
     b.bytes = stride * static_cast<size_t>(h);
     const int fd = memfd_create("quellora-buffer", MFD_CLOEXEC);
@@ -123,10 +128,10 @@ bool MakeBuffer(wl_shm* shm, WlWindow* owner, ShmBuffer& b, int w, int h) {
     }
     b.pixels = static_cast<uint32_t*>(map);
     wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<int32_t>(b.bytes));
-    b.buffer = wl_shm_pool_create_buffer(pool, 0, w, h, static_cast<int32_t>(stride), WL_SHM_FORMAT_XRGB8888);
+    b.buffer = wl_shm_pool_create_buffer(pool, 0, w, h, static_cast<int32_t>(stride), format);
     wl_shm_pool_destroy(pool);
     close(fd);
-    wl_buffer_add_listener(b.buffer, &kBufferListener, owner);
+    if (owner) wl_buffer_add_listener(b.buffer, &kBufferListener, owner);
     b.width = w;
     b.height = h;
     b.stale.Resize(h);
@@ -203,6 +208,8 @@ void WlWindow::AddSurface(WlOutput& o) {
 
 void WlWindow::DropSurface(OutputSurface& s) {
     for (ShmBuffer& b : s.buffers) FreeBuffer(b);
+    FreeBuffer(s.placeholder);
+    if (s.settling) wl_callback_destroy(s.settling);
     if (s.fractional) wp_fractional_scale_v1_destroy(s.fractional);
     if (s.viewport) wp_viewport_destroy(s.viewport);
     if (s.layer) zwlr_layer_surface_v1_destroy(s.layer);
@@ -264,13 +271,51 @@ void WlWindow::Configured(OutputSurface& s, int logicalWidth, int logicalHeight)
     s.configHeight = std::max(0, logicalHeight);
     s.configured = true;
     Place(s);
-    if (s.damageAll || !s.sinceCommit.Empty()) {
-        Present(s);
-        if (!s.waiting) return;
+    if (!s.settled) {
+        const bool placeholderShown = s.placeholder.buffer != nullptr;
+        if (!s.toplevel || (!placeholderShown && (s.pendingFullscreen || (s.configWidth > 0 && s.configHeight > 0)))) {
+            s.settled = true;
+        } else if (!placeholderShown) {
+            // Transparent, at the full size: the pointer enters it at once.
+            const int w = s.viewport ? 1 : s.bufferWidth, h = s.viewport ? 1 : s.bufferHeight;
+            if (MakeBuffer(p_.Shm(), nullptr, s.placeholder, std::max(1, w), std::max(1, h), WL_SHM_FORMAT_ARGB8888)) {
+                if (s.viewport)
+                    wp_viewport_set_destination(s.viewport, std::max(1, s.logicalWidth), std::max(1, s.logicalHeight));
+                else
+                    wl_surface_set_buffer_scale(s.surface, s.bufferScale);
+                s.sizePending = true;
+                wl_surface_attach(s.surface, s.placeholder.buffer, 0, 0);
+                wl_surface_damage_buffer(s.surface, 0, 0, w, h);
+            }
+            wl_surface_commit(s.surface);
+            return;
+        } else if (!s.settling) {
+            // Full screen now: the compositor hears the ack first and sends
+            // the pointer's enter (hiding it) before the first frame shows.
+            wl_surface_commit(s.surface);
+            s.settling = wl_display_sync(p_.Display());
+            static const wl_callback_listener kSettled = {[](void* data, wl_callback* cb, uint32_t) {
+                auto* settled = static_cast<OutputSurface*>(data);
+                wl_callback_destroy(cb);
+                settled->settling = nullptr;
+                settled->settled = true;
+                settled->window->Settled(*settled);
+            }};
+            wl_callback_add_listener(s.settling, &kSettled, &s);
+            return;
+        } else {
+            wl_surface_commit(s.surface);
+            return;
+        }
     }
-    // The configure is answered by the next commit: this one when there is
-    // nothing new to show, or no buffer free to show it.
-    wl_surface_commit(s.surface);
+    // The configure is answered by the next commit: without a buffer when
+    // there is nothing new to show or no buffer free to show it.
+    if (!Present(s)) wl_surface_commit(s.surface);
+}
+
+void WlWindow::Settled(OutputSurface& s) {
+    s.damageAll = true;
+    Present(s);
 }
 
 void WlWindow::ScalePreferred(OutputSurface& s, int scale120) {
@@ -354,13 +399,7 @@ void WlWindow::Place(OutputSurface& s) {
     s.bufferWidth = bw, s.bufferHeight = bh;
     s.bufferScale = bscale;
     s.pieces = std::move(pieces);
-    if (s.viewport)
-        wp_viewport_set_destination(s.viewport, std::max(1, lw), std::max(1, lh));
-    else
-        wl_surface_set_buffer_scale(s.surface, bscale);
-    // A surface reaching past its configure's size keeps the configured window.
-    if (s.xdgSurface && s.configWidth > 0 && s.configHeight > 0)
-        xdg_surface_set_window_geometry(s.xdgSurface, 0, 0, std::min(lw, s.configWidth), std::min(lh, s.configHeight));
+    s.sizePending = true;  // told with the next buffer
     // Everything again, in buffers of the new size.
     for (ShmBuffer& b : s.buffers) {
         if (!b.buffer) continue;
@@ -404,9 +443,9 @@ void WlWindow::TakeChanges() {
     changed_.Clear();
 }
 
-void WlWindow::Present(OutputSurface& s) {
-    if (!s.configured || s.bufferWidth <= 0 || s.bufferHeight <= 0) return;
-    if (!s.damageAll && s.sinceCommit.Empty()) return;
+bool WlWindow::Present(OutputSurface& s) {
+    if (!s.configured || !s.settled || s.bufferWidth <= 0 || s.bufferHeight <= 0) return false;
+    if (!s.damageAll && s.sinceCommit.Empty()) return false;
     // A free buffer, of the right size where there is one; when the
     // compositor holds both, a third, and past that the change waits.
     ShmBuffer* free = nullptr;
@@ -418,12 +457,25 @@ void WlWindow::Present(OutputSurface& s) {
     if (!free && s.bufferCount < 3) free = &s.buffers[s.bufferCount++];
     if (!free) {
         s.waiting = true;
-        return;
+        return false;
     }
     s.waiting = false;
     if (free->buffer && (free->width != s.bufferWidth || free->height != s.bufferHeight)) FreeBuffer(*free);
-    if (!free->buffer && !MakeBuffer(p_.Shm(), this, *free, s.bufferWidth, s.bufferHeight)) return;
+    if (!free->buffer && !MakeBuffer(p_.Shm(), this, *free, s.bufferWidth, s.bufferHeight)) return false;
     WriteRows(s, *free);
+    if (s.sizePending) {
+        // The size goes with the buffer of that size, never on a surface
+        // without one.
+        s.sizePending = false;
+        if (s.viewport)
+            wp_viewport_set_destination(s.viewport, std::max(1, s.logicalWidth), std::max(1, s.logicalHeight));
+        else
+            wl_surface_set_buffer_scale(s.surface, s.bufferScale);
+        // A surface reaching past its configure's size keeps the configured window.
+        if (s.xdgSurface && s.configWidth > 0 && s.configHeight > 0)
+            xdg_surface_set_window_geometry(s.xdgSurface, 0, 0, std::min(s.logicalWidth, s.configWidth),
+                                            std::min(s.logicalHeight, s.configHeight));
+    }
     wl_surface_attach(s.surface, free->buffer, 0, 0);
     if (s.damageAll)
         wl_surface_damage_buffer(s.surface, 0, 0, s.bufferWidth, s.bufferHeight);
@@ -433,6 +485,7 @@ void WlWindow::Present(OutputSurface& s) {
     free->busy = true;
     s.sinceCommit.Clear();
     s.damageAll = false;
+    return true;
 }
 
 void WlWindow::WriteRows(OutputSurface& s, ShmBuffer& b) {

@@ -57,6 +57,14 @@ struct OutputSurface {
     int preferredScale = 0;                 // wp_fractional_scale_v1's, in 120ths; 0: none said
     Rect rect;                              // its output's monitor in the window, in device pixels
     int pendingWidth = 0, pendingHeight = 0;  // the toplevel's configure, until the surface's
+    bool pendingFullscreen = false;
+    // A toplevel shows frames once it is full screen or given a size; before
+    // that it is mapped with one transparent pixel (`placeholder`), so no
+    // frame shows as an ordinary window with the pointer's image over it
+    // before the pointer enters the full-screen surface.
+    bool settled = false;
+    wl_callback* settling = nullptr;
+    ShmBuffer placeholder;
     int configWidth = 0, configHeight = 0;  // the last configure's size, logical; 0: ours to choose
     bool configured = false;
     // What it shows: its logical size (the viewport's destination), its
@@ -64,6 +72,7 @@ struct OutputSurface {
     int logicalWidth = 0, logicalHeight = 0;
     int bufferWidth = 0, bufferHeight = 0;
     int bufferScale = 1;  // without a viewport
+    bool sizePending = false;  // the size changed: told with the next buffer
     std::vector<Piece> pieces;
     RowChanges sinceCommit;  // the damage of the next commit, in buffer pixels
     bool damageAll = true;
@@ -102,6 +111,7 @@ public:
     void Closed(OutputSurface& s);
     void Released(wl_buffer* buffer);
     void ScalePreferred(OutputSurface& s, int scale120);
+    void Settled(OutputSurface& s);
 
     // Input (wl_input.cpp).
     OutputSurface* SurfaceOf(wl_surface* surface);
@@ -127,8 +137,9 @@ private:
     void Place(OutputSurface& s);
     // Hands the window's changes to every surface's buffers.
     void TakeChanges();
-    // Brings a free buffer up to date and commits it, when anything changed.
-    void Present(OutputSurface& s);
+    // Brings a free buffer up to date and commits it, when anything changed;
+    // false when it committed nothing.
+    bool Present(OutputSurface& s);
     // Writes the rows of `b` that are stale.
     void WriteRows(OutputSurface& s, ShmBuffer& b);
 
