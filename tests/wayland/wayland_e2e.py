@@ -515,18 +515,35 @@ def case_output_added(sway):
 
 def case_plugin_output(sway):
     """Under a lock screen's plugin host the saver covers the one output that
-    SWAYLOCK_PLUGIN_OUTPUT_NAME names, and ends on SIGTERM."""
+    SWAYLOCK_PLUGIN_OUTPUT_NAME names and takes no input: Escape, a key, 15
+    pointer moves over the picture and a click on it leave it running (the
+    lock screen's prompt has them). SIGTERM, SIGINT and SIGHUP end it."""
     second = sway.add_output()
     sway.output(second, 1280, 1024, 1, 1280, 0)
-    q = Quellora(sway, ['/s'], {'SWAYLOCK_PLUGIN_OUTPUT_NAME': second})
+    inp = Input(sway)
     try:
-        step = frames_on(sway, [(second, 128, 128, 1)])
-        check((sway.grab('HEADLESS-1') == 0x80).all(), 'the output not named is covered')
-        print('SWAYLOCK_PLUGIN_OUTPUT_NAME=%s: the frame of step %d there, HEADLESS-1 left alone' % (second, step))
-        q.proc.send_signal(signal.SIGTERM)
-        check(q.wait_exit() == -signal.SIGTERM, 'SIGTERM did not end the saver')
+        inp.do('to 1270 1020 2560 1024')  # sway draws the pointer's image in the captures: in a corner
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            q = Quellora(sway, ['/s'], {'SWAYLOCK_PLUGIN_OUTPUT_NAME': second})
+            try:
+                step = frames_on(sway, [(second, 128, 128, 1)])
+                # Sway's grey, but for the pointer's image, which sway draws in.
+                check((sway.grab('HEADLESS-1') == 0x80).all(axis=2).mean() > 0.99, 'the output not named is covered')
+                if sig == signal.SIGTERM:
+                    print('SWAYLOCK_PLUGIN_OUTPUT_NAME=%s: the frame of step %d there, HEADLESS-1 left alone' %
+                          (second, step))
+                    inp.do('key Escape', 'key a', *['to %d 400 2560 1024' % (1280 + 300 + 7 * i) for i in range(15)])
+                    inp.do('button left')
+                    check(q.still_runs_after_input(), 'input ended the saver under the lock screen')
+                    inp.do('to 1270 1020 2560 1024')  # the pointer's image off the picture again
+                    print('Escape, A, 15 moves and a click: runs on')
+                q.proc.send_signal(sig)
+                check(q.wait_exit() == -sig, '%s did not end the saver' % signal.Signals(sig).name)
+                print('%s: ended' % signal.Signals(sig).name)
+            finally:
+                q.close()
     finally:
-        q.close()
+        inp.close()
 
 
 def saver_pids(sway):
