@@ -145,6 +145,7 @@ WlPlatform::~WlPlatform() {
     if (wmBase_) xdg_wm_base_destroy(wmBase_);
     if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
     if (shm_) wl_shm_destroy(shm_);
+    if (subcompositor_) wl_subcompositor_destroy(subcompositor_);
     if (compositor_) wl_compositor_destroy(compositor_);
     if (registry_) wl_registry_destroy(registry_);
     wl_display_flush(display_);
@@ -157,6 +158,9 @@ void WlPlatform::AddGlobal(uint32_t name, const char* interface, uint32_t versio
     if (i == wl_compositor_interface.name) {
         compositor_ = static_cast<wl_compositor*>(
             wl_registry_bind(registry_, name, &wl_compositor_interface, std::min(version, 4u)));
+    } else if (i == wl_subcompositor_interface.name) {
+        subcompositor_ =
+            static_cast<wl_subcompositor*>(wl_registry_bind(registry_, name, &wl_subcompositor_interface, 1));
     } else if (i == wl_shm_interface.name) {
         shm_ = static_cast<wl_shm*>(wl_registry_bind(registry_, name, &wl_shm_interface, 1));
     } else if (i == zwlr_layer_shell_v1_interface.name) {

@@ -61,6 +61,7 @@ public:
     wl_display* Display() const { return display_; }
     wl_compositor* Compositor() const { return compositor_; }
     wl_shm* Shm() const { return shm_; }
+    wl_subcompositor* Subcompositor() const { return subcompositor_; }
     zwlr_layer_shell_v1* LayerShell() const { return layerShell_; }
     xdg_wm_base* WmBase() const { return wmBase_; }
     wp_viewporter* Viewporter() const { return viewporter_; }
@@ -139,6 +140,7 @@ private:
     wl_registry* registry_ = nullptr;
     wl_compositor* compositor_ = nullptr;
     wl_shm* shm_ = nullptr;
+    wl_subcompositor* subcompositor_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
     xdg_wm_base* wmBase_ = nullptr;
     wp_viewporter* viewporter_ = nullptr;

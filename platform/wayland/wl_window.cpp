@@ -200,6 +200,21 @@ void WlWindow::AddSurface(WlOutput& o) {
         xdg_toplevel_set_title(s->toplevel, "Quellora");
         xdg_toplevel_set_app_id(s->toplevel, "quellora");
         xdg_toplevel_set_fullscreen(s->toplevel, o.output);
+        // One transparent pixel in a subsurface: a full-screen surface alone
+        // is one a compositor may put straight on the output, which sway 1.7
+        // does with a wl_shm buffer on its headless outputs, and then the
+        // output stops following the saver's commits for seconds.
+        if (p_.Subcompositor() && MakeBuffer(p_.Shm(), nullptr, s->markerBuffer, 1, 1, WL_SHM_FORMAT_ARGB8888)) {
+            s->marker = wl_compositor_create_surface(p_.Compositor());
+            s->subsurface = wl_subcompositor_get_subsurface(p_.Subcompositor(), s->marker, s->surface);
+            wl_subsurface_set_desync(s->subsurface);
+            wl_region* none = wl_compositor_create_region(p_.Compositor());
+            wl_surface_set_input_region(s->marker, none);  // the pointer goes to the saver's surface
+            wl_region_destroy(none);
+            wl_surface_attach(s->marker, s->markerBuffer.buffer, 0, 0);
+            wl_surface_damage_buffer(s->marker, 0, 0, 1, 1);
+            wl_surface_commit(s->marker);
+        }
     }
     // The first commit, without a buffer: the compositor answers with a configure.
     wl_surface_commit(s->surface);
@@ -209,6 +224,9 @@ void WlWindow::AddSurface(WlOutput& o) {
 void WlWindow::DropSurface(OutputSurface& s) {
     for (ShmBuffer& b : s.buffers) FreeBuffer(b);
     FreeBuffer(s.placeholder);
+    if (s.subsurface) wl_subsurface_destroy(s.subsurface);
+    if (s.marker) wl_surface_destroy(s.marker);
+    FreeBuffer(s.markerBuffer);
     if (s.settling) wl_callback_destroy(s.settling);
     if (s.fractional) wp_fractional_scale_v1_destroy(s.fractional);
     if (s.viewport) wp_viewport_destroy(s.viewport);

@@ -65,6 +65,10 @@ struct OutputSurface {
     bool settled = false;
     wl_callback* settling = nullptr;
     ShmBuffer placeholder;
+    // A toplevel's subsurface of one transparent pixel (see AddSurface).
+    wl_surface* marker = nullptr;
+    wl_subsurface* subsurface = nullptr;
+    ShmBuffer markerBuffer;
     int configWidth = 0, configHeight = 0;  // the last configure's size, logical; 0: ours to choose
     bool configured = false;
     // What it shows: its logical size (the viewport's destination), its
