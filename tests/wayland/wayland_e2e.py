@@ -415,16 +415,20 @@ def case_input(sway):
 def case_monitors(sway):
     """A 1280 x 1024 output at scale 1 and a 3840 x 2160 one at scale 2 to its
     right: the same frame on both, doubled on the big one (Scale=auto picks n
-    from device pixels). Monitors=primary: the big one black."""
+    from device pixels), and both go on (a later capture of each shows a
+    later frame). Monitors=primary: the big one black. On full-screen
+    xdg_toplevels instead of the layer shell, the same."""
     big = sway.add_output()
     sway.output(big, 3840, 2160, 2, 1280, 0)
     inp = Input(sway)
     try:
-        for settings, places, label in (
-                ({}, [('HEADLESS-1', 128, 128, 1), (big, 896, 312, 2)], 'Monitors=all'),
-                ({'Monitors': 'primary'}, [('HEADLESS-1', 128, 128, 1), (big, None, None, 1)], 'Monitors=primary')):
+        both = [('HEADLESS-1', 128, 128, 1), (big, 896, 312, 2)]
+        for settings, places, env, label in (
+                ({}, both, {}, 'Monitors=all'),
+                ({'Monitors': 'primary'}, [('HEADLESS-1', 128, 128, 1), (big, None, None, 1)], {}, 'Monitors=primary'),
+                ({}, both, {'QUELLORA_WAYLAND_SHELL': 'xdg'}, 'Monitors=all, xdg_toplevel')):
             sway.write_settings(settings)
-            q = Quellora(sway, ['/s'])
+            q = Quellora(sway, ['/s'], env)
             try:
                 inp.do('to 600 500 %d 1080' % (1280 + 1920))
                 frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
@@ -434,6 +438,10 @@ def case_monitors(sway):
                 step = frames_on(sway, places)
                 inp.do('up space')
                 print('%s: the frame of step %d, %s' % (label, step, places))
+                for place in places:
+                    if place[1] is not None:
+                        later = poll(lambda: frames_on(sway, [place]) > step, 10, 0.1)
+                        check(later, '%s: %s stands still' % (label, place[0]))
                 inp.do('key Escape')
                 check(q.wait_exit() == 0, label + ': Escape did not end the saver cleanly')
             finally:
