@@ -57,7 +57,10 @@ Span FillBits(uint64_t* dst, int dx, int n, bool black);
 // Whether bits [x0, x1) of two rows are the same.
 bool SameBits(const uint64_t* a, const uint64_t* b, int x0, int x1);
 
-constexpr uint32_t kBlackPixel = 0x000000, kWhitePixel = 0xffffff;
+// The unused byte of XRGB8888 set as well: a compositor that reads the buffer
+// as ARGB (weston's pixman renderer into its output, which its screenshots
+// show) sees it opaque.
+constexpr uint32_t kBlackPixel = 0xff000000u, kWhitePixel = 0xffffffffu;
 
 // Writes the `n` pixels from bit `x` of a 1-bit row (1 black) as XRGB8888
 // at column `at` of each of `count` rows, expanding them once. The rows'
