@@ -108,6 +108,14 @@ const Table kTable;
 
 Span PutBits(uint64_t* dst, int dx, const uint64_t* src, int srcWords, int sx, int n) {
     const long shift = static_cast<long>(sx) - dx;
+    if ((shift & 63) == 0) {
+        // Word for word (an enlarged picture at a whole word's place).
+        const long ws = shift >> 6;
+        return Put(dst, dx, n, [&](int wi) {
+            const long w = wi + ws;
+            return w >= 0 && w < srcWords ? src[w] : uint64_t{0};
+        });
+    }
     return Put(dst, dx, n, [&](int wi) { return Fetch64(src, srcWords, static_cast<long>(wi) * 64 + shift); });
 }
 
