@@ -1,7 +1,8 @@
 // The platform on a Wayland compositor, for the full-screen saver alone: one
 // window of platform.h owns a surface per output (a layer-shell overlay, or a
 // full-screen xdg_toplevel where the compositor offers no layer shell), drawn
-// from one picture of the whole window in wl_shm buffers; outputs come from
+// from one 1-bit picture of the whole window into wl_shm buffers; outputs
+// (and their changes, reported to the core) come from
 // wl_output and xdg-output in device pixels (posix/output_layout.h places
 // them); the keyboard and the pointer come through wl_seat, except under a
 // lock screen, where the saver takes no input.
