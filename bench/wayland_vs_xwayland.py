@@ -2,7 +2,8 @@
 """The saver on headless sway, natively on Wayland and as the X11 program
 under XWayland in the same sway, side by side: for each, frames a second
 (from QUELLORA_FRAME_LOG) and the CPU share of one core of quellora, of
-sway, of Xwayland and of them all together (from /proc/PID/stat), on a
+sway, of Xwayland and of them all together (from /proc/PID/stat) and the program's resident set (VmRSS, its shared
+buffers included), on a
 1280x1024 output at scale 1 and on a 3840x2160 one at scale 2. Both are
 started by sway (`swaymsg exec`), so both get the session's environment.
 
@@ -70,11 +71,20 @@ def measure(sway, backend, seconds, warmup):
     time.sleep(seconds)
     c1 = {k: sum(cpu_seconds(p) for p in v) for k, v in watched.items()}
     f1, t1 = frame_log(log), time.monotonic()
+    rss = rss_mb(q)
     os.kill(q, 15)
     poll(lambda: not pids_of(sway.bin['quellora']) or None, 20)
     fps = (f1[0] - f0[0]) * 1000.0 / max(1, f1[1] - f0[1])
     cpu = {k: 100 * (c1[k] - c0[k]) / (t1 - t0) for k in watched}
-    return fps, cpu
+    return fps, cpu, rss
+
+
+def rss_mb(pid):
+    """The resident set of a process in MB, shared memory (its wl_shm buffers) included."""
+    for line in open('/proc/%d/status' % pid):
+        if line.startswith('VmRSS:'):
+            return int(line.split()[1]) / 1024.0
+    return 0.0
 
 
 def main():
@@ -91,16 +101,17 @@ def main():
         work = os.path.abspath('build/native/bench-wayland')
     os.makedirs(Args.work, exist_ok=True)
     wayland_e2e.ARGS = Args
-    print('%-22s %-9s %8s %9s %7s %9s %7s' % ('output', 'host', 'frames/s', 'quellora', 'sway', 'Xwayland', 'total'))
+    print('%-22s %-9s %8s %9s %7s %9s %7s %8s' % ('output', 'host', 'frames/s', 'quellora', 'sway', 'Xwayland', 'total',
+                                                 'RSS'))
     for w, h, scale in ((1280, 1024, 1), (3840, 2160, 2)):
         sway = wayland_e2e.Sway(xwayland=True)
         try:
             sway.output('HEADLESS-1', w, h, scale, 0, 0)
             for backend, label in (('wayland', 'native'), ('x11', 'XWayland')):
-                fps, cpu = measure(sway, backend, a.seconds, a.warmup)
-                print('%-22s %-9s %8.2f %8.1f%% %6.1f%% %8.1f%% %6.1f%%' % (
+                fps, cpu, rss = measure(sway, backend, a.seconds, a.warmup)
+                print('%-22s %-9s %8.2f %8.1f%% %6.1f%% %8.1f%% %6.1f%% %6.0fMB' % (
                     '%dx%d scale %d' % (w, h, scale), label, fps, cpu['quellora'], cpu['sway'], cpu['Xwayland'],
-                    sum(cpu.values())))
+                    sum(cpu.values()), rss), flush=True)
         finally:
             sway.close()
 

@@ -1,6 +1,7 @@
 #include "platform/posix/output_layout.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace quellora::posix {
 
@@ -35,6 +36,22 @@ std::vector<Monitor> LayOutOutputs(const std::vector<OutputDescription>& outputs
         monitors.push_back(Monitor{Rect{x, y, x + w, y + h}, i == primary});
     }
     return monitors;
+}
+
+void SurfaceExtent(int device, int logical, int scale120, int& surface, int& buffer) {
+    if (device <= 0 || logical <= 0) {
+        surface = buffer = std::max(0, device);
+        return;
+    }
+    const long long d = device;
+    const long long k = scale120 > 0 ? scale120 : std::max(1LL, (d * 120 + logical / 2) / logical);
+    // The fewest logical pixels that cover the device pixels, rounded up to
+    // a count whose buffer pixels are whole.
+    const long long step = 120 / std::gcd(k, 120LL);
+    long long l = (d * 120 + k - 1) / k;
+    l = (l + step - 1) / step * step;
+    surface = static_cast<int>(l);
+    buffer = static_cast<int>(l * k / 120);
 }
 
 }  // namespace quellora::posix

@@ -31,4 +31,15 @@ void DeviceSize(const OutputDescription& output, int& width, int& height);
 // is the output at logical (0, 0), or the first without one.
 std::vector<Monitor> LayOutOutputs(const std::vector<OutputDescription>& outputs);
 
+// One axis of a surface that shows `device` pixels of an output whose
+// logical size is `logical` (> 0), at the scale `scale120` in 120ths (the
+// compositor's preferred fractional scale; 0: the ratio of the two, to the
+// 120th). Gives the surface's logical size (a viewport's destination) and
+// its buffer's size: whole numbers whose ratio is the scale exactly, so each
+// buffer pixel falls on one device pixel. Where the logical size is not
+// whole (2560 pixels at 1.5: 1706.67) the surface reaches past the output by
+// less than a logical pixel (1708, a buffer of 2562 whose last 2 columns lie
+// outside), so the output's last column is covered too.
+void SurfaceExtent(int device, int logical, int scale120, int& surface, int& buffer);
+
 }  // namespace quellora::posix

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fractional-scale-v1-client-protocol.h"
 #include "platform/posix/clock.h"
 #include "platform/wayland/wl_window.h"
 #include "viewporter-client-protocol.h"
@@ -139,10 +140,12 @@ WlPlatform::~WlPlatform() {
     // The globals' proxies: a disconnect leaves them to us.
     if (seat_) wl_seat_destroy(seat_);
     if (xdgOutputs_) zxdg_output_manager_v1_destroy(xdgOutputs_);
+    if (fractionalScale_) wp_fractional_scale_manager_v1_destroy(fractionalScale_);
     if (viewporter_) wp_viewporter_destroy(viewporter_);
     if (wmBase_) xdg_wm_base_destroy(wmBase_);
     if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
     if (shm_) wl_shm_destroy(shm_);
+    if (subcompositor_) wl_subcompositor_destroy(subcompositor_);
     if (compositor_) wl_compositor_destroy(compositor_);
     if (registry_) wl_registry_destroy(registry_);
     wl_display_flush(display_);
@@ -155,6 +158,9 @@ void WlPlatform::AddGlobal(uint32_t name, const char* interface, uint32_t versio
     if (i == wl_compositor_interface.name) {
         compositor_ = static_cast<wl_compositor*>(
             wl_registry_bind(registry_, name, &wl_compositor_interface, std::min(version, 4u)));
+    } else if (i == wl_subcompositor_interface.name) {
+        subcompositor_ =
+            static_cast<wl_subcompositor*>(wl_registry_bind(registry_, name, &wl_subcompositor_interface, 1));
     } else if (i == wl_shm_interface.name) {
         shm_ = static_cast<wl_shm*>(wl_registry_bind(registry_, name, &wl_shm_interface, 1));
     } else if (i == zwlr_layer_shell_v1_interface.name) {
@@ -168,11 +174,15 @@ void WlPlatform::AddGlobal(uint32_t name, const char* interface, uint32_t versio
         xdg_wm_base_add_listener(wmBase_, &kWmBaseListener, this);
     } else if (i == wp_viewporter_interface.name) {
         viewporter_ = static_cast<wp_viewporter*>(wl_registry_bind(registry_, name, &wp_viewporter_interface, 1));
+    } else if (i == wp_fractional_scale_manager_v1_interface.name) {
+        fractionalScale_ = static_cast<wp_fractional_scale_manager_v1*>(
+            wl_registry_bind(registry_, name, &wp_fractional_scale_manager_v1_interface, 1));
     } else if (i == zxdg_output_manager_v1_interface.name) {
         xdgOutputs_ = static_cast<zxdg_output_manager_v1*>(
             wl_registry_bind(registry_, name, &zxdg_output_manager_v1_interface, std::min(version, 3u)));
         for (auto& o : outputs_) AddXdgOutput(*o);
-    } else if (i == wl_seat_interface.name && !seat_) {
+    } else if (i == wl_seat_interface.name && !seat_ && !PluginMode()) {
+        // Under a lock screen the saver takes no input: it never binds the seat.
         seatName_ = name;
         seat_ = static_cast<wl_seat*>(wl_registry_bind(registry_, name, &wl_seat_interface, std::min(version, 5u)));
         static const wl_seat_listener kSeatListener = {

@@ -1,9 +1,11 @@
 // The platform on a Wayland compositor, for the full-screen saver alone: one
 // window of platform.h owns a surface per output (a layer-shell overlay, or a
 // full-screen xdg_toplevel where the compositor offers no layer shell), drawn
-// from one picture of the whole window in wl_shm buffers; outputs come from
+// from one 1-bit picture of the whole window into wl_shm buffers; outputs
+// (and their changes, reported to the core) come from
 // wl_output and xdg-output in device pixels (posix/output_layout.h places
-// them); the keyboard and the pointer come through wl_seat.
+// them); the keyboard and the pointer come through wl_seat, except under a
+// lock screen, where the saver takes no input.
 //
 // What the other modes need (a host's window to draw into, the About dialog)
 // stays on X11: CreateWindow makes nothing but the saver's own window here.
@@ -29,6 +31,7 @@ struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 struct xdg_wm_base;
 struct wp_viewporter;
+struct wp_fractional_scale_manager_v1;
 
 namespace quellora::wayland {
 
@@ -59,9 +62,14 @@ public:
     wl_display* Display() const { return display_; }
     wl_compositor* Compositor() const { return compositor_; }
     wl_shm* Shm() const { return shm_; }
+    wl_subcompositor* Subcompositor() const { return subcompositor_; }
     zwlr_layer_shell_v1* LayerShell() const { return layerShell_; }
     xdg_wm_base* WmBase() const { return wmBase_; }
     wp_viewporter* Viewporter() const { return viewporter_; }
+    wp_fractional_scale_manager_v1* FractionalScale() const { return fractionalScale_; }
+    // Under a lock screen's plugin host (SWAYLOCK_PLUGIN_OUTPUT_NAME): one
+    // output, and no input at all.
+    bool PluginMode() const { return !onlyOutput_.empty(); }
     // The outputs the saver covers, in the order of Monitors().
     std::vector<WlOutput*> CoveredOutputs() const;
     bool CursorHidden() const { return cursorCount_ < 0; }
@@ -133,9 +141,11 @@ private:
     wl_registry* registry_ = nullptr;
     wl_compositor* compositor_ = nullptr;
     wl_shm* shm_ = nullptr;
+    wl_subcompositor* subcompositor_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
     xdg_wm_base* wmBase_ = nullptr;
     wp_viewporter* viewporter_ = nullptr;
+    wp_fractional_scale_manager_v1* fractionalScale_ = nullptr;
     zxdg_output_manager_v1* xdgOutputs_ = nullptr;
     uint32_t seatName_ = 0;
     std::vector<std::unique_ptr<WlOutput>> outputs_;

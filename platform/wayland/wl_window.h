@@ -1,7 +1,9 @@
 // The saver's window on Wayland: one surface per covered output, each showing
-// its part of one picture of the whole window (the core's coordinates). The
-// core paints into that picture; every output's part then goes to a wl_shm
-// buffer the compositor is not holding, or waits for one to come back.
+// its part of the window (the core's coordinates). The core paints into a
+// 1-bit picture of the window, which notes the rows that changed; each
+// surface's buffers take only those rows, expanded straight into their
+// wl_shm pixels, and the surface is damaged there alone. A buffer is written
+// only once the compositor has released it.
 // wl_input.cpp reports keys, motion and presses in the window's coordinates.
 #pragma once
 
@@ -9,26 +11,37 @@
 #include <memory>
 #include <vector>
 
+#include "moire/bitmap1.h"
 #include "platform/platform.h"
+#include "platform/wayland/rows.h"
 #include "platform/wayland/wl_platform.h"
 
 struct zwlr_layer_surface_v1;
 struct xdg_surface;
 struct xdg_toplevel;
 struct wp_viewport;
+struct wp_fractional_scale_v1;
 
 namespace quellora::wayland {
 
 class WlWindow;
 
-// A shared-memory buffer of one output's surface.
+// A shared-memory buffer of one surface.
 struct ShmBuffer {
     wl_buffer* buffer = nullptr;
     uint32_t* pixels = nullptr;
     size_t bytes = 0;
     int width = 0, height = 0;
     bool busy = false;  // the compositor holds it
-    Rect stale;         // what changed since it was last written, in the output's device pixels
+    RowChanges stale;   // what changed since it was last written, in its pixels
+};
+
+// A part of a surface's buffer that shows the window: `dst` in the buffer's
+// pixels, its top-left corner showing the window's (srcX, srcY). Black
+// elsewhere.
+struct Piece {
+    Rect dst;
+    int srcX = 0, srcY = 0;
 };
 
 // One output's surface.
@@ -40,11 +53,36 @@ struct OutputSurface {
     xdg_surface* xdgSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
     wp_viewport* viewport = nullptr;
-    Rect rect;                            // its place in the window, in device pixels
-    int logicalWidth = 0, logicalHeight = 0;  // as configured
+    wp_fractional_scale_v1* fractional = nullptr;
+    int preferredScale = 0;                 // wp_fractional_scale_v1's, in 120ths; 0: none said
+    Rect rect;                              // its output's monitor in the window, in device pixels
+    int pendingWidth = 0, pendingHeight = 0;  // the toplevel's configure, until the surface's
+    bool pendingFullscreen = false;
+    // A toplevel shows frames once it is full screen or given a size; before
+    // that it is mapped with one transparent pixel (`placeholder`), so no
+    // frame shows as an ordinary window with the pointer's image over it
+    // before the pointer enters the full-screen surface.
+    bool settled = false;
+    wl_callback* settling = nullptr;
+    ShmBuffer placeholder;
+    // A toplevel's subsurface of one transparent pixel (see AddSurface).
+    wl_surface* marker = nullptr;
+    wl_subsurface* subsurface = nullptr;
+    ShmBuffer markerBuffer;
+    int configWidth = 0, configHeight = 0;  // the last configure's size, logical; 0: ours to choose
     bool configured = false;
-    bool waiting = false;  // a part is ready but every buffer is held
-    ShmBuffer buffers[2];
+    // What it shows: its logical size (the viewport's destination), its
+    // buffers' size, and where the window lies in them.
+    int logicalWidth = 0, logicalHeight = 0;
+    int bufferWidth = 0, bufferHeight = 0;
+    int bufferScale = 1;  // without a viewport
+    bool sizePending = false;  // the size changed: told with the next buffer
+    std::vector<Piece> pieces;
+    RowChanges sinceCommit;  // the damage of the next commit, in buffer pixels
+    bool damageAll = true;
+    bool waiting = false;  // a change is ready but every buffer is held
+    int bufferCount = 2;   // a third once the compositor held both
+    ShmBuffer buffers[3];
 };
 
 class WlWindow final : public quellora::Window {
@@ -76,8 +114,8 @@ public:
     void Configured(OutputSurface& s, int logicalWidth, int logicalHeight);
     void Closed(OutputSurface& s);
     void Released(wl_buffer* buffer);
-    // Copies what changed of `s`'s part into a free buffer and commits it.
-    void Present(OutputSurface& s);
+    void ScalePreferred(OutputSurface& s, int scale120);
+    void Settled(OutputSurface& s);
 
     // Input (wl_input.cpp).
     OutputSurface* SurfaceOf(wl_surface* surface);
@@ -88,15 +126,26 @@ public:
     void Key(bool down, uint16_t vk, uint32_t shift);
     void PointerEntered(wl_pointer* pointer, uint32_t serial);
 
-    // The picture of the whole window, 0x00RRGGBB, w_ x h_.
-    std::vector<uint32_t> picture_;
+    // What the core painted: 1 bit a pixel, w_ x h_, and the rows that
+    // changed since the surfaces last took them.
+    Bitmap1 picture_;
+    RowChanges changed_;
     int w_ = 0, h_ = 0;
 
 private:
     void Paint(const Rect& clip);
     void AddSurface(WlOutput& o);
     void DropSurface(OutputSurface& s);
-    void Damage(const Rect& r);
+    // Works out what `s` shows from its output and its configure; a change
+    // makes its buffers stale whole.
+    void Place(OutputSurface& s);
+    // Hands the window's changes to every surface's buffers.
+    void TakeChanges();
+    // Brings a free buffer up to date and commits it, when anything changed;
+    // false when it committed nothing.
+    bool Present(OutputSurface& s);
+    // Writes the rows of `b` that are stale.
+    void WriteRows(OutputSurface& s, ShmBuffer& b);
 
     WlPlatform& p_;
     WindowEvents& events_;
@@ -106,6 +155,7 @@ private:
     std::vector<std::unique_ptr<OutputSurface>> surfaces_;
     wl_pointer* pointer_ = nullptr;
     uint32_t enterSerial_ = 0;
+    bool entered_ = false;
     int lastX_ = 0, lastY_ = 0;
 };
 

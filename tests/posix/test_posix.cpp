@@ -773,6 +773,31 @@ TEST(OutputLayout, PlacesOutputsInDevicePixels) {
     }
 }
 
+// A surface over an output's device pixels: logical and buffer sizes whole,
+// their ratio the scale exactly, the device pixels covered to the last.
+TEST(OutputLayout, SurfaceExtent) {
+    struct Case {
+        int device, logical, scale120, surface, buffer;
+    } const cases[] = {
+        {2880, 1920, 0, 1920, 2880},    // 1.5, whole
+        {2560, 1706, 0, 1708, 2562},    // 1.5, 1706.67 logical: 2 columns past the edge
+        {2560, 1707, 0, 1708, 2562},    // the same, rounded the other way
+        {2560, 1707, 180, 1708, 2562},  // the compositor says 1.5
+        {1440, 960, 0, 960, 1440},
+        {2560, 2048, 0, 2048, 2560},    // 1.25
+        {2160, 1080, 0, 1080, 2160},    // 2
+        {1024, 1024, 0, 1024, 1024},    // 1
+        {1366, 1093, 0, 1096, 1370},    // 1.25 of an odd width: a multiple of 4 logical pixels
+        {800, 0, 0, 800, 800},          // no logical size known
+    };
+    for (const Case& c : cases) {
+        int surface = 0, buffer = 0;
+        quellora::posix::SurfaceExtent(c.device, c.logical, c.scale120, surface, buffer);
+        EXPECT_EQ(surface, c.surface) << c.device << " / " << c.logical;
+        EXPECT_EQ(buffer, c.buffer) << c.device << " / " << c.logical;
+    }
+}
+
 // Key symbols to virtual keys, as both Linux hosts report them.
 TEST(Keysym, VirtualKeys) {
     const std::pair<uint32_t, uint16_t> cases[] = {

@@ -252,15 +252,29 @@ def frames_on(sway, places, cursor=False):
 
 def case_picture(sway):
     """One 1280 x 1024 output: the saver's layer surface shows the renderer's
-    frame exactly, centred, black around it, and no pointer over it (the
-    capture draws the pointer's image when there is one); Escape ends it.
-    Forced onto an xdg_toplevel, the same."""
-    for env, label in (({}, 'layer shell'), ({'QUELLORA_WAYLAND_SHELL': 'xdg'}, 'xdg_toplevel')):
+    frame exactly, centred, black around it, and no pointer over it from the
+    first capture on (the capture draws the pointer's image when there is
+    one; the pointer already lies on the black border to come when the
+    saver starts); Escape ends it. Forced onto an xdg_toplevel, the same,
+    except that sway 1.7 may still draw its arrow over the first frame of a
+    full-screen toplevel (the pointer's enter comes before that frame, and
+    the saver hides the pointer there and then): from the second capture on."""
+    for env, label, captures in (({}, 'layer shell', 1), ({'QUELLORA_WAYLAND_SHELL': 'xdg'}, 'xdg_toplevel', 2)):
         inp = Input(sway)
+        inp.do('to 60 60 1280 1024')
         q = Quellora(sway, ['/s'], env)
         try:
-            frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
-            inp.do('to 600 500 1280 1024')  # the pointer enters the saver's surface over the picture
+            # The first capture with the saver's black in a corner: black
+            # all around the picture, where the pointer is too.
+            for _ in range(captures):
+                first = poll(lambda: (lambda img: img if (img[1000:, 1260:] == 0).all() else None)(
+                    sway.grab(cursor=True)), 30, 0.05)
+                check(first is not None, label + ': the saver never covered the output')
+            border = black_mask(first).copy()
+            border[128:128 + VIEW_H, 128:128 + VIEW_W] = True
+            if not border.all():
+                raise Failure(label + ': the pointer shows in capture %d; see %s' % (captures, x11_e2e.save(first, 'pointer')))
+            inp.do('to 600 500 1280 1024')
             step = frames_on(sway, [('HEADLESS-1', 128, 128, 1)], cursor=True)
             print('%s: the frame of step %d at (128, 128), black all around, no pointer' % (label, step))
             inp.do('key Escape')
@@ -323,16 +337,20 @@ def case_input(sway):
 def case_monitors(sway):
     """A 1280 x 1024 output at scale 1 and a 3840 x 2160 one at scale 2 to its
     right: the same frame on both, doubled on the big one (Scale=auto picks n
-    from device pixels). Monitors=primary: the big one black."""
+    from device pixels), and both go on (a later capture of each shows a
+    later frame). Monitors=primary: the big one black. On full-screen
+    xdg_toplevels instead of the layer shell, the same."""
     big = sway.add_output()
     sway.output(big, 3840, 2160, 2, 1280, 0)
     inp = Input(sway)
     try:
-        for settings, places, label in (
-                ({}, [('HEADLESS-1', 128, 128, 1), (big, 896, 312, 2)], 'Monitors=all'),
-                ({'Monitors': 'primary'}, [('HEADLESS-1', 128, 128, 1), (big, None, None, 1)], 'Monitors=primary')):
+        both = [('HEADLESS-1', 128, 128, 1), (big, 896, 312, 2)]
+        for settings, places, env, label in (
+                ({}, both, {}, 'Monitors=all'),
+                ({'Monitors': 'primary'}, [('HEADLESS-1', 128, 128, 1), (big, None, None, 1)], {}, 'Monitors=primary'),
+                ({}, both, {'QUELLORA_WAYLAND_SHELL': 'xdg'}, 'Monitors=all, xdg_toplevel')):
             sway.write_settings(settings)
-            q = Quellora(sway, ['/s'])
+            q = Quellora(sway, ['/s'], env)
             try:
                 inp.do('to 600 500 %d 1080' % (1280 + 1920))
                 frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
@@ -342,6 +360,10 @@ def case_monitors(sway):
                 step = frames_on(sway, places)
                 inp.do('up space')
                 print('%s: the frame of step %d, %s' % (label, step, places))
+                for place in places:
+                    if place[1] is not None:
+                        later = poll(lambda: frames_on(sway, [place]) > step, 10, 0.1)
+                        check(later, '%s: %s stands still' % (label, place[0]))
                 inp.do('key Escape')
                 check(q.wait_exit() == 0, label + ': Escape did not end the saver cleanly')
             finally:
@@ -352,54 +374,106 @@ def case_monitors(sway):
 
 def case_fractional(sway):
     """An output of 2880 x 1620 device pixels at scale 1.5: the buffer has its
-    device pixels and the viewport shows it at the logical size, so the
-    frame is exact, doubled (n from the device pixels)."""
-    sway.output('HEADLESS-1', 2880, 1620, 1.5, 0, 0)
+    device pixels and the viewport shows them at the logical size, so the
+    frame is exact, doubled (n from the device pixels). 2560 x 1440 at 1.5
+    is 1706.67 logical pixels wide, which sway 1.7 resamples whatever the
+    saver does: still every device pixel is the saver's, the last column too
+    (black around the picture, never sway's grey)."""
+    inp = Input(sway)
+    try:
+        sway.output('HEADLESS-1', 2560, 1440, 1.5, 0, 0)
+        q = Quellora(sway, ['/s'])
+        try:
+            last = []
+
+            def covered():
+                img = sway.grab()
+                last[:] = [img]
+                black = black_mask(img)
+                # The picture at (768, 336), a pixel or two of resampling around it.
+                black[334:336 + VIEW_H + 2, 766:768 + VIEW_W + 2] = True
+                return bool(img.shape[:2] == (1440, 2560) and black.all() and
+                            not black_mask(img[336:336 + VIEW_H, 768:768 + VIEW_W]).all())
+            if not poll(covered, 30, 0.2):
+                raise Failure('2560x1440 at 1.5: not every device pixel black around the picture; the last in ' +
+                              x11_e2e.save(last[0], 'not_covered') +
+                              ('' if q.alive() else '; the saver ended with status %s' % q.proc.poll()))
+            print('2560x1440 at scale 1.5: every device pixel covered, black around the picture')
+        finally:
+            q.close()
+        sway.output('HEADLESS-1', 2880, 1620, 1.5, 0, 0)
+        q = Quellora(sway, ['/s'])
+        try:
+            inp.do('motion 1 1')
+            step = frames_on(sway, [('HEADLESS-1', 416, 42, 2)])
+            print('scale 1.5: the frame of step %d doubled at (416, 42)' % step)
+        finally:
+            q.close()
+    finally:
+        inp.close()
+
+
+def case_output_added(sway):
+    """Outputs that change while the saver runs: one plugged in gets the
+    picture too, the same frame as the first; switched to another mode or
+    rotated, it is laid out for its new size; gone again (its layer surface
+    closed, its global removed), the saver goes on with the rest. Space is
+    held while grim takes the outputs one after the other, so the picture
+    stands still."""
     inp = Input(sway)
     q = Quellora(sway, ['/s'])
     try:
-        inp.do('motion 1 1')
-        step = frames_on(sway, [('HEADLESS-1', 416, 42, 2)])
-        print('scale 1.5: the frame of step %d doubled at (416, 42)' % step)
+        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+        new = sway.add_output()
+        for change, places in (
+                (lambda: sway.output(new, 1280, 1024, 1, 1280, 0), [('HEADLESS-1', 128, 128, 1), (new, 128, 128, 1)]),
+                (lambda: sway.output(new, 1920, 1080, 1, 1280, 0), [('HEADLESS-1', 128, 128, 1), (new, 448, 156, 1)]),
+                (lambda: sway.msg('output', new, 'transform', 90),
+                 [('HEADLESS-1', 128, 128, 1), (new, 28, 576, 1)]),
+                (lambda: sway.msg('output', new, 'disable'), [('HEADLESS-1', 128, 128, 1)])):
+            change()
+            check(q.alive(), 'the saver ended')
+            inp.do('down space')
+            step = frames_on(sway, places)
+            inp.do('up space')
+            print('the frame of step %d: %s' % (step, places))
+        check(q.still_runs_after_input(), 'the saver ended when an output went')
     finally:
         q.close()
         inp.close()
 
 
-def case_output_added(sway):
-    """An output plugged in while the saver runs gets the picture too, the
-    same frame as the first; the output gone again (its layer surface closed,
-    its global removed), the saver goes on with the rest."""
-    q = Quellora(sway, ['/s'])
-    try:
-        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
-        new = sway.add_output()
-        sway.output(new, 1280, 1024, 1, 1280, 0)
-        frames_on(sway, [('HEADLESS-1', 128, 128, 1), (new, 128, 128, 1)])
-        check(q.alive(), 'the saver ended')
-        print('output %s added: the same frame on both' % new)
-        sway.msg('output', new, 'disable')
-        check(q.still_runs_after_input(), 'the saver ended when an output went')
-        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
-        print('output %s gone: the saver goes on' % new)
-    finally:
-        q.close()
-
-
 def case_plugin_output(sway):
     """Under a lock screen's plugin host the saver covers the one output that
-    SWAYLOCK_PLUGIN_OUTPUT_NAME names, and ends on SIGTERM."""
+    SWAYLOCK_PLUGIN_OUTPUT_NAME names and takes no input: Escape, a key, 15
+    pointer moves over the picture and a click on it leave it running (the
+    lock screen's prompt has them). SIGTERM, SIGINT and SIGHUP end it."""
     second = sway.add_output()
     sway.output(second, 1280, 1024, 1, 1280, 0)
-    q = Quellora(sway, ['/s'], {'SWAYLOCK_PLUGIN_OUTPUT_NAME': second})
+    inp = Input(sway)
     try:
-        step = frames_on(sway, [(second, 128, 128, 1)])
-        check((sway.grab('HEADLESS-1') == 0x80).all(), 'the output not named is covered')
-        print('SWAYLOCK_PLUGIN_OUTPUT_NAME=%s: the frame of step %d there, HEADLESS-1 left alone' % (second, step))
-        q.proc.send_signal(signal.SIGTERM)
-        check(q.wait_exit() == -signal.SIGTERM, 'SIGTERM did not end the saver')
+        inp.do('to 1270 1020 2560 1024')  # sway draws the pointer's image in the captures: in a corner
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            q = Quellora(sway, ['/s'], {'SWAYLOCK_PLUGIN_OUTPUT_NAME': second})
+            try:
+                step = frames_on(sway, [(second, 128, 128, 1)])
+                # Sway's grey, but for the pointer's image, which sway draws in.
+                check((sway.grab('HEADLESS-1') == 0x80).all(axis=2).mean() > 0.99, 'the output not named is covered')
+                if sig == signal.SIGTERM:
+                    print('SWAYLOCK_PLUGIN_OUTPUT_NAME=%s: the frame of step %d there, HEADLESS-1 left alone' %
+                          (second, step))
+                    inp.do('key Escape', 'key a', *['to %d 400 2560 1024' % (1280 + 300 + 7 * i) for i in range(15)])
+                    inp.do('button left')
+                    check(q.still_runs_after_input(), 'input ended the saver under the lock screen')
+                    inp.do('to 1270 1020 2560 1024')  # the pointer's image off the picture again
+                    print('Escape, A, 15 moves and a click: runs on')
+                q.proc.send_signal(sig)
+                check(q.wait_exit() == -sig, '%s did not end the saver' % signal.Signals(sig).name)
+                print('%s: ended' % signal.Signals(sig).name)
+            finally:
+                q.close()
     finally:
-        q.close()
+        inp.close()
 
 
 def saver_pids(sway):
