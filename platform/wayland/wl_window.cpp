@@ -503,6 +503,7 @@ bool WlWindow::Present(OutputSurface& s) {
     free->busy = true;
     s.sinceCommit.Clear();
     s.damageAll = false;
+    FreeBuffer(s.placeholder);  // replaced for good
     return true;
 }
 
