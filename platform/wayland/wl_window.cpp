@@ -348,8 +348,13 @@ void WlWindow::Place(OutputSurface& s) {
     const posix::OutputDescription& d = s.output->desc;
     const int scale = std::max(1, d.scale);
     const int deviceW = s.rect.Width(), deviceH = s.rect.Height();
-    const int outputW = d.logicalWidth > 0 ? d.logicalWidth : deviceW / scale;
-    const int outputH = d.logicalHeight > 0 ? d.logicalHeight : deviceH / scale;
+    // The output's size in the surface's own coordinates: its logical size,
+    // except where the compositor lays its outputs out in device pixels (a
+    // scaled output whose logical size is its device size, as Mutter without
+    // fractional scaling does), whose surfaces still count in scaled pixels.
+    const bool deviceLayout = scale > 1 && d.logicalWidth == deviceW && d.logicalHeight == deviceH;
+    const int outputW = d.logicalWidth > 0 && !deviceLayout ? d.logicalWidth : deviceW / scale;
+    const int outputH = d.logicalHeight > 0 && !deviceLayout ? d.logicalHeight : deviceH / scale;
     const Rect client = ClientRect();
     std::vector<Piece> pieces;
     auto addPiece = [&](int left, int top, const Rect& monitor, int bw, int bh) {

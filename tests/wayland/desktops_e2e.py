@@ -299,6 +299,11 @@ class MutterInput:
 
     def __init__(self, desktop):
         self.desktop, self.proc = desktop, desktop.session
+        # Mutter's seat gains its keyboard with the session's first key, too
+        # late for that key itself: a Shift, which the saver ignores, first,
+        # and time for the saver to take the new keyboard.
+        self.do('key Shift_L')
+        time.sleep(1)
 
     def do(self, *lines):
         for line in lines:

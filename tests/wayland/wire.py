@@ -26,6 +26,7 @@ REQUESTS = {
     ('wl_registry', 0): ('bind', 'uN', None),
     ('wl_compositor', 0): ('create_surface', 'n', 'wl_surface'),
     ('wl_compositor', 1): ('create_region', 'n', 'wl_region'),
+    ('wl_subcompositor', 1): ('get_subsurface', 'noo', 'wl_subsurface'),
     ('wl_shm', 0): ('create_pool', 'ni', 'wl_shm_pool'),
     ('wl_shm_pool', 0): ('create_buffer', 'niiiiu', 'wl_buffer'),
     ('wl_surface', 0): ('destroy', '', None),
@@ -278,6 +279,8 @@ class Summary:
             elif name == 'get_layer_surface' and args[1] in self.surfaces:
                 roles[args[0]] = args[1]
                 self.surfaces[args[1]].update(role='layer', output=args[2])
+            elif name == 'get_subsurface' and args[1] in self.surfaces:
+                self.surfaces[args[1]].update(role='subsurface', parent=args[2])
             elif name == 'get_xdg_surface' and args[1] in self.surfaces:
                 roles[args[0]] = args[1]
                 self.surfaces[args[1]]['role'] = 'xdg'
@@ -317,10 +320,12 @@ class Summary:
 
     def shown(self):
         """The surfaces with a buffer, each as (surface id, its output's name
-        or None, the last buffer's size, the last configure's size)."""
+        or None, the last buffer's size, the last configure's size); a
+        subsurface is part of its parent's picture, not one of its own."""
         return [(sid, self.output_name(s['output'] or (s['entered'][-1] if s['entered'] else None)),
                  s['commits'][-1][2], s['configures'][-1][1] if s['configures'] else None)
-                for sid, s in sorted(self.surfaces.items()) if s['commits'] and s['commits'][-1][1]]
+                for sid, s in sorted(self.surfaces.items())
+                if s['commits'] and s['commits'][-1][1] and s['role'] != 'subsurface']
 
     def buffers_per_second(self, sid, since, until):
         """Commits of a new buffer on a surface per second between two times."""
