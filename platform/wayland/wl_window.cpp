@@ -253,17 +253,20 @@ void WlWindow::OutputsChanged() {
         const Rect r = monitors[i].rect;
         (*it)->rect = Rect{r.left - x_, r.top - y_, r.right - x_, r.bottom - y_};
     }
-    // Every surface again: a whole-layout toplevel shows the others' outputs too.
+    // Every surface again: a whole-layout toplevel shows the others' outputs
+    // too. A paint that is due presents them itself, from the new picture.
     for (auto& s : surfaces_)
         if (s->configured) {
             Place(*s);
-            Present(*s);
+            if (!Dirty()) Present(*s);
         }
 }
 
 void WlWindow::MonitorsChanged() {
-    OutputsChanged();
+    // The core places the window and its viewports first (SetPlacement), then
+    // the surfaces follow, once.
     if (visible_) events_.OnMonitorsChanged();
+    OutputsChanged();
 }
 
 void WlWindow::OutputGone(WlOutput& o) {
@@ -569,7 +572,6 @@ void WlWindow::SetPlacement(const Rect& r) {
             if (b.buffer) b.stale.AddRect(Rect{0, 0, b.width, b.height});
         s->damageAll = true;
     }
-    OutputsChanged();
 }
 
 void WlWindow::Invalidate(const Rect* r) {
