@@ -310,6 +310,7 @@ void WlPlatform::Lost() {
 // Reads what the compositor sent within the timeout (or `wait`), without
 // dispatching; true when something was read.
 bool WlPlatform::ReadEvents(int timeoutMs, const timespec* wait) {
+    if (window_) window_->PresentPainted();
     while (wl_display_prepare_read(display_) != 0)
         if (wl_display_dispatch_pending(display_) < 0) Lost();
     if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
@@ -339,10 +340,13 @@ bool WlPlatform::ProcessOneMessage() {
     if (n < 0) Lost();
     if (n > 0) return true;
     // Like WM_PAINT: the marked parts are painted once the queue is empty.
-    return window_ && window_->PaintIfDirty();
+    if (!window_ || !window_->PaintIfDirty()) return false;
+    window_->PresentPainted();
+    return true;
 }
 
 void WlPlatform::WaitUntil(std::optional<uint32_t> dueTick) {
+    if (window_) window_->PresentPainted();
     if (quit_) return;
     if (wl_display_dispatch_pending(display_) < 0) Lost();
     if (window_ && window_->Dirty()) return;

@@ -598,6 +598,12 @@ void WlWindow::Paint(const Rect& clip) {
     PictureSurface surface(*this, clip);
     events_.OnPaint(surface);
     TakeChanges();
+    painted_ = true;
+}
+
+void WlWindow::PresentPainted() {
+    if (!painted_) return;
+    painted_ = false;
     for (auto& s : surfaces_) Present(*s);
 }
 

@@ -102,6 +102,11 @@ public:
     // For the platform.
     Rect Placement() const { return Rect{x_, y_, x_ + w_, y_ + h_}; }
     bool PaintIfDirty();
+    // What the paints since the last call changed, one commit per surface:
+    // the core paints a frame viewport by viewport, and a surface that shows
+    // several outputs (a whole-layout toplevel) would otherwise be committed
+    // once for each. The platform calls it before it flushes or waits.
+    void PresentPainted();
     bool Dirty() const { return visible_ && !dirty_.Empty(); }
     void OutputsChanged();
     // An output came, went or changed: its surfaces follow, and the core
@@ -152,6 +157,7 @@ private:
     int x_ = 0, y_ = 0;  // the window's top-left corner in the monitors' coordinates
     bool visible_ = false;
     Rect dirty_;
+    bool painted_ = false;  // painted since the surfaces were last presented
     std::vector<std::unique_ptr<OutputSurface>> surfaces_;
     wl_pointer* pointer_ = nullptr;
     uint32_t enterSerial_ = 0;
