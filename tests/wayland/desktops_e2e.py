@@ -639,12 +639,19 @@ def log_written(q):
 
 
 def case_rate(d):
-    """25 frames a second reach every output: over about 4 s the buffers
-    committed on each output are at least 0.9 of the frames the saver's log
-    counts in the same time, and where captures can be taken, the steps they
-    show advance with the frame log (not the same frame for seconds).
-    Prints the figures: frames/s by the log, buffers/s per output, how long
-    the compositor holds a buffer."""
+    """Every frame reaches every output unless the compositor holds all
+    three of its buffers: over about 4 s the buffers committed on each output
+    are at least 0.9 of the frames the saver's log counts in the same time,
+    less the frames that fell while the compositor held three (a busy
+    compositor is excused, a saver that waits with a buffer free, or
+    that makes no third while both are held longer than a frame, is not);
+    it never holds more than three; a surface that shows several outputs
+    is still committed once a frame; and where
+    captures can be taken, the steps they show advance with the frame log
+    (not the same frame for seconds). Prints the figures: frames/s by the
+    log, buffers/s per output, how long the compositor holds a buffer.
+    Whether a quiet machine keeps 25 frames a second is the compositor
+    bench's to measure."""
     q = d.saver()
     try:
         s = shown(d, len(d.outputs))
@@ -663,16 +670,29 @@ def case_rate(d):
         t1, f1 = log_written(q)
         fps = (f1 - f0) / (t1 - t0)
         s = d.summary()
-        rates = {}
+        rates, holds = {}, {}
         for sid, name, size, _ in s.shown():
             rates[name or sid] = s.buffers_per_second(sid, t0, t1)
+            holds[name or sid] = s.holds(sid, t0, t1)
         held = sorted(s.hold_times())
-        print('%s: frame log %.1f frames/s; buffers/s %s; held median %.0f ms, 90th percentile %.0f ms (%d buffers)' % (
-            d.name, fps, {k: round(v, 1) for k, v in rates.items()},
-            1000 * held[len(held) // 2] if held else -1, 1000 * held[len(held) * 9 // 10] if held else -1, len(held)))
+        print('%s: frame log %.1f frames/s; buffers/s %s; held median %.0f ms, 90th percentile %.0f ms (%d buffers); '
+              'all three held for %s s of %.1f s; every one held, fewer than three, at most %s ms' % (
+                  d.name, fps, {k: round(v, 1) for k, v in rates.items()},
+                  1000 * held[len(held) // 2] if held else -1, 1000 * held[len(held) * 9 // 10] if held else -1,
+                  len(held), {k: round(v[0], 2) for k, v in holds.items()}, t1 - t0,
+                  {k: round(1000 * v[2]) for k, v in holds.items()}))
         check(fps > 12.5, 'the frame log says %.1f frames/s' % fps)
         for name, r in rates.items():
-            check(r >= 0.9 * fps, '%s: %.1f buffers/s for %.1f frames/s' % (name, r, fps))
+            full, most, starved = holds[name]
+            check(most <= 3, '%s: the compositor held %d buffers at once' % (name, most))
+            # Held that long, a frame fell due meanwhile: the third buffer should have been made.
+            check(starved < 0.1, '%s: the compositor held every buffer the saver had for %.0f ms, fewer than three, and no other was made' % (
+                name, 1000 * starved))
+            # One commit a frame, however many outputs a surface shows.
+            check(r <= 1.15 * fps + 1, '%s: %.1f buffers/s for %.1f frames/s' % (name, r, fps))
+            due = fps * (1 - full / (t1 - t0))
+            check(r >= 0.9 * due, '%s: %.1f buffers/s for %.1f frames/s, %.1f of them while a buffer was free' % (
+                name, r, fps, due))
         if d.capture:
             print('%s: captures (frames before, after, step): %s' % (d.name, samples))
             steps = [st for _, _, st in samples if st is not None]

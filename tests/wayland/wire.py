@@ -29,6 +29,7 @@ REQUESTS = {
     ('wl_subcompositor', 1): ('get_subsurface', 'noo', 'wl_subsurface'),
     ('wl_shm', 0): ('create_pool', 'ni', 'wl_shm_pool'),
     ('wl_shm_pool', 0): ('create_buffer', 'niiiiu', 'wl_buffer'),
+    ('wl_buffer', 0): ('destroy', '', None),
     ('wl_surface', 0): ('destroy', '', None),
     ('wl_surface', 1): ('attach', 'oii', None),
     ('wl_surface', 2): ('damage', 'iiii', None),
@@ -253,6 +254,7 @@ class Summary:
         self.cursor = []     # (time, surface id or 0) of every set_cursor
         self.pointer_enters = []  # (time, surface id)
         self.releases = []   # (time, buffer id)
+        self.unmade = []     # (time, buffer id) of every wl_buffer.destroy
         self.keyboard_interactivity = []
         roles = {}           # role object id -> surface id
         attached = {}        # surface id -> (buffer id, size) pending until commit
@@ -309,6 +311,8 @@ class Summary:
                     s['entered'].append(args[0])
             elif iface == 'wl_buffer' and name == 'release':
                 self.releases.append((t, obj))
+            elif iface == 'wl_buffer' and name == 'destroy':
+                self.unmade.append((t, obj))
             elif iface == 'wl_pointer' and name == 'enter':
                 self.pointer_enters.append((t, args[1]))
             elif iface == 'wl_pointer' and name == 'set_cursor':
@@ -331,6 +335,41 @@ class Summary:
         """Commits of a new buffer on a surface per second between two times."""
         n = sum(1 for t, b, _ in self.surfaces[sid]['commits'] if b and since <= t <= until)
         return n / (until - since)
+
+    def holds(self, sid, since, until, most_buffers=3):
+        """How the compositor held a surface's buffers between two times:
+        (seconds during which it held `most_buffers` of them, the most it held
+        at once, the longest it held every buffer the surface had while
+        there were fewer than `most_buffers`)."""
+        mine = {b for _, b, _ in self.surfaces[sid]['commits'] if b}
+        events = sorted([(t, 2, b) for t, b, _ in self.surfaces[sid]['commits'] if b] +
+                        [(t, 1, b) for t, b in self.releases if b in mine] +
+                        [(t, 0, b) for t, b in self.unmade if b in mine])
+        held, made = set(), set()
+        full, most, starved, since_all = 0.0, 0, 0.0, None
+        last = since
+        for t, kind, b in events + [(until, -1, None)]:
+            if len(held) >= most_buffers:
+                full += max(0.0, min(t, until) - max(last, since))
+            last = t
+            if kind == 2:
+                held.add(b)
+                made.add(b)
+            elif kind == 1:
+                held.discard(b)
+            elif kind == 0:
+                held.discard(b)
+                made.discard(b)
+            if since <= t <= until:
+                most = max(most, len(held))
+            every = bool(made) and held == made and len(made) < most_buffers
+            if every and since_all is None:
+                since_all = t
+            elif not every and since_all is not None:
+                if t >= since:
+                    starved = max(starved, min(t, until) - max(since_all, since))
+                since_all = None
+        return full, most, starved
 
     def hold_times(self):
         """How long the compositor held each buffer: commit to release, in s."""
