@@ -138,17 +138,43 @@ class World:
         r = self.wine("reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
         check(r.returncode == 0, "reg add %s %s failed: %s" % (key, name, r.stderr))
 
+    def reg_query(self, key):
+        """What `reg query` lists of a key ("" for a key without values), or
+        None when the key is not there. A failure of wine itself (on a loaded
+        machine) is tried again, never taken for a missing key."""
+        for attempt in range(5):
+            r = self.wine("reg", "query", key)
+            if r.returncode == 0:
+                return r.stdout
+            if r.returncode == 1 and "unable to find the specified registry key" in r.stdout.lower():
+                return None
+            print("reg query %s: status %d, %r; again" % (key, r.returncode, (r.stdout + r.stderr).strip()[:200]),
+                  file=sys.stderr)
+            time.sleep(0.5 * (attempt + 1))
+        raise Failure("reg query %s failed with %d: %s %s" % (key, r.returncode, r.stdout.strip(), r.stderr.strip()))
+
     def key_exists(self, key):
-        return self.wine("reg", "query", key).returncode == 0
+        return self.reg_query(key) is not None
 
     def reg_values(self, key):
-        """The values of a key as {name: (type, data)}; {} when it does not exist."""
-        values = {}
-        for line in self.wine("reg", "query", key).stdout.splitlines():
-            if line.startswith("    "):
-                parts = line.strip().split("    ")
-                values[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
-        return values
+        """The values of a key as {name: (type, data)}; {} when it does not
+        exist. A key read without values is read again: on a loaded machine
+        reg.exe now and then exits 0 having printed nothing, and the keys read
+        here hold values whenever they exist."""
+        for attempt in range(5):
+            out = self.reg_query(key)
+            if out is None:
+                return {}
+            values = {}
+            for line in out.splitlines():
+                if line.startswith("    "):
+                    parts = line.strip().split("    ")
+                    values[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
+            if values:
+                return values
+            print("reg query %s: no values; again" % key, file=sys.stderr)
+            time.sleep(0.5 * (attempt + 1))
+        return {}
 
     def unix_path(self, path):
         return self.wine("winepath", "-u", path).stdout.strip()
@@ -746,7 +772,8 @@ def case_installer(args):
                         "Publisher": ("REG_SZ", "Orvandel"), "NoModify": ("REG_DWORD", "0x1"),
                         "NoRepair": ("REG_DWORD", "0x1")}
             for name, value in expected.items():
-                check(values.get(name) == value, "%s is %s, expected %s" % (name, values.get(name), value))
+                check(values.get(name) == value, "%s: %s is %s, expected %s (the key holds %s)" % (
+                    what, name, values.get(name), value, values))
             check(values.get("DisplayIcon", ("", ""))[1].lower() == INSTALLED_SCR.lower() + ",0",
                   "DisplayIcon is %s" % (values.get("DisplayIcon"),))
             size = values.get("EstimatedSize", ("", "0x0"))
