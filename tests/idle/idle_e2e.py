@@ -28,11 +28,10 @@ TESTS = os.path.dirname(HERE)
 sys.path.insert(0, TESTS)
 sys.path.insert(0, os.path.join(TESTS, 'wayland'))
 sys.path.insert(0, os.path.join(TESTS, 'x11'))
-from e2e_common import Failure, check, die_with_parent, poll, start_xvfb, stop  # noqa: E402
+from e2e_common import check, die_with_parent, poll, start_xvfb, stop  # noqa: E402
 import wayland_e2e  # noqa: E402  (the headless sway, wlinput, the saver's frames on an output)
 from wayland_e2e import Input, Quellora, Sway, frames_on  # noqa: E402
 
-SKIP = 77
 ARGS = None
 XK_a = 0x61
 
@@ -279,10 +278,7 @@ class Helper:
 
 
 def need_mutter():
-    for tool in ('mutter', 'dbus-run-session'):
-        if not shutil.which(tool):
-            print('%s is not installed; skipped' % tool)
-            raise SystemExit(SKIP)
+    wayland_e2e.need('mutter', 'dbus-run-session')
 
 
 def case_mutter(_):
@@ -511,10 +507,7 @@ def case_x11(_):
     the mouse ends that one; with an XScreenSaver daemon's mark on the root
     window the watcher says in one line that the daemon starts savers; the
     X server gone, one line and status 1."""
-    for tool in ('Xvfb', 'xdotool', 'xprop'):
-        if not shutil.which(tool):
-            print('%s is not installed; skipped' % tool)
-            raise SystemExit(SKIP)
+    wayland_e2e.need('Xvfb', 'xdotool', 'xprop')
     x = Xserver()
     try:
         w = Watcher(x, 2)
@@ -574,26 +567,14 @@ def main():
     os.makedirs(ARGS.work, exist_ok=True)
     wayland_e2e.ARGS = ARGS
     wayland_e2e.x11_e2e.ARGS = ARGS
-    if os.getuid() == 0 and not shutil.which('setpriv'):
-        print('setpriv is missing: the compositors cannot run as the test user; skipped')
-        return SKIP
-    try:
-        if ARGS.case in SWAY_CASES:
-            for tool in ('sway', 'swaymsg', 'grim'):
-                if not shutil.which(tool):
-                    print('%s is not installed; skipped' % tool)
-                    return SKIP
-            sway = Sway()
-            try:
-                CASES[ARGS.case](sway)
-            finally:
-                sway.close()
-        else:
-            CASES[ARGS.case](None)
-    except Failure as e:
-        print('FAILED: %s' % e)
-        return 1
-    return 0
+
+    def make():
+        wayland_e2e.need_test_user()
+        if ARGS.case not in SWAY_CASES:
+            return None
+        wayland_e2e.need('sway', 'swaymsg', 'grim')
+        return Sway()
+    return wayland_e2e.run_case(make, CASES[ARGS.case])
 
 
 if __name__ == '__main__':

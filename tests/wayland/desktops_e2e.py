@@ -36,16 +36,12 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import wayland_e2e as wl  # noqa: E402  (the test user, the saver, wlinput)
-from wayland_e2e import Failure, black_mask, check, die_with_parent, only_black_and_white, poll, stop  # noqa: E402
+from wayland_e2e import (Failure, Skip, black_mask, check, die_with_parent, only_black_and_white, poll,  # noqa: E402
+                         stop)
 from wire import Summary, WireProxy  # noqa: E402
 import x11_e2e  # noqa: E402
 
 VIEW_W, VIEW_H = 1024, 768
-SKIP = 77
-
-
-class Skip(Exception):
-    pass
 
 
 def place(w, h):
@@ -716,37 +712,19 @@ def main():
     os.makedirs(ARGS.work, exist_ok=True)
     x11_e2e.ARGS = wl.ARGS = ARGS
     kind = COMPOSITORS[ARGS.compositor]
-    if not shutil.which(COMMANDS[kind.name]):
-        print('%s is not installed (apt install %s); skipped' % (kind.name, {'kwin': 'kwin-wayland'}.get(kind.name,
+
+    def make():
+        if not shutil.which(COMMANDS[kind.name]):
+            raise Skip('%s is not installed (apt install %s)' % (kind.name, {'kwin': 'kwin-wayland'}.get(kind.name,
                                                                                                        kind.name)))
-        return SKIP
-    if os.getuid() == 0 and not shutil.which('setpriv'):
-        print('setpriv is missing: the compositor cannot run as the test user; skipped')
-        return SKIP
-    if ARGS.case == 'two_outputs' and kind.name not in TWO:
-        print('%s has one output only; skipped' % kind.name)
-        return SKIP
-    if kind.no_input and ARGS.case in ('key', 'cursor'):
-        print('%s; skipped' % kind.no_input)
-        return SKIP
-    layout = TWO[kind.name] if ARGS.case in ('two_outputs', 'rate') and kind.name in TWO else \
-        ONE.get(kind.name, [(1280, 1024, 1)])
-    try:
-        d = kind(layout)
-    except Failure as e:
-        print('FAILED: %s' % e)
-        return 1
-    try:
-        CASES[ARGS.case](d)
-    except Skip as e:
-        print('%s; skipped' % e)
-        return SKIP
-    except Failure as e:
-        print('FAILED: %s' % e)
-        return 1
-    finally:
-        d.close()
-    return 0
+        wl.need_test_user()
+        if ARGS.case == 'two_outputs' and kind.name not in TWO:
+            raise Skip('%s has one output only' % kind.name)
+        if kind.no_input and ARGS.case in ('key', 'cursor'):
+            raise Skip(kind.no_input)
+        return kind(TWO[kind.name] if ARGS.case in ('two_outputs', 'rate') and kind.name in TWO else
+                    ONE.get(kind.name, [(1280, 1024, 1)]))
+    return wl.run_case(make, CASES[ARGS.case])
 
 
 if __name__ == '__main__':

@@ -35,6 +35,44 @@ USER = 'qltest'
 ARGS = None
 
 
+class Skip(Exception):
+    """A case that cannot run here, with why."""
+
+
+def need(*tools):
+    """Skips the case when one of the tools is not installed."""
+    for tool in tools:
+        if not shutil.which(tool):
+            raise Skip('%s is not installed' % tool)
+
+
+def need_test_user():
+    """Skips the case when we are root without setpriv to run the compositor
+    as the test user (compositors refuse root)."""
+    if os.getuid() == 0 and not shutil.which('setpriv'):
+        raise Skip('setpriv is missing: the compositor cannot run as the test user')
+
+
+def run_case(make, case):
+    """Makes what the case runs in (make() may give None), runs the case on
+    it and closes it: the exit status, with the failure or the reason to skip
+    in one line."""
+    world = None
+    try:
+        world = make()
+        case(world)
+    except Skip as e:
+        print('%s; skipped' % e)
+        return SKIP
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
+    finally:
+        if world is not None:
+            world.close()
+    return 0
+
+
 def test_user():
     """The user sway runs as: ourselves, or when we are root the test user."""
     if os.getuid() != 0:
@@ -490,9 +528,7 @@ def program_of(pid):
 def case_swayidle(sway):
     """swayidle starts the saver after its timeout; motion over the picture
     ends it."""
-    if not shutil.which('swayidle'):
-        print('swayidle is not installed; skipped')
-        raise SystemExit(SKIP)
+    need('swayidle')
     inp = Input(sway)
     log = open(os.path.join(ARGS.work, 'swayidle.log'), 'w')
     idle = subprocess.Popen(sway.as_user + ['swayidle', '-d', 'timeout', '1', sway.bin['quellora'] + ' /s'],
@@ -613,26 +649,12 @@ def main():
     ARGS = p.parse_args()
     os.makedirs(ARGS.work, exist_ok=True)
     x11_e2e.ARGS = ARGS
-    for tool in ('sway', 'swaymsg', 'grim'):
-        if not shutil.which(tool):
-            print('%s is not installed; skipped' % tool)
-            return SKIP
-    if os.getuid() == 0 and not shutil.which('setpriv'):
-        print('setpriv is missing: sway cannot run as the test user; skipped')
-        return SKIP
-    try:
-        sway = Sway()
-    except Failure as e:
-        print('FAILED: %s' % e)
-        return 1
-    try:
-        CASES[ARGS.case](sway)
-    except Failure as e:
-        print('FAILED: %s' % e)
-        return 1
-    finally:
-        sway.close()
-    return 0
+
+    def make():
+        need('sway', 'swaymsg', 'grim')
+        need_test_user()
+        return Sway()
+    return run_case(make, CASES[ARGS.case])
 
 
 if __name__ == '__main__':

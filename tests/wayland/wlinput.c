@@ -66,48 +66,43 @@ static int code_of(xkb_keysym_t sym) {
     return -1;
 }
 
-/* The same commands through KWin's fake input. */
-static int fake_input(struct wl_display *display) {
-    org_kde_kwin_fake_input_authenticate(fake, "wlinput", "end-to-end tests");
-    wl_display_roundtrip(display);
-    printf("ready\n");
-    fflush(stdout);
-    char line[256];
-    while (fgets(line, sizeof line, stdin)) {
-        char cmd[32] = "", arg[64] = "";
-        double dx = 0, dy = 0;
-        int w = 0, h = 0;
-        int ok = 1;
-        if (sscanf(line, "%31s", cmd) != 1) continue;
-        if (!strcmp(cmd, "key") || !strcmp(cmd, "down") || !strcmp(cmd, "up")) {
-            int code = -1;
-            if (sscanf(line, "%*s %63s", arg) == 1) code = code_of(xkb_keysym_from_name(arg, XKB_KEYSYM_NO_FLAGS));
-            if (code < 0) {
-                ok = 0;
-            } else {
-                if (strcmp(cmd, "up")) org_kde_kwin_fake_input_keyboard_key(fake, (uint32_t)code, WL_KEYBOARD_KEY_STATE_PRESSED);
-                if (strcmp(cmd, "down")) org_kde_kwin_fake_input_keyboard_key(fake, (uint32_t)code, WL_KEYBOARD_KEY_STATE_RELEASED);
-            }
-        } else if (!strcmp(cmd, "motion") && sscanf(line, "%*s %lf %lf", &dx, &dy) == 2) {
-            org_kde_kwin_fake_input_pointer_motion(fake, wl_fixed_from_double(dx), wl_fixed_from_double(dy));
-        } else if (!strcmp(cmd, "to") && sscanf(line, "%*s %lf %lf %d %d", &dx, &dy, &w, &h) == 4) {
-            org_kde_kwin_fake_input_pointer_motion_absolute(fake, wl_fixed_from_double(dx), wl_fixed_from_double(dy));
-        } else if (!strcmp(cmd, "button") && sscanf(line, "%*s %63s", arg) == 1) {
-            uint32_t b = !strcmp(arg, "right") ? BTN_RIGHT : !strcmp(arg, "middle") ? BTN_MIDDLE : BTN_LEFT;
-            org_kde_kwin_fake_input_button(fake, b, WL_POINTER_BUTTON_STATE_PRESSED);
-            org_kde_kwin_fake_input_button(fake, b, WL_POINTER_BUTTON_STATE_RELEASED);
-        } else {
-            ok = 0;
-        }
-        if (wl_display_roundtrip(display) < 0) {
-            fprintf(stderr, "wlinput: the compositor went away\n");
-            return 1;
-        }
-        printf(ok ? "ok\n" : "bad\n");
-        fflush(stdout);
+/* The devices the commands go through: the virtual keyboard and pointer, or
+ * where those are missing, KWin's fake input. */
+static struct zwp_virtual_keyboard_v1 *kb;
+static struct zwlr_virtual_pointer_v1 *ptr;
+
+static void send_key(uint32_t code, uint32_t state) {
+    if (kb)
+        zwp_virtual_keyboard_v1_key(kb, now_ms(), code, state);
+    else
+        org_kde_kwin_fake_input_keyboard_key(fake, code, state);
+}
+
+static void send_motion(double dx, double dy) {
+    if (!ptr) {
+        org_kde_kwin_fake_input_pointer_motion(fake, wl_fixed_from_double(dx), wl_fixed_from_double(dy));
+        return;
     }
-    wl_display_disconnect(display);
-    return 0;
+    zwlr_virtual_pointer_v1_motion(ptr, now_ms(), wl_fixed_from_double(dx), wl_fixed_from_double(dy));
+    zwlr_virtual_pointer_v1_frame(ptr);
+}
+
+static void send_to(double x, double y, int w, int h) {
+    if (!ptr) {
+        org_kde_kwin_fake_input_pointer_motion_absolute(fake, wl_fixed_from_double(x), wl_fixed_from_double(y));
+        return;
+    }
+    zwlr_virtual_pointer_v1_motion_absolute(ptr, now_ms(), (uint32_t)x, (uint32_t)y, (uint32_t)w, (uint32_t)h);
+    zwlr_virtual_pointer_v1_frame(ptr);
+}
+
+static void send_button(uint32_t button, uint32_t state) {
+    if (!ptr) {
+        org_kde_kwin_fake_input_button(fake, button, state);
+        return;
+    }
+    zwlr_virtual_pointer_v1_button(ptr, now_ms(), button, state);
+    zwlr_virtual_pointer_v1_frame(ptr);
 }
 
 int main(void) {
@@ -127,14 +122,17 @@ int main(void) {
     struct xkb_rule_names names = {0};
     names.layout = "us";
     keymap = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keyboards || !pointers) return fake_input(display);
-    char *text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-    size_t size = strlen(text) + 1;
-    int fd = memfd_create("wlinput-keymap", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, text, size) != (ssize_t)size) return 1;
-    struct zwp_virtual_keyboard_v1 *kb = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
-    zwp_virtual_keyboard_v1_keymap(kb, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, (uint32_t)size);
-    struct zwlr_virtual_pointer_v1 *ptr = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointers, seat);
+    if (keyboards && pointers) {
+        char *text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+        size_t size = strlen(text) + 1;
+        int fd = memfd_create("wlinput-keymap", MFD_CLOEXEC);
+        if (fd < 0 || write(fd, text, size) != (ssize_t)size) return 1;
+        kb = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
+        zwp_virtual_keyboard_v1_keymap(kb, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, (uint32_t)size);
+        ptr = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointers, seat);
+    } else {
+        org_kde_kwin_fake_input_authenticate(fake, "wlinput", "end-to-end tests");
+    }
     wl_display_roundtrip(display);
     printf("ready\n");
     fflush(stdout);
@@ -153,21 +151,17 @@ int main(void) {
             if (code < 0) {
                 ok = 0;
             } else {
-                if (strcmp(cmd, "up")) zwp_virtual_keyboard_v1_key(kb, now_ms(), (uint32_t)code, WL_KEYBOARD_KEY_STATE_PRESSED);
-                if (strcmp(cmd, "down")) zwp_virtual_keyboard_v1_key(kb, now_ms(), (uint32_t)code, WL_KEYBOARD_KEY_STATE_RELEASED);
+                if (strcmp(cmd, "up")) send_key((uint32_t)code, WL_KEYBOARD_KEY_STATE_PRESSED);
+                if (strcmp(cmd, "down")) send_key((uint32_t)code, WL_KEYBOARD_KEY_STATE_RELEASED);
             }
         } else if (!strcmp(cmd, "motion") && sscanf(line, "%*s %lf %lf", &dx, &dy) == 2) {
-            zwlr_virtual_pointer_v1_motion(ptr, now_ms(), wl_fixed_from_double(dx), wl_fixed_from_double(dy));
-            zwlr_virtual_pointer_v1_frame(ptr);
+            send_motion(dx, dy);
         } else if (!strcmp(cmd, "to") && sscanf(line, "%*s %lf %lf %d %d", &dx, &dy, &w, &h) == 4) {
-            zwlr_virtual_pointer_v1_motion_absolute(ptr, now_ms(), (uint32_t)dx, (uint32_t)dy, (uint32_t)w, (uint32_t)h);
-            zwlr_virtual_pointer_v1_frame(ptr);
+            send_to(dx, dy, w, h);
         } else if (!strcmp(cmd, "button") && sscanf(line, "%*s %63s", arg) == 1) {
             uint32_t b = !strcmp(arg, "right") ? BTN_RIGHT : !strcmp(arg, "middle") ? BTN_MIDDLE : BTN_LEFT;
-            zwlr_virtual_pointer_v1_button(ptr, now_ms(), b, WL_POINTER_BUTTON_STATE_PRESSED);
-            zwlr_virtual_pointer_v1_frame(ptr);
-            zwlr_virtual_pointer_v1_button(ptr, now_ms(), b, WL_POINTER_BUTTON_STATE_RELEASED);
-            zwlr_virtual_pointer_v1_frame(ptr);
+            send_button(b, WL_POINTER_BUTTON_STATE_PRESSED);
+            send_button(b, WL_POINTER_BUTTON_STATE_RELEASED);
         } else {
             ok = 0;
         }
