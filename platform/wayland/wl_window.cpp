@@ -294,44 +294,57 @@ void WlWindow::Configured(OutputSurface& s, int logicalWidth, int logicalHeight)
     Place(s);
     if (!s.settled) {
         const bool placeholderShown = s.placeholder.buffer != nullptr;
-        if (!s.toplevel || (!placeholderShown && (s.pendingFullscreen || (s.configWidth > 0 && s.configHeight > 0)))) {
+        if (s.toplevel ? !placeholderShown && (s.pendingFullscreen || (s.configWidth > 0 && s.configHeight > 0))
+                       : p_.PluginMode()) {
+            // Full screen from the start, or under a lock screen, where no
+            // pointer is ours to hide.
             s.settled = true;
         } else if (!placeholderShown) {
-            // Transparent, at the full size: the pointer enters it at once.
-            const int w = s.viewport ? 1 : s.bufferWidth, h = s.viewport ? 1 : s.bufferHeight;
-            if (MakeBuffer(p_.Shm(), nullptr, s.placeholder, std::max(1, w), std::max(1, h), WL_SHM_FORMAT_ARGB8888)) {
-                if (s.viewport)
-                    wp_viewport_set_destination(s.viewport, std::max(1, s.logicalWidth), std::max(1, s.logicalHeight));
-                else
-                    wl_surface_set_buffer_scale(s.surface, s.bufferScale);
-                s.sizePending = true;
-                wl_surface_attach(s.surface, s.placeholder.buffer, 0, 0);
-                wl_surface_damage_buffer(s.surface, 0, 0, w, h);
-            }
+            ShowPlaceholder(s);
             wl_surface_commit(s.surface);
+            // A layer surface is in its place at once: the frames follow the
+            // pointer's enter, which the compositor sends once it is mapped.
+            if (!s.toplevel) Settle(s);
             return;
-        } else if (!s.settling) {
+        } else {
             // Full screen now: the compositor hears the ack first and sends
             // the pointer's enter (hiding it) before the first frame shows.
             wl_surface_commit(s.surface);
-            s.settling = wl_display_sync(p_.Display());
-            static const wl_callback_listener kSettled = {[](void* data, wl_callback* cb, uint32_t) {
-                auto* settled = static_cast<OutputSurface*>(data);
-                wl_callback_destroy(cb);
-                settled->settling = nullptr;
-                settled->settled = true;
-                settled->window->Settled(*settled);
-            }};
-            wl_callback_add_listener(s.settling, &kSettled, &s);
-            return;
-        } else {
-            wl_surface_commit(s.surface);
+            if (!s.settling) Settle(s);
             return;
         }
     }
     // The configure is answered by the next commit: without a buffer when
     // there is nothing new to show or no buffer free to show it.
     if (!Present(s)) wl_surface_commit(s.surface);
+}
+
+void WlWindow::ShowPlaceholder(OutputSurface& s) {
+    // Transparent, at the full size: the pointer enters it at once.
+    const int w = s.viewport ? 1 : s.bufferWidth, h = s.viewport ? 1 : s.bufferHeight;
+    if (!MakeBuffer(p_.Shm(), nullptr, s.placeholder, std::max(1, w), std::max(1, h), WL_SHM_FORMAT_ARGB8888)) return;
+    if (s.viewport)
+        wp_viewport_set_destination(s.viewport, std::max(1, s.logicalWidth), std::max(1, s.logicalHeight));
+    else
+        wl_surface_set_buffer_scale(s.surface, s.bufferScale);
+    s.sizePending = true;
+    wl_surface_attach(s.surface, s.placeholder.buffer, 0, 0);
+    wl_surface_damage_buffer(s.surface, 0, 0, w, h);
+}
+
+void WlWindow::Settle(OutputSurface& s) {
+    // Settled once the compositor has answered everything sent so far (the
+    // commit that mapped the surface): the events it sent meanwhile, the
+    // pointer's enter among them, are dispatched before the answer.
+    s.settling = wl_display_sync(p_.Display());
+    static const wl_callback_listener kSettled = {[](void* data, wl_callback* cb, uint32_t) {
+        auto* settled = static_cast<OutputSurface*>(data);
+        wl_callback_destroy(cb);
+        settled->settling = nullptr;
+        settled->settled = true;
+        settled->window->Settled(*settled);
+    }};
+    wl_callback_add_listener(s.settling, &kSettled, &s);
 }
 
 void WlWindow::Settled(OutputSurface& s) {

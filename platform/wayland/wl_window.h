@@ -58,10 +58,10 @@ struct OutputSurface {
     Rect rect;                              // its output's monitor in the window, in device pixels
     int pendingWidth = 0, pendingHeight = 0;  // the toplevel's configure, until the surface's
     bool pendingFullscreen = false;
-    // A toplevel shows frames once it is full screen or given a size; before
-    // that it is mapped with one transparent pixel (`placeholder`), so no
-    // frame shows as an ordinary window with the pointer's image over it
-    // before the pointer enters the full-screen surface.
+    // A surface shows frames once it is in its place (a toplevel full screen
+    // or given a size) and the compositor has answered; before that it is
+    // mapped with one transparent pixel (`placeholder`), so no frame shows
+    // with the pointer's image over it before the pointer enters.
     bool settled = false;
     wl_callback* settling = nullptr;
     ShmBuffer placeholder;
@@ -120,6 +120,8 @@ public:
     void Closed(OutputSurface& s);
     void Released(wl_buffer* buffer);
     void ScalePreferred(OutputSurface& s, int scale120);
+    void ShowPlaceholder(OutputSurface& s);
+    void Settle(OutputSurface& s);
     void Settled(OutputSurface& s);
 
     // Input (wl_input.cpp).

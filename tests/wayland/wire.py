@@ -251,6 +251,7 @@ class Summary:
         self.outputs = {}    # wl_output id -> {'name', 'mode', 'scale'}
         self.surfaces = {}   # wl_surface id -> {'role', 'output', 'configures', 'commits', 'entered', ...}
         self.buffers = {}    # wl_buffer id -> (width, height) (the latest made with that id)
+        self.see_through = set()  # wl_buffer ids made with an alpha channel (ARGB8888)
         self.cursor = []     # (time, surface id or 0) of every set_cursor
         self.pointer_enters = []  # (time, surface id)
         self.releases = []   # (time, buffer id)
@@ -278,6 +279,10 @@ class Summary:
                                           'entered': [], 'destination': None, 'made': t}
             elif name == 'create_buffer':
                 self.buffers[args[0]] = (args[2], args[3])
+                if args[5] == 0:  # WL_SHM_FORMAT_ARGB8888: the transparent placeholder
+                    self.see_through.add(args[0])
+                else:
+                    self.see_through.discard(args[0])
             elif name == 'get_layer_surface' and args[1] in self.surfaces:
                 roles[args[0]] = args[1]
                 self.surfaces[args[1]].update(role='layer', output=args[2])
@@ -323,13 +328,15 @@ class Summary:
         return o and o['name']
 
     def shown(self):
-        """The surfaces with a buffer, each as (surface id, its output's name
-        or None, the last buffer's size, the last configure's size); a
-        subsurface is part of its parent's picture, not one of its own."""
+        """The surfaces showing a picture, each as (surface id, its output's
+        name or None, the last buffer's size, the last configure's size); a
+        subsurface is part of its parent's picture, not one of its own, and a
+        transparent placeholder is no picture."""
         return [(sid, self.output_name(s['output'] or (s['entered'][-1] if s['entered'] else None)),
                  s['commits'][-1][2], s['configures'][-1][1] if s['configures'] else None)
                 for sid, s in sorted(self.surfaces.items())
-                if s['commits'] and s['commits'][-1][1] and s['role'] != 'subsurface']
+                if s['commits'] and s['commits'][-1][1] and s['commits'][-1][1] not in self.see_through and
+                s['role'] != 'subsurface']
 
     def buffers_per_second(self, sid, since, until):
         """Commits of a new buffer on a surface per second between two times."""
