@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/linux/idle_source.h"
+#include "platform/linux/watcher_lock.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/settings_file.h"
 #include "settings/idle_timeout.h"
@@ -63,12 +64,11 @@ int Fail(const std::string& message) {
 // the watcher's pid. -1 after printing why when another one runs or the
 // lock can't be had.
 int TakeLock() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || runtime[0] != '/') {
+    const std::string path = WatcherLockPath();
+    if (path.empty()) {
         Fail("XDG_RUNTIME_DIR is not set: no place for the idle watcher's lock");
         return -1;
     }
-    const std::string path = std::string(runtime) + "/quellora-idle.lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         Fail("cannot open the lock " + Quoted(path) + ": " + std::strerror(errno));
