@@ -17,7 +17,43 @@ void DeviceSize(const OutputDescription& o, int& width, int& height) {
     height = std::max(0, o.logicalHeight) * scale;
 }
 
+namespace {
+
+// Whether two outputs share any of the layout: a lock screen's nested server
+// reports every output at (0, 0).
+bool AnyOverlap(const std::vector<OutputDescription>& outputs) {
+    std::vector<Rect> rects;
+    for (const OutputDescription& o : outputs) {
+        int w = 0, h = 0;
+        DeviceSize(o, w, h);
+        const int scale = std::max(1, o.scale);
+        const int lw = o.logicalWidth > 0 ? o.logicalWidth : w / scale;
+        const int lh = o.logicalHeight > 0 ? o.logicalHeight : h / scale;
+        rects.push_back(Rect{o.logicalX, o.logicalY, o.logicalX + lw, o.logicalY + lh});
+    }
+    for (size_t i = 0; i < rects.size(); ++i)
+        for (size_t j = i + 1; j < rects.size(); ++j)
+            if (!Intersect(rects[i], rects[j]).Empty()) return true;
+    return false;
+}
+
+}  // namespace
+
 std::vector<Monitor> LayOutOutputs(const std::vector<OutputDescription>& outputs) {
+    if (AnyOverlap(outputs)) {
+        // Outputs laid over one another would share the window's pixels:
+        // each gets a place of its own instead, side by side in their order,
+        // the first primary, so that each shows its own whole picture.
+        std::vector<Monitor> monitors;
+        int x = 0;
+        for (const OutputDescription& o : outputs) {
+            int w = 0, h = 0;
+            DeviceSize(o, w, h);
+            monitors.push_back(Monitor{Rect{x, 0, x + w, h}, monitors.empty()});
+            x += w;
+        }
+        return monitors;
+    }
     int s = 1;
     for (const OutputDescription& o : outputs) s = std::max(s, o.scale);
     size_t primary = 0;

@@ -28,7 +28,9 @@ void DeviceSize(const OutputDescription& output, int& width, int& height);
 
 // The monitors of the outputs, in their order: device-pixel rectangles in
 // the coordinates where the primary's top-left corner is (0, 0). The primary
-// is the output at logical (0, 0), or the first without one.
+// is the output at logical (0, 0), or the first without one. Outputs that
+// overlap in the layout (a lock screen's nested server puts every one at
+// (0, 0)) are laid out side by side in their order instead, the first primary.
 std::vector<Monitor> LayOutOutputs(const std::vector<OutputDescription>& outputs);
 
 // One axis of a surface that shows `device` pixels of an output whose

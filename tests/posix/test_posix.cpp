@@ -15,6 +15,7 @@
 #include "platform/posix/command_line.h"
 #include "platform/posix/keysym.h"
 #include "platform/posix/output_layout.h"
+#include "platform/posix/surface_plan.h"
 #include "platform/posix/settings_file.h"
 #include "platform/posix/xscreensaver_list.h"
 
@@ -762,6 +763,15 @@ TEST(OutputLayout, PlacesOutputsInDevicePixels) {
         {"no mode: logical size times scale", {OutputDescription{0, 0, 1000, 800, 0, 0, 0, 2}},
          {{Rect{0, 0, 2000, 1600}, true}}},
         {"no outputs", {}, {}},
+        {"every output at (0, 0), of different sizes and scales: side by side, each whole",
+         {OutputDescription{0, 0, 1920, 1080, 1920, 1080, 0, 1}, OutputDescription{0, 0, 1280, 800, 2560, 1600, 0, 2}},
+         {{Rect{0, 0, 1920, 1080}, true}, {Rect{1920, 0, 4480, 1600}, false}}},
+        {"overlapping in part",
+         {OutputDescription{0, 0, 1920, 1080, 1920, 1080, 0, 1}, OutputDescription{1000, 0, 1280, 1024, 1280, 1024, 0, 1}},
+         {{Rect{0, 0, 1920, 1080}, true}, {Rect{1920, 0, 3200, 1024}, false}}},
+        {"touching is not overlapping",
+         {plain, OutputDescription{0, 1024, 1280, 1024, 1280, 1024, 0, 1}},
+         {{Rect{0, 0, 1280, 1024}, true}, {Rect{0, 1024, 1280, 2048}, false}}},
     };
     for (const Case& c : cases) {
         const std::vector<Monitor> got = quellora::posix::LayOutOutputs(c.outputs);
@@ -795,6 +805,184 @@ TEST(OutputLayout, SurfaceExtent) {
         quellora::posix::SurfaceExtent(c.device, c.logical, c.scale120, surface, buffer);
         EXPECT_EQ(surface, c.surface) << c.device << " / " << c.logical;
         EXPECT_EQ(buffer, c.buffer) << c.device << " / " << c.logical;
+    }
+}
+
+// What a surface on one output shows: the picture on a subsurface of its own
+// size wherever its place is whole in device pixels, over one black pixel;
+// the whole output's buffer elsewhere; a toplevel over every output showing
+// each where it lies.
+TEST(SurfacePlan, Plans) {
+    using quellora::Rect;
+    using namespace quellora::posix;
+    const PlanOutput small{Rect{0, 0, 1280, 1024}, 0, 0, 1280, 1024, 1};
+    const PlanOutput big{Rect{1280, 0, 5120, 2160}, 1280, 0, 1920, 1080, 2};
+    const Rect client{0, 0, 5120, 2160};
+    const Rect smallPicture{128, 128, 1152, 896}, bigPicture{1280 + 896, 312, 1280 + 896 + 2048, 312 + 1536};
+    auto input = [&](const PlanOutput& o) {
+        PlanInput in;
+        in.output = o;
+        in.all = {small, big};
+        in.viewporter = in.subsurfaces = true;
+        in.client = client;
+        in.pictures = {smallPicture, bigPicture};
+        return in;
+    };
+    struct Case {
+        const char* what;
+        PlanInput in;
+        SurfacePlan want;
+    };
+    std::vector<Case> cases;
+    {
+        SurfacePlan p;
+        p.logicalWidth = 1280, p.logicalHeight = 1024, p.deviceWidth = 1280, p.deviceHeight = 1024;
+        p.blackPixel = true, p.bufferWidth = p.bufferHeight = 1;
+        p.subX = 128, p.subY = 128, p.subWidth = 1024, p.subHeight = 768;
+        p.subPiece = Piece{Rect{0, 0, 1024, 768}, 128, 128};
+        p.regions = {{Rect{0, 0, 1280, 1024}, small.monitor}};
+        cases.push_back({"scale 1: the picture on a subsurface over a black pixel", input(small), p});
+    }
+    {
+        SurfacePlan p;
+        p.logicalWidth = 1920, p.logicalHeight = 1080, p.deviceWidth = 3840, p.deviceHeight = 2160;
+        p.blackPixel = true, p.bufferWidth = p.bufferHeight = 1;
+        p.subX = 448, p.subY = 156, p.subWidth = 1024, p.subHeight = 768;
+        p.subPiece = Piece{Rect{0, 0, 2048, 1536}, bigPicture.left, bigPicture.top};
+        p.regions = {{Rect{0, 0, 3840, 2160}, big.monitor}};
+        cases.push_back({"scale 2: the doubled picture's device pixels at half its place", input(big), p});
+        PlanInput mutter = input(big);
+        mutter.output.logicalWidth = 3840, mutter.output.logicalHeight = 2160;  // laid out in device pixels
+        mutter.configWidth = 1920, mutter.configHeight = 1080;
+        cases.push_back({"laid out in device pixels, configured in scaled ones: the same", mutter, p});
+    }
+    {
+        PlanInput in = input(big);
+        in.pictures = {smallPicture};
+        SurfacePlan p;
+        p.logicalWidth = 1920, p.logicalHeight = 1080, p.deviceWidth = 3840, p.deviceHeight = 2160;
+        p.blackPixel = true, p.bufferWidth = p.bufferHeight = 1;
+        p.regions = {{Rect{0, 0, 3840, 2160}, big.monitor}};
+        cases.push_back({"no picture on it (Monitors=primary): the black pixel alone", in, p});
+    }
+    {
+        PlanInput in = input(big);
+        in.pictures = {Rect{1280 + 897, 312, 1280 + 897 + 2048, 312 + 1536}};
+        SurfacePlan p;
+        p.logicalWidth = 1920, p.logicalHeight = 1080, p.deviceWidth = 3840, p.deviceHeight = 2160;
+        p.bufferWidth = 3840, p.bufferHeight = 2160;
+        p.pieces = {Piece{Rect{0, 0, 3840, 2160}, 1280, 0}};
+        p.regions = {{Rect{0, 0, 3840, 2160}, big.monitor}};
+        cases.push_back({"an edge between two logical pixels: the output's buffer", in, p});
+        in.pictures = {bigPicture};
+        in.viewporter = false;
+        p.bufferScale = 2;
+        p.logicalWidth = 1920, p.logicalHeight = 1080;
+        cases.push_back({"no viewport: the output's buffer at scale 2", in, p});
+    }
+    {
+        const PlanOutput frac{Rect{0, 0, 2880, 1620}, 0, 0, 1920, 1080, 2};
+        PlanInput in = input(frac);
+        in.all = {frac};
+        in.preferredScale = 180;
+        in.pictures = {Rect{416, 42, 416 + 2048, 42 + 1536}};
+        SurfacePlan p;
+        p.logicalWidth = 1920, p.logicalHeight = 1080, p.deviceWidth = 2880, p.deviceHeight = 1620;
+        p.bufferWidth = 2880, p.bufferHeight = 1620;
+        p.pieces = {Piece{Rect{0, 0, 2880, 1620}, 0, 0}};
+        p.regions = {{Rect{0, 0, 2880, 1620}, frac.monitor}};
+        cases.push_back({"scale 1.5: the output's buffer, exact through the viewport", in, p});
+    }
+    {
+        const PlanOutput tiny{Rect{0, 0, 800, 600}, 0, 0, 800, 600, 1};
+        PlanInput in = input(tiny);
+        in.all = {tiny};
+        in.client = Rect{0, 0, 800, 600};
+        in.pictures = {Rect{0, 0, 800, 600}};  // the viewport cut by the screen
+        SurfacePlan p;
+        p.logicalWidth = 800, p.logicalHeight = 600, p.deviceWidth = 800, p.deviceHeight = 600;
+        p.blackPixel = true, p.bufferWidth = p.bufferHeight = 1;
+        p.subWidth = 800, p.subHeight = 600;
+        p.subPiece = Piece{Rect{0, 0, 800, 600}, 0, 0};
+        p.regions = {{Rect{0, 0, 800, 600}, tiny.monitor}};
+        cases.push_back({"a screen smaller than the picture: the picture is the whole output", in, p});
+    }
+    {
+        // cage: one toplevel over two outputs side by side.
+        const PlanOutput left{Rect{0, 0, 1920, 1080}, 0, 0, 1920, 1080, 1};
+        const PlanOutput right{Rect{1920, 0, 3840, 1080}, 1920, 0, 1920, 1080, 1};
+        PlanInput in = input(left);
+        in.all = {left, right};
+        in.toplevel = true;
+        in.configWidth = 3840, in.configHeight = 1080;
+        in.client = Rect{0, 0, 3840, 1080};
+        in.pictures = {Rect{448, 156, 1472, 924}, Rect{2368, 156, 3392, 924}};
+        SurfacePlan p;
+        p.logicalWidth = 3840, p.logicalHeight = 1080, p.deviceWidth = 3840, p.deviceHeight = 1080;
+        p.bufferWidth = 3840, p.bufferHeight = 1080;
+        p.pieces = {Piece{Rect{0, 0, 1920, 1080}, 0, 0}, Piece{Rect{1920, 0, 3840, 1080}, 1920, 0}};
+        p.regions = {{Rect{0, 0, 1920, 1080}, left.monitor}, {Rect{1920, 0, 3840, 1080}, right.monitor}};
+        cases.push_back({"a toplevel over both outputs: each where it lies", in, p});
+    }
+    for (const Case& c : cases) {
+        const SurfacePlan got = PlanSurface(c.in);
+        EXPECT_EQ(got.logicalWidth, c.want.logicalWidth) << c.what;
+        EXPECT_EQ(got.logicalHeight, c.want.logicalHeight) << c.what;
+        EXPECT_EQ(got.deviceWidth, c.want.deviceWidth) << c.what;
+        EXPECT_EQ(got.blackPixel, c.want.blackPixel) << c.what;
+        EXPECT_EQ(got.bufferWidth, c.want.bufferWidth) << c.what;
+        EXPECT_EQ(got.bufferHeight, c.want.bufferHeight) << c.what;
+        EXPECT_EQ(got.bufferScale, c.want.bufferScale) << c.what;
+        EXPECT_TRUE(got.pieces == c.want.pieces) << c.what;
+        EXPECT_EQ(got.subX, c.want.subX) << c.what;
+        EXPECT_EQ(got.subY, c.want.subY) << c.what;
+        EXPECT_EQ(got.subWidth, c.want.subWidth) << c.what;
+        EXPECT_EQ(got.subHeight, c.want.subHeight) << c.what;
+        EXPECT_TRUE(got.subPiece == c.want.subPiece) << c.what;
+        EXPECT_TRUE(got.regions == c.want.regions) << c.what;
+    }
+}
+
+// The pointer's place on a surface, in the window: through the output it is
+// over, also on a toplevel over two outputs (x 3000 of two 1920-wide outputs
+// is 3000, not half of it), and never past an output's edge.
+TEST(SurfacePlan, PointerPlaces) {
+    using quellora::Rect;
+    using namespace quellora::posix;
+    const PlanOutput left{Rect{0, 0, 1920, 1080}, 0, 0, 1920, 1080, 1};
+    const PlanOutput right{Rect{1920, 0, 3840, 1080}, 1920, 0, 1920, 1080, 1};
+    PlanInput cage;
+    cage.output = left;
+    cage.all = {left, right};
+    cage.toplevel = cage.viewporter = cage.subsurfaces = true;
+    cage.configWidth = 3840, cage.configHeight = 1080;
+    cage.client = Rect{0, 0, 3840, 1080};
+    const PlanOutput big{Rect{1280, 0, 5120, 2160}, 1280, 0, 1920, 1080, 2};
+    PlanInput doubled;
+    doubled.output = big;
+    doubled.all = {big};
+    doubled.viewporter = true;
+    doubled.client = Rect{0, 0, 5120, 2160};
+    const PlanOutput frac{Rect{0, 0, 2560, 1440}, 0, 0, 1707, 960, 2};
+    PlanInput fractional;
+    fractional.output = frac;
+    fractional.all = {frac};
+    fractional.viewporter = true;
+    fractional.client = Rect{0, 0, 2560, 1440};
+    struct Case {
+        const PlanInput* in;
+        double sx, sy;
+        int x, y;
+    } const cases[] = {
+        {&cage, 3000, 500, 3000, 500},        {&cage, 100.5, 7.9, 100, 7},
+        {&doubled, 448.5, 156.25, 2177, 312}, {&doubled, 0, 0, 1280, 0},
+        {&fractional, 1707.9, 959.9, 2559, 1439},  // past the last device pixel: the last
+    };
+    for (const Case& c : cases) {
+        int x = 0, y = 0;
+        SurfaceToWindow(PlanSurface(*c.in), c.sx, c.sy, x, y);
+        EXPECT_EQ(x, c.x) << c.sx << "," << c.sy;
+        EXPECT_EQ(y, c.y) << c.sx << "," << c.sy;
     }
 }
 
