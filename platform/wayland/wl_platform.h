@@ -2,10 +2,12 @@
 // window of platform.h owns a surface per output (a layer-shell overlay, or a
 // full-screen xdg_toplevel where the compositor offers no layer shell), drawn
 // from one 1-bit picture of the whole window into wl_shm buffers; outputs
-// (and their changes, reported to the core) come from
-// wl_output and xdg-output in device pixels (posix/output_layout.h places
-// them); the keyboard and the pointer come through wl_seat, except under a
-// lock screen, where the saver takes no input.
+// (and their changes, reported to the core) come from wl_output and
+// xdg-output in device pixels (posix/output_layout.h places them), and
+// whether each is on from the compositor's power protocol (or Mutter's
+// display configuration on the session bus); the keyboard and the pointer
+// come through wl_seat, except under a lock screen, where the saver takes no
+// input.
 //
 // What the other modes need (a host's window to draw into, the About dialog)
 // stays on X11: CreateWindow makes nothing but the saver's own window here.
@@ -14,7 +16,6 @@
 #pragma once
 
 #include <wayland-client.h>
-#include <xkbcommon/xkbcommon.h>
 
 #include <cstdint>
 #include <memory>
@@ -32,21 +33,43 @@ struct zxdg_output_v1;
 struct xdg_wm_base;
 struct wp_viewporter;
 struct wp_fractional_scale_manager_v1;
+struct wp_presentation;
+struct zwlr_output_power_manager_v1;
+struct zwlr_output_power_v1;
+struct org_kde_kwin_dpms_manager;
+struct org_kde_kwin_dpms;
 
 namespace quellora::wayland {
 
 class WlWindow;
+class WlSeat;
+class WlPlatform;
+class MutterPowerWatch;
 
 // An output as the compositor has described it so far.
 struct WlOutput {
+    WlPlatform* platform = nullptr;
     uint32_t globalName = 0;
     wl_output* output = nullptr;
+    uint32_t version = 0;
     zxdg_output_v1* xdg = nullptr;
+    uint32_t xdgVersion = 0;
     std::string name;
     posix::OutputDescription desc;
-    uint32_t version = 0;
-    bool done = false;     // wl_output.done came at least once (version 1 has none)
-    bool xdgDone = false;  // the logical position is known (or never will be)
+    bool wlDone = false;   // wl_output.done came at least once (version 1 has none)
+    bool xdgDone = false;  // zxdg_output_v1.done came at least once (version 3 sends none)
+    // Whether the compositor says it is on (the power protocols' word).
+    bool on = true;
+    zwlr_output_power_v1* power = nullptr;
+    org_kde_kwin_dpms* dpms = nullptr;
+    bool dpmsSupported = false;
+    uint32_t dpmsMode = 0;
+
+    // Described in full: its wl_output's description and, before xdg-output
+    // 3, its logical place, which comes after wl_output.done.
+    bool Described() const {
+        return (wlDone || version < 2) && (!xdg || xdgVersion >= 3 || xdgDone);
+    }
 };
 
 class WlPlatform : public Platform {
@@ -67,14 +90,19 @@ public:
     xdg_wm_base* WmBase() const { return wmBase_; }
     wp_viewporter* Viewporter() const { return viewporter_; }
     wp_fractional_scale_manager_v1* FractionalScale() const { return fractionalScale_; }
+    // Offered and asked for only while the measuring scripts keep a frame
+    // log: the window asks it when each frame was presented, for them to read.
+    wp_presentation* Presentation() const { return presentation_; }
+    WlWindow* Window() const { return window_; }
+    WlSeat* Seat() const { return seat_.get(); }
     // Under a lock screen's plugin host (SWAYLOCK_PLUGIN_OUTPUT_NAME): one
     // output, and no input at all.
     bool PluginMode() const { return !onlyOutput_.empty(); }
     // The outputs the saver covers, in the order of Monitors().
     std::vector<WlOutput*> CoveredOutputs() const;
+    // Whether the compositor has the output on (its display not in power saving).
+    bool OutputOn(const WlOutput& o) const;
     bool CursorHidden() const { return cursorCount_ < 0; }
-    // The window's coordinate space changed (an output came or went).
-    void OutputsChanged();
 
     // Dispatching failed: says why in one line and ends the process.
     [[noreturn]] void Lost();
@@ -90,7 +118,7 @@ public:
     bool QuitPosted() const override { return quit_; }
 
     // Windows.
-    std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
+    std::unique_ptr<quellora::Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
     bool GetWindowRect(WindowHandle window, Rect& out) override;
     bool IsWindow(WindowHandle window) override;
     bool CanDrawInto(WindowHandle window) override { return IsWindow(window); }
@@ -114,28 +142,20 @@ public:
     KeyStore& Keys() override { return keys_; }
     std::unique_ptr<LineFile> OpenFrameLog() override;
 
-    // Registry and output listeners (wl_platform.cpp), seat ones (wl_input.cpp).
+    // What the listeners of wl_platform.cpp and wl_power.cpp report.
     void AddGlobal(uint32_t name, const char* interface, uint32_t version);
     void RemoveGlobal(uint32_t name);
-    void AddXdgOutput(WlOutput& o);
-    void OutputDone(WlOutput& o);
-    void SetSeatCapabilities(uint32_t caps);
+    void OutputDescribed(WlOutput& o);
+    void PowerChanged();
     void Unregister(WlWindow* w) {
         if (window_ == w) window_ = nullptr;
     }
 
-    // Input state, read by wl_input.cpp.
-    wl_seat* seat_ = nullptr;
-    wl_keyboard* keyboard_ = nullptr;
-    wl_pointer* pointer_ = nullptr;
-    xkb_context* xkb_ = nullptr;
-    xkb_keymap* keymap_ = nullptr;
-    xkb_state* xkbState_ = nullptr;
-    uint32_t buttons_ = 0;  // kLeftButton, kRightButton, kMiddleButton held
-    WlWindow* window_ = nullptr;
-
 private:
-    bool ReadEvents(int timeoutMs, const timespec* wait);
+    void WatchPower(WlOutput& o);
+    // Presents what is due, sends it and waits for the compositor (and the
+    // bus) until `wait` (nullptr: for ever; zero: not at all).
+    void Poll(const timespec* wait);
 
     wl_display* display_;
     wl_registry* registry_ = nullptr;
@@ -146,19 +166,23 @@ private:
     xdg_wm_base* wmBase_ = nullptr;
     wp_viewporter* viewporter_ = nullptr;
     wp_fractional_scale_manager_v1* fractionalScale_ = nullptr;
+    wp_presentation* presentation_ = nullptr;
     zxdg_output_manager_v1* xdgOutputs_ = nullptr;
-    uint32_t seatName_ = 0;
+    zwlr_output_power_manager_v1* powerManager_ = nullptr;
+    org_kde_kwin_dpms_manager* dpmsManager_ = nullptr;
+    bool mutterShell_ = false;  // gtk_shell1: Mutter, whose power state is on the session bus
+    std::unique_ptr<MutterPowerWatch> mutterPower_;
+    std::unique_ptr<WlSeat> seat_;
     std::vector<std::unique_ptr<WlOutput>> outputs_;
+    WlWindow* window_ = nullptr;
     std::string onlyOutput_;  // SWAYLOCK_PLUGIN_OUTPUT_NAME: cover this output alone
+    bool measuring_ = false;  // QUELLORA_FRAME_LOG is set
     bool quit_ = false;
     int cursorCount_ = 0;
     posix::SettingsFile keys_;
 };
 
 // The saver's own window (wl_window.cpp).
-std::unique_ptr<Window> MakeWindow(WlPlatform& platform, const WindowParams& params, WindowEvents& events);
-
-// The shift state of the keyboard's modifiers and the held buttons.
-uint32_t ShiftState(WlPlatform& p);
+std::unique_ptr<quellora::Window> MakeWindow(WlPlatform& platform, const WindowParams& params, WindowEvents& events);
 
 }  // namespace quellora::wayland

@@ -1,22 +1,20 @@
 // The saver's window on Wayland: its surfaces, one per output, the 1-bit
-// picture they show parts of, and the buffers that take the rows that
-// changed to the compositor.
+// picture they show parts of, and the pass that brings them up to date.
 #include "platform/wayland/wl_window.h"
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "fractional-scale-v1-client-protocol.h"
 #include "platform/wayland/layer_shell.h"
+#include "platform/wayland/wl_seat.h"
+#include "presentation-time-client-protocol.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace quellora::wayland {
 
-namespace {
+using posix::Piece;
 
 // Drawing into the window's picture, inside the part being painted; every
 // row notes the columns that changed.
@@ -60,89 +58,68 @@ private:
     Rect clip_;
 };
 
-void OnLayerConfigure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial, uint32_t w, uint32_t h) {
-    auto* s = static_cast<OutputSurface*>(data);
-    zwlr_layer_surface_v1_ack_configure(layer, serial);
-    s->window->Configured(*s, static_cast<int>(w), static_cast<int>(h));
-}
-void OnLayerClosed(void* data, zwlr_layer_surface_v1*) {
-    auto* s = static_cast<OutputSurface*>(data);
-    s->window->Closed(*s);
-}
-const zwlr_layer_surface_v1_listener kLayerListener = {OnLayerConfigure, OnLayerClosed};
+namespace {
+
+// --- listeners: they record, the pass acts --------------------------------------
+
+OutputSurface* Of(void* data) { return static_cast<OutputSurface*>(data); }
+
+const zwlr_layer_surface_v1_listener kLayerListener = {
+    [](void* data, zwlr_layer_surface_v1*, uint32_t serial, uint32_t w, uint32_t h) {
+        Of(data)->window->Configured(*Of(data), serial, static_cast<int>(w), static_cast<int>(h));
+    },
+    [](void* data, zwlr_layer_surface_v1*) { Of(data)->window->Closed(*Of(data)); }};
 
 void OnToplevelConfigure(void* data, xdg_toplevel*, int32_t w, int32_t h, wl_array* states) {
-    auto* s = static_cast<OutputSurface*>(data);
-    s->pendingWidth = w;
-    s->pendingHeight = h;
-    s->pendingFullscreen = false;
+    OutputSurface::Configure& t = Of(data)->toplevelState;
+    t.width = w;
+    t.height = h;
+    t.fullscreen = false;
     const auto* state = static_cast<const uint32_t*>(states->data);
     for (size_t i = 0; i < states->size / sizeof(uint32_t); ++i)
-        if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN) s->pendingFullscreen = true;
-}
-void OnToplevelClose(void* data, xdg_toplevel*) {
-    auto* s = static_cast<OutputSurface*>(data);
-    s->window->Closed(*s);
-}
-void OnToplevelBounds(void*, xdg_toplevel*, int32_t, int32_t) {}
-void OnToplevelCapabilities(void*, xdg_toplevel*, wl_array*) {}
-const xdg_toplevel_listener kToplevelListener = {OnToplevelConfigure, OnToplevelClose, OnToplevelBounds,
-                                                 OnToplevelCapabilities};
-
-void OnXdgSurfaceConfigure(void* data, xdg_surface* xs, uint32_t serial) {
-    auto* s = static_cast<OutputSurface*>(data);
-    xdg_surface_ack_configure(xs, serial);
-    s->window->Configured(*s, s->pendingWidth, s->pendingHeight);
-}
-const xdg_surface_listener kXdgSurfaceListener = {OnXdgSurfaceConfigure};
-
-void OnPreferredScale(void* data, wp_fractional_scale_v1*, uint32_t scale) {
-    auto* s = static_cast<OutputSurface*>(data);
-    s->window->ScalePreferred(*s, static_cast<int>(scale));
-}
-const wp_fractional_scale_v1_listener kFractionalListener = {OnPreferredScale};
-
-void OnRelease(void* data, wl_buffer* buffer) { static_cast<WlWindow*>(data)->Released(buffer); }
-const wl_buffer_listener kBufferListener = {OnRelease};
-
-void FreeBuffer(ShmBuffer& b) {
-    if (b.buffer) wl_buffer_destroy(b.buffer);
-    if (b.pixels) munmap(b.pixels, b.bytes);
-    b = ShmBuffer{};
+        if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN) t.fullscreen = true;
 }
 
-bool MakeBuffer(wl_shm* shm, WlWindow* owner, ShmBuffer& b, int w, int h,
-                uint32_t format = WL_SHM_FORMAT_XRGB8888) {
-    const size_t stride = static_cast<size_t>(w) * 4;
-    b.bytes = stride * static_cast<size_t>(h);
-    const int fd = memfd_create("quellora-buffer", MFD_CLOEXEC);
-    if (fd < 0) return false;
-    if (ftruncate(fd, static_cast<off_t>(b.bytes)) < 0) {
-        close(fd);
-        return false;
-    }
-    void* map = mmap(nullptr, b.bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) {
-        close(fd);
-        return false;
-    }
-    b.pixels = static_cast<uint32_t*>(map);
-    wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<int32_t>(b.bytes));
-    b.buffer = wl_shm_pool_create_buffer(pool, 0, w, h, static_cast<int32_t>(stride), format);
-    wl_shm_pool_destroy(pool);
-    close(fd);
-    if (owner) wl_buffer_add_listener(b.buffer, &kBufferListener, owner);
-    b.width = w;
-    b.height = h;
-    b.stale.Resize(h);
-    b.stale.AddRect(Rect{0, 0, w, h});
-    return true;
-}
+const xdg_toplevel_listener kToplevelListener = {
+    OnToplevelConfigure, [](void* data, xdg_toplevel*) { Of(data)->window->Closed(*Of(data)); },
+    [](void*, xdg_toplevel*, int32_t, int32_t) {}, [](void*, xdg_toplevel*, wl_array*) {}};
 
-bool SamePieces(const std::vector<Piece>& a, const std::vector<Piece>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Piece& x, const Piece& y) {
-        return x.dst == y.dst && x.srcX == y.srcX && x.srcY == y.srcY;
-    });
+const xdg_surface_listener kXdgSurfaceListener = {[](void* data, xdg_surface*, uint32_t serial) {
+    OutputSurface& s = *Of(data);
+    s.window->Configured(s, serial, s.toplevelState.width, s.toplevelState.height);
+}};
+
+const wp_fractional_scale_v1_listener kFractionalListener = {[](void* data, wp_fractional_scale_v1*, uint32_t scale) {
+    Of(data)->window->ScalePreferred(*Of(data), static_cast<int>(scale));
+}};
+
+// The compositor has shown the canvas's last commit: the next may go.
+const wl_callback_listener kFrameListener = {[](void* data, wl_callback* cb, uint32_t) {
+    static_cast<Canvas*>(data)->frame = nullptr;
+    wl_callback_destroy(cb);
+}};
+
+// The compositor has answered everything sent before the surface was in its
+// place (the pointer's enter among it): frames may show.
+const wl_callback_listener kSettledListener = {[](void* data, wl_callback* cb, uint32_t) {
+    Of(data)->settling = nullptr;
+    Of(data)->stage = Stage::Showing;
+    wl_callback_destroy(cb);
+}};
+
+// Asked only for the measuring scripts, which read the answers off the wire.
+const wp_presentation_feedback_listener kFeedbackListener = {
+    [](void*, struct wp_presentation_feedback*, wl_output*) {},
+    [](void*, struct wp_presentation_feedback* f, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
+        wp_presentation_feedback_destroy(f);
+    },
+    [](void*, struct wp_presentation_feedback* f) { wp_presentation_feedback_destroy(f); }};
+
+// A buffer of `n` x `n` pixels of one colour.
+std::unique_ptr<ShmBuffer> Pixels(wl_shm* shm, int n, uint32_t format, uint32_t pixel) {
+    auto b = MakeShmBuffer(shm, n, n, format);
+    if (b) std::fill(b->pixels, b->pixels + n * n, pixel);
+    return b;
 }
 
 }  // namespace
@@ -159,6 +136,8 @@ WlWindow::WlWindow(WlPlatform& p, const WindowParams& params, WindowEvents& even
 
 WlWindow::~WlWindow() {
     while (!surfaces_.empty()) DropSurface(*surfaces_.back());
+    if (blackPixel_) FreeShmBuffer(*blackPixel_);
+    if (clearPixel_) FreeShmBuffer(*clearPixel_);
     p_.Unregister(this);
     wl_display_flush(p_.Display());
 }
@@ -166,80 +145,15 @@ WlWindow::~WlWindow() {
 void WlWindow::Show() {
     if (!visible_) {
         visible_ = true;
-        OutputsChanged();
+        SurfacesFollowOutputs();
     }
     dirty_ = ClientRect();
     events_.OnActivate();
 }
 
-void WlWindow::AddSurface(WlOutput& o) {
-    auto s = std::make_unique<OutputSurface>();
-    s->window = this;
-    s->output = &o;
-    s->surface = wl_compositor_create_surface(p_.Compositor());
-    if (p_.Viewporter()) s->viewport = wp_viewporter_get_viewport(p_.Viewporter(), s->surface);
-    if (p_.Viewporter() && p_.FractionalScale()) {
-        s->fractional = wp_fractional_scale_manager_v1_get_fractional_scale(p_.FractionalScale(), s->surface);
-        wp_fractional_scale_v1_add_listener(s->fractional, &kFractionalListener, s.get());
-    }
-    if (p_.LayerShell()) {
-        s->layer = zwlr_layer_shell_v1_get_layer_surface(p_.LayerShell(), s->surface, o.output,
-                                                         ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "quellora");
-        zwlr_layer_surface_v1_set_anchor(s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
-                                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-        zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
-        // Under a lock screen the keyboard is the lock screen's: none here.
-        zwlr_layer_surface_v1_set_keyboard_interactivity(s->layer, p_.PluginMode() ? 0 : 1);
-        zwlr_layer_surface_v1_add_listener(s->layer, &kLayerListener, s.get());
-    } else {
-        s->xdgSurface = xdg_wm_base_get_xdg_surface(p_.WmBase(), s->surface);
-        xdg_surface_add_listener(s->xdgSurface, &kXdgSurfaceListener, s.get());
-        s->toplevel = xdg_surface_get_toplevel(s->xdgSurface);
-        xdg_toplevel_add_listener(s->toplevel, &kToplevelListener, s.get());
-        xdg_toplevel_set_title(s->toplevel, "Quellora");
-        xdg_toplevel_set_app_id(s->toplevel, "quellora");
-        xdg_toplevel_set_fullscreen(s->toplevel, o.output);
-        // One transparent pixel in a subsurface: a full-screen surface alone
-        // is one a compositor may put straight on the output, which sway 1.7
-        // does with a wl_shm buffer on its headless outputs, and then the
-        // output stops following the saver's commits for seconds.
-        if (p_.Subcompositor() && MakeBuffer(p_.Shm(), nullptr, s->markerBuffer, 1, 1, WL_SHM_FORMAT_ARGB8888)) {
-            s->marker = wl_compositor_create_surface(p_.Compositor());
-            s->subsurface = wl_subcompositor_get_subsurface(p_.Subcompositor(), s->marker, s->surface);
-            wl_subsurface_set_desync(s->subsurface);
-            wl_region* none = wl_compositor_create_region(p_.Compositor());
-            wl_surface_set_input_region(s->marker, none);  // the pointer goes to the saver's surface
-            wl_region_destroy(none);
-            wl_surface_attach(s->marker, s->markerBuffer.buffer, 0, 0);
-            wl_surface_damage_buffer(s->marker, 0, 0, 1, 1);
-            wl_surface_commit(s->marker);
-        }
-    }
-    // The first commit, without a buffer: the compositor answers with a configure.
-    wl_surface_commit(s->surface);
-    surfaces_.push_back(std::move(s));
-}
+// --- surfaces ----------------------------------------------------------------------
 
-void WlWindow::DropSurface(OutputSurface& s) {
-    for (ShmBuffer& b : s.buffers) FreeBuffer(b);
-    FreeBuffer(s.placeholder);
-    if (s.subsurface) wl_subsurface_destroy(s.subsurface);
-    if (s.marker) wl_surface_destroy(s.marker);
-    FreeBuffer(s.markerBuffer);
-    if (s.settling) wl_callback_destroy(s.settling);
-    if (s.fractional) wp_fractional_scale_v1_destroy(s.fractional);
-    if (s.viewport) wp_viewport_destroy(s.viewport);
-    if (s.layer) zwlr_layer_surface_v1_destroy(s.layer);
-    if (s.toplevel) xdg_toplevel_destroy(s.toplevel);
-    if (s.xdgSurface) xdg_surface_destroy(s.xdgSurface);
-    wl_surface_destroy(s.surface);
-    surfaces_.erase(std::remove_if(surfaces_.begin(), surfaces_.end(),
-                                   [&s](const std::unique_ptr<OutputSurface>& u) { return u.get() == &s; }),
-                    surfaces_.end());
-}
-
-void WlWindow::OutputsChanged() {
+void WlWindow::SurfacesFollowOutputs() {
     if (!visible_) return;
     const std::vector<WlOutput*> outputs = p_.CoveredOutputs();
     const std::vector<Monitor> monitors = p_.Monitors();
@@ -253,20 +167,81 @@ void WlWindow::OutputsChanged() {
         const Rect r = monitors[i].rect;
         (*it)->rect = Rect{r.left - x_, r.top - y_, r.right - x_, r.bottom - y_};
     }
-    // Every surface again: a whole-layout toplevel shows the others' outputs
-    // too. A paint that is due presents them itself, from the new picture.
-    for (auto& s : surfaces_)
-        if (s->configured) {
-            Place(*s);
-            if (!Dirty()) Present(*s);
-        }
+    // Every surface again: a toplevel over every output shows the others' too.
+    for (auto& s : surfaces_) s->replan = true;
+    dark_ = Dark();
 }
 
 void WlWindow::MonitorsChanged() {
     // The core places the window and its viewports first (SetPlacement), then
     // the surfaces follow, once.
-    if (visible_) events_.OnMonitorsChanged();
-    OutputsChanged();
+    if (!visible_) return;
+    events_.OnMonitorsChanged();
+    SurfacesFollowOutputs();
+}
+
+void WlWindow::AddSurface(WlOutput& o) {
+    auto owned = std::make_unique<OutputSurface>(p_.Shm());
+    OutputSurface& s = *owned;
+    s.window = this;
+    s.output = &o;
+    s.on = p_.OutputOn(o);
+    s.base.surface = wl_compositor_create_surface(p_.Compositor());
+    wl_surface_set_user_data(s.base.surface, &s);  // the seat finds the surface it is over by it
+    if (p_.Viewporter()) s.base.viewport = wp_viewporter_get_viewport(p_.Viewporter(), s.base.surface);
+    if (p_.Viewporter() && p_.FractionalScale()) {
+        s.fractional = wp_fractional_scale_manager_v1_get_fractional_scale(p_.FractionalScale(), s.base.surface);
+        wp_fractional_scale_v1_add_listener(s.fractional, &kFractionalListener, &s);
+    }
+    if (p_.LayerShell()) {
+        s.layer = zwlr_layer_shell_v1_get_layer_surface(p_.LayerShell(), s.base.surface, o.output,
+                                                        ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "quellora");
+        zwlr_layer_surface_v1_set_anchor(s.layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                                                      ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
+                                                      ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+        zwlr_layer_surface_v1_set_exclusive_zone(s.layer, -1);
+        // Under a lock screen the keyboard is the lock screen's: none here.
+        zwlr_layer_surface_v1_set_keyboard_interactivity(s.layer, p_.PluginMode() ? 0 : 1);
+        zwlr_layer_surface_v1_add_listener(s.layer, &kLayerListener, &s);
+    } else {
+        s.xdgSurface = xdg_wm_base_get_xdg_surface(p_.WmBase(), s.base.surface);
+        xdg_surface_add_listener(s.xdgSurface, &kXdgSurfaceListener, &s);
+        s.toplevel = xdg_surface_get_toplevel(s.xdgSurface);
+        xdg_toplevel_add_listener(s.toplevel, &kToplevelListener, &s);
+        xdg_toplevel_set_title(s.toplevel, "Quellora");
+        xdg_toplevel_set_app_id(s.toplevel, "quellora");
+        xdg_toplevel_set_fullscreen(s.toplevel, o.output);
+    }
+    // The first commit, without a buffer: the compositor answers with a configure.
+    wl_surface_commit(s.base.surface);
+    surfaces_.push_back(std::move(owned));
+}
+
+void WlWindow::Unmake(Canvas& c) {
+    if (c.frame) wl_callback_destroy(c.frame);
+    if (c.viewport) wp_viewport_destroy(c.viewport);
+    if (c.surface) wl_surface_destroy(c.surface);
+    c.frame = nullptr;
+    c.viewport = nullptr;
+    c.surface = nullptr;
+}
+
+void WlWindow::DropSurface(OutputSurface& s) {
+    if (p_.Seat()) p_.Seat()->Forget(&s);
+    if (s.pictureRole) wl_subsurface_destroy(s.pictureRole);
+    if (s.picture) Unmake(*s.picture);
+    if (s.markerRole) wl_subsurface_destroy(s.markerRole);
+    if (s.marker) wl_surface_destroy(s.marker);
+    if (s.settling) wl_callback_destroy(s.settling);
+    if (s.placeholder) FreeShmBuffer(*s.placeholder);
+    if (s.fractional) wp_fractional_scale_v1_destroy(s.fractional);
+    if (s.layer) zwlr_layer_surface_v1_destroy(s.layer);
+    if (s.toplevel) xdg_toplevel_destroy(s.toplevel);
+    if (s.xdgSurface) xdg_surface_destroy(s.xdgSurface);
+    Unmake(s.base);
+    surfaces_.erase(std::remove_if(surfaces_.begin(), surfaces_.end(),
+                                   [&s](const std::unique_ptr<OutputSurface>& u) { return u.get() == &s; }),
+                    surfaces_.end());
 }
 
 void WlWindow::OutputGone(WlOutput& o) {
@@ -287,248 +262,317 @@ void WlWindow::Closed(OutputSurface& s) {
     if (p_.PluginMode() && surfaces_.empty()) events_.OnCloseRequest();
 }
 
-void WlWindow::Configured(OutputSurface& s, int logicalWidth, int logicalHeight) {
-    s.configWidth = std::max(0, logicalWidth);
-    s.configHeight = std::max(0, logicalHeight);
-    s.configured = true;
-    Place(s);
-    if (!s.settled) {
-        const bool placeholderShown = s.placeholder.buffer != nullptr;
-        if (s.toplevel ? !placeholderShown && (s.pendingFullscreen || (s.configWidth > 0 && s.configHeight > 0))
-                       : p_.PluginMode()) {
-            // Full screen from the start, or under a lock screen, where no
-            // pointer is ours to hide.
-            s.settled = true;
-        } else if (!placeholderShown) {
-            ShowPlaceholder(s);
-            wl_surface_commit(s.surface);
-            // A layer surface is in its place at once: the frames follow the
-            // pointer's enter, which the compositor sends once it is mapped.
-            if (!s.toplevel) Settle(s);
-            return;
-        } else {
-            // Full screen now: the compositor hears the ack first and sends
-            // the pointer's enter (hiding it) before the first frame shows.
-            wl_surface_commit(s.surface);
-            if (!s.settling) Settle(s);
-            return;
-        }
-    }
-    // The configure is answered by the next commit: without a buffer when
-    // there is nothing new to show or no buffer free to show it.
-    if (!Present(s)) wl_surface_commit(s.surface);
+void WlWindow::Configured(OutputSurface& s, uint32_t serial, int width, int height) {
+    s.configure = OutputSurface::Configure{true, serial, width, height, s.toplevel && s.toplevelState.fullscreen};
 }
 
-void WlWindow::ShowPlaceholder(OutputSurface& s) {
-    // Transparent, at the full size: the pointer enters it at once.
-    const int w = s.viewport ? 1 : s.bufferWidth, h = s.viewport ? 1 : s.bufferHeight;
-    if (!MakeBuffer(p_.Shm(), nullptr, s.placeholder, std::max(1, w), std::max(1, h), WL_SHM_FORMAT_ARGB8888)) return;
-    if (s.viewport)
-        wp_viewport_set_destination(s.viewport, std::max(1, s.logicalWidth), std::max(1, s.logicalHeight));
+void WlWindow::ScalePreferred(OutputSurface& s, int scale120) {
+    if (scale120 == s.preferredScale) return;
+    s.preferredScale = scale120;
+    s.replan = true;
+}
+
+void WlWindow::PowerChanged() {
+    for (auto& s : surfaces_) {
+        const bool on = p_.OutputOn(*s->output);
+        if (on && !s->on) {
+            // On again: the frame of the moment at once, not after a frame
+            // callback that a dark output may never have answered.
+            for (Canvas* c : {&s->base, s->picture.get()}) {
+                if (!c) continue;
+                if (c->frame) wl_callback_destroy(c->frame);
+                c->frame = nullptr;
+                c->damageAll = true;
+            }
+        }
+        s->on = on;
+    }
+    // Nothing was painted while every output was dark: the whole picture now.
+    if (dark_ && !Dark()) dirty_ = ClientRect();
+    dark_ = Dark();
+}
+
+bool WlWindow::Dark() const {
+    if (!visible_ || surfaces_.empty()) return false;
+    return std::none_of(surfaces_.begin(), surfaces_.end(),
+                        [this](const std::unique_ptr<OutputSurface>& s) { return p_.OutputOn(*s->output); });
+}
+
+// --- the pass -----------------------------------------------------------------------
+
+void WlWindow::Pass() {
+    const uint32_t now = p_.TickCount();
+    for (auto& owned : surfaces_) {
+        OutputSurface& s = *owned;
+        if (s.configure.pending) ApplyConfigure(s);
+        if (s.replan && s.stage != Stage::Configuring) Plan(s);
+        if (s.stage == Stage::Showing && p_.OutputOn(*s.output)) Present(s, now);
+        if (s.mustCommit) {
+            wl_surface_commit(s.base.surface);
+            s.mustCommit = false;
+        }
+        s.base.pool.Trim(s.base.bufferWidth, s.base.bufferHeight, now);
+        if (s.picture) s.picture->pool.Trim(s.picture->bufferWidth, s.picture->bufferHeight, now);
+    }
+}
+
+void WlWindow::ApplyConfigure(OutputSurface& s) {
+    const OutputSurface::Configure c = s.configure;
+    s.configure.pending = false;
+    if (s.xdgSurface)
+        xdg_surface_ack_configure(s.xdgSurface, c.serial);
     else
-        wl_surface_set_buffer_scale(s.surface, s.bufferScale);
-    s.sizePending = true;
-    wl_surface_attach(s.surface, s.placeholder.buffer, 0, 0);
-    wl_surface_damage_buffer(s.surface, 0, 0, w, h);
+        zwlr_layer_surface_v1_ack_configure(s.layer, c.serial);
+    s.configWidth = std::max(0, c.width);
+    s.configHeight = std::max(0, c.height);
+    s.replan = true;
+    s.mustCommit = true;  // the configure is answered by the next commit, with or without a buffer
+    switch (s.stage) {
+        case Stage::Configuring:
+            Plan(s);
+            if (s.toplevel ? c.fullscreen || (c.width > 0 && c.height > 0) : p_.PluginMode()) {
+                // Full screen from the start, or under a lock screen, where
+                // no pointer is ours to hide.
+                s.stage = Stage::Showing;
+            } else if (!ShowPlaceholder(s)) {
+                s.stage = Stage::Showing;  // no memory for it: frames from the start
+            } else if (s.toplevel) {
+                // Mapped transparent until the compositor makes it full screen.
+                s.stage = Stage::Placeholder;
+            } else {
+                // A layer surface is in its place at once: the frames follow
+                // the pointer's enter, which the compositor sends once it is
+                // mapped.
+                Settle(s);
+            }
+            break;
+        case Stage::Placeholder:
+            // Full screen now: the compositor hears the ack first and sends
+            // the pointer's enter (hiding it) before the first frame shows.
+            Plan(s);
+            ShowPlaceholder(s);
+            Settle(s);
+            break;
+        case Stage::Settling:
+        case Stage::Showing:
+            break;
+    }
+}
+
+bool WlWindow::ShowPlaceholder(OutputSurface& s) {
+    // Transparent, at the full size: the pointer enters it at once.
+    ShmBuffer* b = nullptr;
+    if (s.base.viewport) {
+        if (!clearPixel_) clearPixel_ = Pixels(p_.Shm(), 1, WL_SHM_FORMAT_ARGB8888, 0);
+        b = clearPixel_.get();
+        if (b) {
+            const wl_fixed_t whole = wl_fixed_from_int(-1);
+            wp_viewport_set_source(s.base.viewport, whole, whole, whole, whole);
+            wp_viewport_set_destination(s.base.viewport, std::max(1, s.plan.logicalWidth),
+                                        std::max(1, s.plan.logicalHeight));
+        }
+    } else {
+        if (!s.placeholder)
+            s.placeholder = MakeShmBuffer(p_.Shm(), std::max(1, s.plan.deviceWidth), std::max(1, s.plan.deviceHeight),
+                                          WL_SHM_FORMAT_ARGB8888);
+        b = s.placeholder.get();
+        if (b) wl_surface_set_buffer_scale(s.base.surface, s.plan.bufferScale);
+    }
+    if (!b) return false;
+    wl_surface_attach(s.base.surface, b->buffer, 0, 0);
+    wl_surface_damage_buffer(s.base.surface, 0, 0, b->width, b->height);
+    wl_surface_commit(s.base.surface);
+    s.mustCommit = false;
+    s.base.sizePending = true;  // told again with the first frame
+    return true;
 }
 
 void WlWindow::Settle(OutputSurface& s) {
     // Settled once the compositor has answered everything sent so far (the
     // commit that mapped the surface): the events it sent meanwhile, the
     // pointer's enter among them, are dispatched before the answer.
+    if (s.settling) return;
+    s.stage = Stage::Settling;
     s.settling = wl_display_sync(p_.Display());
-    static const wl_callback_listener kSettled = {[](void* data, wl_callback* cb, uint32_t) {
-        auto* settled = static_cast<OutputSurface*>(data);
-        wl_callback_destroy(cb);
-        settled->settling = nullptr;
-        settled->settled = true;
-        settled->window->Settled(*settled);
-    }};
-    wl_callback_add_listener(s.settling, &kSettled, &s);
+    wl_callback_add_listener(s.settling, &kSettledListener, &s);
 }
 
-void WlWindow::Settled(OutputSurface& s) {
-    s.damageAll = true;
-    Present(s);
+void WlWindow::Shape(Canvas& c, int logicalWidth, int logicalHeight, int bufferWidth, int bufferHeight, int bufferScale,
+                     bool black, std::vector<Piece> pieces) {
+    c.logicalWidth = logicalWidth, c.logicalHeight = logicalHeight;
+    c.bufferWidth = bufferWidth, c.bufferHeight = bufferHeight;
+    c.bufferScale = bufferScale;
+    c.black = black;
+    c.pieces = std::move(pieces);
+    c.damage.Resize(bufferHeight);
+    c.damageAll = true;
+    c.sizePending = true;
+    // Everything again: what a buffer holds was laid out another way.
+    c.pool.AllStale();
 }
 
-void WlWindow::ScalePreferred(OutputSurface& s, int scale120) {
-    if (scale120 == s.preferredScale) return;
-    s.preferredScale = scale120;
-    if (!s.configured) return;
-    Place(s);
-    Present(s);
-}
-
-void WlWindow::Place(OutputSurface& s) {
-    const posix::OutputDescription& d = s.output->desc;
-    const int scale = std::max(1, d.scale);
-    const int deviceW = s.rect.Width(), deviceH = s.rect.Height();
-    // The output's size in the surface's own coordinates: its logical size,
-    // except where the compositor lays its outputs out in device pixels (a
-    // scaled output whose logical size is its device size, as Mutter without
-    // fractional scaling does), whose surfaces still count in scaled pixels.
-    const bool deviceLayout = scale > 1 && d.logicalWidth == deviceW && d.logicalHeight == deviceH;
-    const int outputW = d.logicalWidth > 0 && !deviceLayout ? d.logicalWidth : deviceW / scale;
-    const int outputH = d.logicalHeight > 0 && !deviceLayout ? d.logicalHeight : deviceH / scale;
-    const Rect client = ClientRect();
-    std::vector<Piece> pieces;
-    auto addPiece = [&](int left, int top, const Rect& monitor, int bw, int bh) {
-        // The monitor's device pixels with its top-left corner at (left, top)
-        // of the buffer, as far as both the buffer and the window reach.
-        const Rect inBuffer = Intersect(Rect{left, top, left + monitor.Width(), top + monitor.Height()}, Rect{0, 0, bw, bh});
-        const int dx = monitor.left - left, dy = monitor.top - top;
-        const Rect src = Intersect(Rect{inBuffer.left + dx, inBuffer.top + dy, inBuffer.right + dx, inBuffer.bottom + dy},
-                                   client);
-        if (src.Empty()) return;
-        pieces.push_back(Piece{Rect{src.left - dx, src.top - dy, src.right - dx, src.bottom - dy}, src.left, src.top});
+void WlWindow::Plan(OutputSurface& s) {
+    s.replan = false;
+    posix::PlanInput in;
+    auto outputOf = [](const OutputSurface& o) {
+        const posix::OutputDescription& d = o.output->desc;
+        return posix::PlanOutput{o.rect, d.logicalX, d.logicalY, d.logicalWidth, d.logicalHeight, d.scale};
     };
-    // The whole layout's logical rectangle, for a compositor that makes one
-    // full-screen toplevel over every output.
-    const std::vector<WlOutput*> outputs = p_.CoveredOutputs();
-    const std::vector<Monitor> monitors = p_.Monitors();
-    Rect layout;
-    for (WlOutput* o : outputs) {
-        const int os = std::max(1, o->desc.scale);
-        int dw = 0, dh = 0;
-        posix::DeviceSize(o->desc, dw, dh);
-        const int ow = o->desc.logicalWidth > 0 ? o->desc.logicalWidth : dw / os;
-        const int oh = o->desc.logicalHeight > 0 ? o->desc.logicalHeight : dh / os;
-        layout = Union(layout, Rect{o->desc.logicalX, o->desc.logicalY, o->desc.logicalX + ow, o->desc.logicalY + oh});
-    }
-    int lw = 0, lh = 0, bw = 0, bh = 0, bscale = 1;
-    if (s.toplevel && outputs.size() > 1 && s.configWidth == layout.Width() && s.configHeight == layout.Height() &&
-        (s.configWidth != outputW || s.configHeight != outputH)) {
-        // Configured at the size of every output together: each output's
-        // device pixels where that output lies in it.
-        lw = s.configWidth, lh = s.configHeight;
-        bw = lw * scale, bh = lh * scale;
-        bscale = s.viewport ? 1 : scale;
-        for (size_t i = 0; i < outputs.size() && i < monitors.size(); ++i) {
-            const Rect m{monitors[i].rect.left - x_, monitors[i].rect.top - y_, monitors[i].rect.right - x_,
-                         monitors[i].rect.bottom - y_};
-            addPiece((outputs[i]->desc.logicalX - layout.left) * scale, (outputs[i]->desc.logicalY - layout.top) * scale,
-                     m, bw, bh);
+    in.output = outputOf(s);
+    for (const auto& o : surfaces_) in.all.push_back(outputOf(*o));
+    in.configWidth = s.configWidth, in.configHeight = s.configHeight;
+    in.toplevel = s.toplevel != nullptr;
+    in.viewporter = s.base.viewport != nullptr;
+    in.subsurfaces = p_.Subcompositor() != nullptr;
+    in.preferredScale = s.preferredScale;
+    in.client = ClientRect();
+    in.pictures = pictures_;
+    posix::SurfacePlan plan = posix::PlanSurface(in);
+    if (plan == s.plan) return;
+    s.plan = std::move(plan);
+    const posix::SurfacePlan& p = s.plan;
+    Shape(s.base, p.logicalWidth, p.logicalHeight, p.bufferWidth, p.bufferHeight, p.bufferScale, p.blackPixel, p.pieces);
+
+    if (p.subWidth > 0) {
+        if (!s.picture) {
+            // The picture's own surface over the black, desynchronized so that
+            // its frames go without the output's surface; the pointer passes
+            // through it to the surface below.
+            s.picture = std::make_unique<Canvas>(p_.Shm());
+            s.picture->surface = wl_compositor_create_surface(p_.Compositor());
+            s.picture->viewport = wp_viewporter_get_viewport(p_.Viewporter(), s.picture->surface);
+            s.pictureRole = wl_subcompositor_get_subsurface(p_.Subcompositor(), s.picture->surface, s.base.surface);
+            wl_subsurface_set_desync(s.pictureRole);
+            wl_region* none = wl_compositor_create_region(p_.Compositor());
+            wl_surface_set_input_region(s.picture->surface, none);
+            wl_region_destroy(none);
         }
-    } else {
-        // The output's own size; a configure bigger than the output (a first
-        // one at the device size, before the compositor applies the scale)
-        // is only a bound, one smaller is kept.
-        const int cw = s.configWidth > 0 ? std::min(s.configWidth, outputW) : outputW;
-        const int ch = s.configHeight > 0 ? std::min(s.configHeight, outputH) : outputH;
-        if (!s.viewport) {
-            bscale = scale;
-            lw = cw, lh = ch;
-            bw = lw * scale, bh = lh * scale;
-        } else if (cw == outputW && ch == outputH) {
-            posix::SurfaceExtent(deviceW, outputW, s.preferredScale, lw, bw);
-            posix::SurfaceExtent(deviceH, outputH, s.preferredScale, lh, bh);
-        } else {
-            lw = cw, lh = ch;
-            bw = std::min(deviceW, static_cast<int>((static_cast<long long>(deviceW) * cw + outputW - 1) / outputW));
-            bh = std::min(deviceH, static_cast<int>((static_cast<long long>(deviceH) * ch + outputH - 1) / outputH));
+        Shape(*s.picture, p.subWidth, p.subHeight, p.subPiece.dst.Width(), p.subPiece.dst.Height(), 1, false,
+              {p.subPiece});
+        wl_subsurface_set_position(s.pictureRole, p.subX, p.subY);
+        s.mustCommit = true;  // the place goes with the output's surface's next commit
+    } else if (s.picture) {
+        wl_subsurface_destroy(s.pictureRole);
+        s.pictureRole = nullptr;
+        Unmake(*s.picture);
+        s.picture.reset();
+        s.mustCommit = true;
+    }
+
+    // A full-screen toplevel that shows the picture itself carries one
+    // transparent pixel in a subsurface: a full-screen surface alone is one a
+    // compositor may put straight on the output, which sway 1.7 does with a
+    // wl_shm buffer on its headless outputs, and then the output stops
+    // following the saver's commits for seconds.
+    const bool marked = s.toplevel && !p.blackPixel && p_.Subcompositor();
+    if (marked && !s.marker) {
+        if (!clearPixel_) clearPixel_ = Pixels(p_.Shm(), 1, WL_SHM_FORMAT_ARGB8888, 0);
+        if (clearPixel_) {
+            s.marker = wl_compositor_create_surface(p_.Compositor());
+            s.markerRole = wl_subcompositor_get_subsurface(p_.Subcompositor(), s.marker, s.base.surface);
+            wl_subsurface_set_desync(s.markerRole);
+            wl_region* none = wl_compositor_create_region(p_.Compositor());
+            wl_surface_set_input_region(s.marker, none);  // the pointer goes to the saver's surface
+            wl_region_destroy(none);
+            wl_surface_attach(s.marker, clearPixel_->buffer, 0, 0);
+            wl_surface_damage_buffer(s.marker, 0, 0, 1, 1);
+            wl_surface_commit(s.marker);
+            s.mustCommit = true;
         }
-        addPiece(0, 0, s.rect, bw, bh);
+    } else if (!marked && s.marker) {
+        wl_subsurface_destroy(s.markerRole);
+        wl_surface_destroy(s.marker);
+        s.marker = nullptr;
+        s.markerRole = nullptr;
+        s.mustCommit = true;
     }
-    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.dst.left < b.dst.left; });
-    const bool same = lw == s.logicalWidth && lh == s.logicalHeight && bw == s.bufferWidth && bh == s.bufferHeight &&
-                      bscale == s.bufferScale && SamePieces(pieces, s.pieces);
-    if (same) return;
-    s.logicalWidth = lw, s.logicalHeight = lh;
-    s.bufferWidth = bw, s.bufferHeight = bh;
-    s.bufferScale = bscale;
-    s.pieces = std::move(pieces);
-    s.sizePending = true;  // told with the next buffer
-    // Everything again, in buffers of the new size.
-    for (ShmBuffer& b : s.buffers) {
-        if (!b.buffer) continue;
-        if (b.width == bw && b.height == bh)
-            b.stale.AddRect(Rect{0, 0, bw, bh});
-        else if (!b.busy)
-            FreeBuffer(b);
-    }
-    s.sinceCommit.Resize(bh);
-    s.damageAll = true;
 }
 
-void WlWindow::Released(wl_buffer* buffer) {
-    for (auto& s : surfaces_)
-        for (ShmBuffer& b : s->buffers)
-            if (b.buffer == buffer) {
-                b.busy = false;
-                if (s->waiting) Present(*s);
-                return;
-            }
+void WlWindow::Present(OutputSurface& s, uint32_t now) {
+    // The picture first, so that the commit of the output's surface that
+    // places or maps it finds its frame there.
+    if (s.picture && s.picture->Changed() && !s.picture->frame) PresentCanvas(s, *s.picture, now);
+    if (s.base.Changed() && !s.base.frame) PresentCanvas(s, s.base, now);
+}
+
+void WlWindow::PresentCanvas(OutputSurface& s, Canvas& c, uint32_t now) {
+    ShmBuffer* b = nullptr;
+    if (c.black) {
+        // The middle pixel of three by three: a compositor that stretches it
+        // with a little error at the far edge (sway's pixman renderer loses a
+        // few rows of a 1080-row output) still reads black there.
+        if (!blackPixel_) blackPixel_ = Pixels(p_.Shm(), 3, WL_SHM_FORMAT_XRGB8888, kBlackPixel);
+        b = blackPixel_.get();
+    } else {
+        // A buffer the compositor has released; when it holds all three, the
+        // frame waits for a release and goes with a later pass.
+        b = c.pool.Acquire(c.bufferWidth, c.bufferHeight, now);
+        if (b) WriteRows(c, *b);
+    }
+    if (!b) return;
+    const bool base = &c == &s.base;
+    if (c.sizePending) {
+        // The size goes with the buffer of that size, never on a surface
+        // without one.
+        c.sizePending = false;
+        if (c.viewport) {
+            const wl_fixed_t one = wl_fixed_from_int(c.black ? 1 : -1);  // -1: the whole buffer
+            wp_viewport_set_source(c.viewport, one, one, one, one);
+            wp_viewport_set_destination(c.viewport, std::max(1, c.logicalWidth), std::max(1, c.logicalHeight));
+        } else
+            wl_surface_set_buffer_scale(c.surface, c.bufferScale);
+        // A surface reaching past its configure's size keeps the configured window.
+        if (base && s.xdgSurface && s.configWidth > 0 && s.configHeight > 0)
+            xdg_surface_set_window_geometry(s.xdgSurface, 0, 0, std::min(c.logicalWidth, s.configWidth),
+                                            std::min(c.logicalHeight, s.configHeight));
+    }
+    wl_surface_attach(c.surface, b->buffer, 0, 0);
+    if (c.damageAll || c.black)
+        wl_surface_damage_buffer(c.surface, 0, 0, b->width, b->height);
+    else
+        for (const Rect& r : c.damage.Rects()) wl_surface_damage_buffer(c.surface, r.left, r.top, r.Width(), r.Height());
+    if (!c.black) {
+        // The next frame waits until the compositor has shown this one.
+        c.frame = wl_surface_frame(c.surface);
+        wl_callback_add_listener(c.frame, &kFrameListener, &c);
+        if (p_.Presentation())
+            wp_presentation_feedback_add_listener(wp_presentation_feedback(p_.Presentation(), c.surface),
+                                                  &kFeedbackListener, nullptr);
+        c.pool.Committed(*b, now);
+    }
+    wl_surface_commit(c.surface);
+    c.damage.Clear();
+    c.damageAll = false;
+    if (base) {
+        s.mustCommit = false;
+        if (s.placeholder) FreeShmBuffer(*s.placeholder);  // replaced for good
+        s.placeholder.reset();
+    }
 }
 
 void WlWindow::TakeChanges() {
     if (changed_.Empty()) return;
-    for (auto& s : surfaces_) {
-        for (const Piece& p : s->pieces) {
-            const int dx = p.dst.left - p.srcX, dy = p.dst.top - p.srcY;
-            const int top = std::max(changed_.Top(), p.srcY);
-            const int bottom = std::min(changed_.Bottom(), p.srcY + p.dst.Height());
-            const int left = p.srcX, right = p.srcX + p.dst.Width();
-            for (int y = top; y < bottom; ++y) {
-                const Span& c = changed_.Row(y);
-                const int lo = std::max(c.lo, left) + dx, hi = std::min(c.hi, right) + dx;
-                if (lo >= hi) continue;
-                s->sinceCommit.Add(y + dy, lo, hi);
-                for (ShmBuffer& b : s->buffers)
-                    if (b.buffer && b.width == s->bufferWidth && b.height == s->bufferHeight) b.stale.Add(y + dy, lo, hi);
+    for (auto& s : surfaces_)
+        for (Canvas* c : {&s->base, s->picture.get()}) {
+            if (!c || c->black) continue;
+            for (const Piece& p : c->pieces) {
+                const int dx = p.dst.left - p.srcX, dy = p.dst.top - p.srcY;
+                const int top = std::max(changed_.Top(), p.srcY);
+                const int bottom = std::min(changed_.Bottom(), p.srcY + p.dst.Height());
+                const int left = p.srcX, right = p.srcX + p.dst.Width();
+                for (int y = top; y < bottom; ++y) {
+                    const Span& r = changed_.Row(y);
+                    const int lo = std::max(r.lo, left) + dx, hi = std::min(r.hi, right) + dx;
+                    if (lo >= hi) continue;
+                    c->damage.Add(y + dy, lo, hi);
+                    c->pool.Stale(c->bufferWidth, c->bufferHeight, y + dy, lo, hi);
+                }
             }
         }
-    }
     changed_.Clear();
 }
 
-bool WlWindow::Present(OutputSurface& s) {
-    if (!s.configured || !s.settled || s.bufferWidth <= 0 || s.bufferHeight <= 0) return false;
-    if (!s.damageAll && s.sinceCommit.Empty()) return false;
-    // A free buffer, of the right size where there is one; when the
-    // compositor holds both, a third, and past that the change waits.
-    ShmBuffer* free = nullptr;
-    for (int i = 0; i < s.bufferCount; ++i) {
-        ShmBuffer& b = s.buffers[i];
-        if (b.busy) continue;
-        if (!free || (b.buffer && b.width == s.bufferWidth && b.height == s.bufferHeight)) free = &b;
-    }
-    if (!free && s.bufferCount < 3) free = &s.buffers[s.bufferCount++];
-    if (!free) {
-        s.waiting = true;
-        return false;
-    }
-    s.waiting = false;
-    if (free->buffer && (free->width != s.bufferWidth || free->height != s.bufferHeight)) FreeBuffer(*free);
-    if (!free->buffer && !MakeBuffer(p_.Shm(), this, *free, s.bufferWidth, s.bufferHeight)) return false;
-    WriteRows(s, *free);
-    if (s.sizePending) {
-        // The size goes with the buffer of that size, never on a surface
-        // without one.
-        s.sizePending = false;
-        if (s.viewport)
-            wp_viewport_set_destination(s.viewport, std::max(1, s.logicalWidth), std::max(1, s.logicalHeight));
-        else
-            wl_surface_set_buffer_scale(s.surface, s.bufferScale);
-        // A surface reaching past its configure's size keeps the configured window.
-        if (s.xdgSurface && s.configWidth > 0 && s.configHeight > 0)
-            xdg_surface_set_window_geometry(s.xdgSurface, 0, 0, std::min(s.logicalWidth, s.configWidth),
-                                            std::min(s.logicalHeight, s.configHeight));
-    }
-    wl_surface_attach(s.surface, free->buffer, 0, 0);
-    if (s.damageAll)
-        wl_surface_damage_buffer(s.surface, 0, 0, s.bufferWidth, s.bufferHeight);
-    else
-        for (const Rect& r : s.sinceCommit.Rects()) wl_surface_damage_buffer(s.surface, r.left, r.top, r.Width(), r.Height());
-    wl_surface_commit(s.surface);
-    free->busy = true;
-    s.sinceCommit.Clear();
-    s.damageAll = false;
-    FreeBuffer(s.placeholder);  // replaced for good
-    return true;
-}
-
-void WlWindow::WriteRows(OutputSurface& s, ShmBuffer& b) {
+void WlWindow::WriteRows(const Canvas& c, ShmBuffer& b) {
     const RowChanges& stale = b.stale;
     uint32_t* rows[8];
     for (int y = stale.Top(); y < stale.Bottom();) {
@@ -542,7 +586,7 @@ void WlWindow::WriteRows(OutputSurface& s, ShmBuffer& b) {
         int k = 1;
         while (k < 8 && y + k < stale.Bottom() && stale.Row(y + k).lo == stale.Row(y).lo &&
                stale.Row(y + k).hi == stale.Row(y).hi &&
-               std::all_of(s.pieces.begin(), s.pieces.end(), [&](const Piece& p) {
+               std::all_of(c.pieces.begin(), c.pieces.end(), [&](const Piece& p) {
                    const bool in = y >= p.dst.top && y < p.dst.bottom;
                    if (in != (y + k >= p.dst.top && y + k < p.dst.bottom)) return false;
                    const int from = std::max(span.lo, p.dst.left), to = std::min(span.hi, p.dst.right);
@@ -553,7 +597,7 @@ void WlWindow::WriteRows(OutputSurface& s, ShmBuffer& b) {
             ++k;
         for (int i = 0; i < k; ++i) rows[i] = b.pixels + static_cast<size_t>(y + i) * b.width;
         int x = span.lo;
-        for (const Piece& p : s.pieces) {
+        for (const Piece& p : c.pieces) {
             if (y < p.dst.top || y >= p.dst.bottom) continue;
             const int from = std::max(x, p.dst.left), to = std::min(span.hi, p.dst.right);
             if (from >= to) continue;
@@ -566,8 +610,9 @@ void WlWindow::WriteRows(OutputSurface& s, ShmBuffer& b) {
         y += k;
     }
     WrittenPixels();
-    b.stale.Clear();
 }
+
+// --- the core's side ------------------------------------------------------------------
 
 void WlWindow::SetPlacement(const Rect& r) {
     x_ = r.left;
@@ -581,10 +626,19 @@ void WlWindow::SetPlacement(const Rect& r) {
     changed_.Resize(h_);
     dirty_ = ClientRect();
     for (auto& s : surfaces_) {
-        for (ShmBuffer& b : s->buffers)
-            if (b.buffer) b.stale.AddRect(Rect{0, 0, b.width, b.height});
-        s->damageAll = true;
+        for (Canvas* c : {&s->base, s->picture.get()})
+            if (c) {
+                c->pool.AllStale();
+                c->damageAll = true;
+            }
+        s->replan = true;
     }
+}
+
+void WlWindow::SetCrossCursorRects(const std::vector<Rect>& rects) {
+    if (rects == pictures_) return;
+    pictures_ = rects;
+    for (auto& s : surfaces_) s->replan = true;
 }
 
 void WlWindow::Invalidate(const Rect* r) {
@@ -594,8 +648,14 @@ void WlWindow::Invalidate(const Rect* r) {
 
 void WlWindow::PaintNow(const Rect* r) {
     if (!visible_) return;
+    const Rect clip = r ? Intersect(*r, ClientRect()) : ClientRect();
+    if (Dark()) {
+        // Nobody sees it: marked, and painted once an output is on again.
+        dirty_ = Union(dirty_, clip);
+        return;
+    }
     if (!r) dirty_ = {};
-    Paint(r ? Intersect(*r, ClientRect()) : ClientRect());
+    Paint(clip);
 }
 
 bool WlWindow::PaintIfDirty() {
@@ -611,16 +671,27 @@ void WlWindow::Paint(const Rect& clip) {
     PictureSurface surface(*this, clip);
     events_.OnPaint(surface);
     TakeChanges();
-    painted_ = true;
 }
 
-void WlWindow::PresentPainted() {
-    if (!painted_) return;
-    painted_ = false;
-    for (auto& s : surfaces_) Present(*s);
+// --- input ---------------------------------------------------------------------------
+
+void WlWindow::PointerAt(OutputSurface& s, double sx, double sy, uint32_t shift, bool moved) {
+    posix::SurfaceToWindow(s.plan, sx, sy, lastX_, lastY_);
+    if (moved) events_.OnMouseMove(lastX_, lastY_, shift);
 }
 
-std::unique_ptr<Window> MakeWindow(WlPlatform& platform, const WindowParams& params, WindowEvents& events) {
+void WlWindow::Button(MouseButton button, uint32_t shift, uint32_t time) {
+    events_.OnMouseDown(button, lastX_, lastY_, shift, time);
+}
+
+void WlWindow::Key(bool down, uint16_t vk, uint32_t shift) {
+    if (down)
+        events_.OnKeyDown(vk, shift);
+    else
+        events_.OnKeyUp(vk, shift);
+}
+
+std::unique_ptr<quellora::Window> MakeWindow(WlPlatform& platform, const WindowParams& params, WindowEvents& events) {
     return std::make_unique<WlWindow>(platform, params, events);
 }
 

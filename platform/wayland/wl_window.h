@@ -1,10 +1,17 @@
 // The saver's window on Wayland: one surface per covered output, each showing
 // its part of the window (the core's coordinates). The core paints into a
-// 1-bit picture of the window, which notes the rows that changed; each
-// surface's buffers take only those rows, expanded straight into their
-// wl_shm pixels, and the surface is damaged there alone. A buffer is written
-// only once the compositor has released it.
-// wl_input.cpp reports keys, motion and presses in the window's coordinates.
+// 1-bit picture of the window, which notes the rows that changed; the black
+// around the picture is one black pixel stretched over the output, and the
+// picture comes from buffers of its own size on a subsurface wherever its
+// place is whole in device pixels (else one buffer of the output's size shows
+// both). A buffer takes only the rows that changed, expanded straight into its
+// wl_shm pixels, and is written only once the compositor has released it; a
+// surface gets its next frame only once the compositor has shown the last
+// one, and an output the compositor has switched off gets none.
+//
+// The listeners only record (a configure, a frame shown, a buffer released,
+// an output switched on); one pass before the loop sends its requests acks,
+// plans and presents what is due.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +20,9 @@
 
 #include "moire/bitmap1.h"
 #include "platform/platform.h"
+#include "platform/posix/surface_plan.h"
 #include "platform/wayland/rows.h"
+#include "platform/wayland/shm_pool.h"
 #include "platform/wayland/wl_platform.h"
 
 struct zwlr_layer_surface_v1;
@@ -26,63 +35,70 @@ namespace quellora::wayland {
 
 class WlWindow;
 
-// A shared-memory buffer of one surface.
-struct ShmBuffer {
-    wl_buffer* buffer = nullptr;
-    uint32_t* pixels = nullptr;
-    size_t bytes = 0;
-    int width = 0, height = 0;
-    bool busy = false;  // the compositor holds it
-    RowChanges stale;   // what changed since it was last written, in its pixels
+// A surface that shows part of the window from buffers of its own: an
+// output's surface, or the picture's subsurface on it.
+struct Canvas {
+    explicit Canvas(wl_shm* shm) : pool(shm) {}
+    wl_surface* surface = nullptr;
+    wp_viewport* viewport = nullptr;
+    BufferPool pool;
+    // What it shows: its logical size (the viewport's destination), its
+    // buffers' size (at bufferScale without a viewport) and where the
+    // window lies in them; one black pixel instead where `black`.
+    int logicalWidth = 0, logicalHeight = 0;
+    int bufferWidth = 0, bufferHeight = 0, bufferScale = 1;
+    bool black = false;
+    std::vector<posix::Piece> pieces;
+    RowChanges damage;         // what changed since the last commit, in buffer pixels
+    bool damageAll = true;
+    bool sizePending = true;   // its size goes with the next buffer
+    wl_callback* frame = nullptr;  // the last commit, not shown yet
+
+    bool Changed() const { return damageAll || !damage.Empty(); }
 };
 
-// A part of a surface's buffer that shows the window: `dst` in the buffer's
-// pixels, its top-left corner showing the window's (srcX, srcY). Black
-// elsewhere.
-struct Piece {
-    Rect dst;
-    int srcX = 0, srcY = 0;
+// Where an output's surface is in its life.
+enum class Stage {
+    Configuring,  // its role made; the compositor's first configure is to come
+    Placeholder,  // mapped with a transparent pixel until it is full screen (a toplevel)
+    Settling,     // in its place; frames once the compositor has answered what came before
+    Showing,      // frames
 };
 
-// One output's surface.
+// One output's surface and what hangs on it.
 struct OutputSurface {
+    explicit OutputSurface(wl_shm* shm) : base(shm) {}
     WlWindow* window = nullptr;
     WlOutput* output = nullptr;
-    wl_surface* surface = nullptr;
+    Stage stage = Stage::Configuring;
     zwlr_layer_surface_v1* layer = nullptr;
     xdg_surface* xdgSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
-    wp_viewport* viewport = nullptr;
     wp_fractional_scale_v1* fractional = nullptr;
-    int preferredScale = 0;                 // wp_fractional_scale_v1's, in 120ths; 0: none said
-    Rect rect;                              // its output's monitor in the window, in device pixels
-    int pendingWidth = 0, pendingHeight = 0;  // the toplevel's configure, until the surface's
-    bool pendingFullscreen = false;
-    // A surface shows frames once it is in its place (a toplevel full screen
-    // or given a size) and the compositor has answered; before that it is
-    // mapped with one transparent pixel (`placeholder`), so no frame shows
-    // with the pointer's image over it before the pointer enters.
-    bool settled = false;
+    int preferredScale = 0;  // wp_fractional_scale_v1's, in 120ths; 0: none said
+    // The compositor's last configure, recorded by its listener and acked,
+    // applied and answered by the next pass.
+    struct Configure {
+        bool pending = false;
+        uint32_t serial = 0;
+        int width = 0, height = 0;
+        bool fullscreen = false;
+    } configure, toplevelState;  // toplevelState: the toplevel's part, until its xdg_surface's configure
+    bool on = true;           // its output was on at the last look
+    int configWidth = 0, configHeight = 0;  // the configure applied, logical; 0: ours to choose
+    bool replan = true;       // its output, the window or the picture's place changed
+    bool mustCommit = false;  // an acked configure or a new subsurface place, not yet committed
     wl_callback* settling = nullptr;
-    ShmBuffer placeholder;
-    // A toplevel's subsurface of one transparent pixel (see AddSurface).
+    Rect rect;                // its output's monitor in the window, in device pixels
+    posix::SurfacePlan plan;
+    Canvas base;                     // the surface itself
+    std::unique_ptr<Canvas> picture;  // the picture's subsurface, where the plan has one
+    wl_subsurface* pictureRole = nullptr;
+    // A toplevel that shows the picture itself carries a subsurface of one
+    // transparent pixel (see Plan).
     wl_surface* marker = nullptr;
-    wl_subsurface* subsurface = nullptr;
-    ShmBuffer markerBuffer;
-    int configWidth = 0, configHeight = 0;  // the last configure's size, logical; 0: ours to choose
-    bool configured = false;
-    // What it shows: its logical size (the viewport's destination), its
-    // buffers' size, and where the window lies in them.
-    int logicalWidth = 0, logicalHeight = 0;
-    int bufferWidth = 0, bufferHeight = 0;
-    int bufferScale = 1;  // without a viewport
-    bool sizePending = false;  // the size changed: told with the next buffer
-    std::vector<Piece> pieces;
-    RowChanges sinceCommit;  // the damage of the next commit, in buffer pixels
-    bool damageAll = true;
-    bool waiting = false;  // a change is ready but every buffer is held
-    int bufferCount = 2;   // a third once the compositor held both
-    ShmBuffer buffers[3];
+    wl_subsurface* markerRole = nullptr;
+    std::unique_ptr<ShmBuffer> placeholder;  // without a viewport: transparent, of the surface's size
 };
 
 class WlWindow final : public quellora::Window {
@@ -96,75 +112,76 @@ public:
     void Invalidate(const Rect* r) override;
     void PaintNow(const Rect* r) override;
     Rect ClientRect() const override { return Rect{0, 0, w_, h_}; }
-    void SetCrossCursorRects(const std::vector<Rect>&) override {}
+    // The display image's rectangles: where the picture lies, black around.
+    void SetCrossCursorRects(const std::vector<Rect>& rects) override;
     void SetPlacement(const Rect& r) override;
 
     // For the platform.
     Rect Placement() const { return Rect{x_, y_, x_ + w_, y_ + h_}; }
     bool PaintIfDirty();
-    // What the paints since the last call changed, one commit per surface:
-    // the core paints a frame viewport by viewport, and a surface that shows
-    // several outputs (a whole-layout toplevel) would otherwise be committed
-    // once for each. The platform calls it before it flushes or waits.
-    void PresentPainted();
-    bool Dirty() const { return visible_ && !dirty_.Empty(); }
-    void OutputsChanged();
-    // An output came, went or changed: its surfaces follow, and the core
-    // lays the viewports out again.
+    bool Dirty() const { return visible_ && !dirty_.Empty() && !Dark(); }
+    // Acks, plans and presents what is due, on every surface.
+    void Pass();
+    // An output came, went or changed: the core lays the viewports out
+    // again, and the surfaces follow in the next pass.
     void MonitorsChanged();
     void OutputGone(WlOutput& o);
-    void CursorChanged();
+    // An output was switched off or on.
+    void PowerChanged();
 
-    // Surface callbacks.
-    void Configured(OutputSurface& s, int logicalWidth, int logicalHeight);
+    // What the listeners record.
+    void Configured(OutputSurface& s, uint32_t serial, int width, int height);
     void Closed(OutputSurface& s);
-    void Released(wl_buffer* buffer);
     void ScalePreferred(OutputSurface& s, int scale120);
-    void ShowPlaceholder(OutputSurface& s);
-    void Settle(OutputSurface& s);
-    void Settled(OutputSurface& s);
 
-    // Input (wl_input.cpp).
-    OutputSurface* SurfaceOf(wl_surface* surface);
-    // Where the pointer is, in the window's coordinates; `moved`: report the
-    // motion to the core.
-    void PointerAt(OutputSurface* s, double sx, double sy, uint32_t shift, bool moved);
+    // Input, from the seat: where the pointer is on one of the surfaces (in
+    // its logical pixels), taken into the window's coordinates; `moved`:
+    // report the motion to the core.
+    void PointerAt(OutputSurface& s, double sx, double sy, uint32_t shift, bool moved);
     void Button(MouseButton button, uint32_t shift, uint32_t time);
     void Key(bool down, uint16_t vk, uint32_t shift);
-    void PointerEntered(wl_pointer* pointer, uint32_t serial);
-
-    // What the core painted: 1 bit a pixel, w_ x h_, and the rows that
-    // changed since the surfaces last took them.
-    Bitmap1 picture_;
-    RowChanges changed_;
-    int w_ = 0, h_ = 0;
 
 private:
+    friend class PictureSurface;
+
+    // Every covered output dark: nothing is painted or shown until one is on.
+    bool Dark() const;
     void Paint(const Rect& clip);
+    void SurfacesFollowOutputs();
     void AddSurface(WlOutput& o);
     void DropSurface(OutputSurface& s);
-    // Works out what `s` shows from its output and its configure; a change
-    // makes its buffers stale whole.
-    void Place(OutputSurface& s);
-    // Hands the window's changes to every surface's buffers.
+    // The configure of the pass: acked, applied, and the surface mapped.
+    void ApplyConfigure(OutputSurface& s);
+    // Maps the surface with a transparent pixel; false when there is no memory for it.
+    bool ShowPlaceholder(OutputSurface& s);
+    void Settle(OutputSurface& s);
+    // Works out what `s` shows; a change makes its buffers stale whole.
+    void Plan(OutputSurface& s);
+    void Present(OutputSurface& s, uint32_t now);
+    void PresentCanvas(OutputSurface& s, Canvas& c, uint32_t now);
+    // Hands the window's changes to every canvas's buffers.
     void TakeChanges();
-    // Brings a free buffer up to date and commits it, when anything changed;
-    // false when it committed nothing.
-    bool Present(OutputSurface& s);
     // Writes the rows of `b` that are stale.
-    void WriteRows(OutputSurface& s, ShmBuffer& b);
+    void WriteRows(const Canvas& c, ShmBuffer& b);
+    void Shape(Canvas& c, int logicalWidth, int logicalHeight, int bufferWidth, int bufferHeight, int bufferScale,
+               bool black, std::vector<posix::Piece> pieces);
+    void Unmake(Canvas& c);
 
     WlPlatform& p_;
     WindowEvents& events_;
     int x_ = 0, y_ = 0;  // the window's top-left corner in the monitors' coordinates
+    int w_ = 0, h_ = 0;
     bool visible_ = false;
+    bool dark_ = false;  // every output was off at the last look
     Rect dirty_;
-    bool painted_ = false;  // painted since the surfaces were last presented
+    // What the core painted: 1 bit a pixel, w_ x h_, and the rows that
+    // changed since the surfaces last took them.
+    Bitmap1 picture_;
+    RowChanges changed_;
+    std::vector<Rect> pictures_;  // where the picture lies
+    std::unique_ptr<ShmBuffer> blackPixel_, clearPixel_;
     std::vector<std::unique_ptr<OutputSurface>> surfaces_;
-    wl_pointer* pointer_ = nullptr;
-    uint32_t enterSerial_ = 0;
-    bool entered_ = false;
-    int lastX_ = 0, lastY_ = 0;
+    int lastX_ = 0, lastY_ = 0;  // where the pointer was last, in the window
 };
 
 }  // namespace quellora::wayland
