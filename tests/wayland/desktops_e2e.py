@@ -139,6 +139,13 @@ class Desktop:
     def grab(self, out, cursor=False):
         raise Skip('%s offers no capture here' % self.name)
 
+    power_each = False  # whether outputs are switched off one by one
+
+    def power(self, on, out=None):
+        """Switches an output (None: every output) on or off, as the
+        compositor's own power saving does."""
+        raise Skip('%s: no way to switch its outputs off here' % self.name)
+
     def summary(self):
         return Summary(self.proxy.saver())
 
@@ -194,6 +201,24 @@ class Sway(Desktop):
 
     def msg(self, *args):
         return self.run('swaymsg', *[str(a) for a in args], text=True).stdout
+
+    power_each = True
+
+    def power(self, on, out=None):
+        """What sway's power protocol says of outputs it switches off, said by
+        the socket in front of it: headless sway 1.7 cannot switch an output
+        off (wlroots 0.15's headless backend refuses the change, and `swaymsg
+        output * dpms off` leaves every output on)."""
+        import struct
+        conn = self.proxy.saver()
+        check(conn, 'no saver to tell')
+        s = Summary(conn)
+        told = 0
+        for t, iface, obj, name, args, way in conn.entries():
+            if name == 'get_output_power' and (out is None or s.output_name(args[1]) == out.name):
+                self.proxy.send_event(conn, args[0], 0, struct.pack('<I', 1 if on else 0))
+                told += 1
+        check(told, 'the saver does not watch the power of %s' % (out.name if out else 'any output'))
 
     def grab(self, out, cursor=False):
         path = os.path.join(self.home, 'grab.ppm')
@@ -361,6 +386,12 @@ class Mutter(KWin):
     def input(self):
         return MutterInput(self)
 
+    def power(self, on, out=None):
+        check(out is None, 'Mutter switches every monitor at once')
+        self.session.stdin.write('power %d\n' % (0 if on else 3))
+        self.session.stdin.flush()
+        check(self.session.stdout.readline().strip() == 'ok', 'Mutter did not take PowerSaveMode')
+
     def point_at(self, inp, out, x, y):
         inp.do('motion 1 1', 'to %d %d %s' % (x, y, out.name))
 
@@ -415,7 +446,7 @@ TWO = {'sway': [(1280, 1024, 1), (3840, 2160, 2)], 'mutter': [(1280, 1024, 1), (
 
 # --- what a case checks ---------------------------------------------------------
 
-def step_on(img, out):
+def step_on(img, out, renders=None):
     """The renderer's step whose frame the output shows, exact, centred,
     black around it (Scale=auto); None when it shows anything else."""
     left, top, n = place(out.w, out.h)
@@ -435,19 +466,37 @@ def step_on(img, out):
     small = mask[::n, ::n]
     if not np.array_equal(np.repeat(np.repeat(small, n, axis=0), n, axis=1), mask):
         return None
-    return x11_e2e.renders().match(small, (x0 - left) // n, (y0 - top) // n)
+    return (renders or x11_e2e.renders()).match(small, (x0 - left) // n, (y0 - top) // n)
 
 
-def frames_on(d, outs, cursor=False, same=True):
+class LaterRenders(x11_e2e.Renders):
+    """The renderer's frames of steps `first` to `last`, made for a case that
+    runs past the frames made once for every test."""
+
+    def __init__(self, first, last):
+        folder = os.path.join(ARGS.work, 'renders-%d-%d' % (first, last))
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run([ARGS.render, '--steps', '%d:%d' % (first, last), '--out', folder], check=True,
+                       stdout=subprocess.DEVNULL)
+        super().__init__(folder)
+        self.first = first
+
+    def match(self, black, vx, vy):
+        step = super().match(black, vx, vy)
+        return None if step is None else step + self.first
+
+
+def frames_on(d, outs, cursor=False, same=True, renders=None):
     """Polls until every output of `outs` shows a rendered frame exactly
-    (`same`: all the same one); returns the steps."""
+    (`same`: all the same one; `renders`: the frames to look among, else
+    those made for every test); returns the steps."""
     last, seen = {}, []
 
     def look():
         steps = []
         for out in outs:
             last[out.name] = img = d.grab(out, cursor)
-            steps.append(step_on(img, out))
+            steps.append(step_on(img, out, renders))
         seen.append(steps)
         return None not in steps and (len(set(steps)) == 1 or not same) and steps
 
@@ -469,27 +518,41 @@ def shown(d, n):
 
 def protocol_faults(d, s):
     """One full-screen surface per output (a layer surface where the
-    compositor offers the layer shell, else a toplevel), and on each a
-    buffer of what was configured in device pixels: the output's size when
-    the compositor leaves the size to the saver (0 x 0), else the configured
-    logical size times the output's scale (with a viewport, the destination
-    is the configured size). Prints what it saw; returns the faults."""
+    compositor offers the layer shell, else a toplevel), and on each the
+    output's device pixels: either a buffer of what was configured in device
+    pixels (the output's size when the compositor leaves the size to the
+    saver, 0 x 0, else the configured logical size times the output's scale;
+    with a viewport, the destination is the configured size), or a black
+    pixel stretched over the configured size with the picture on a
+    subsurface whose buffer has the device pixels of its logical size.
+    Prints what it saw; returns the faults."""
     faults = []
     rows = s.shown()
     by_name = {o.name: o for o in d.outputs}
     for sid, output, size, configured in rows:
         surface = s.surfaces[sid]
-        print('  surface %d (%s) on %s: configures %s (s after it was made), buffers %s, destination %s' % (
+        pic = s.picture(sid)
+        print('  surface %d (%s) on %s: configures %s (s after it was made), buffers %s, destination %s%s' % (
             sid, surface['role'], output, ['%dx%d at %.2f' % (c + (t - surface['made'],))
                                            for t, c in surface['configures']],
-            sorted({c[2] for c in surface['commits'] if c[2]}), surface['destination']))
+            sorted({c[2] for c in surface['commits'] if c[2]}), surface['destination'],
+            '; its picture on subsurface %d at %s: buffers %s, destination %s' % (
+                pic, s.surfaces[pic]['position'], sorted({c[2] for c in s.surfaces[pic]['commits'] if c[2]}),
+                s.surfaces[pic]['destination']) if pic != sid else ''))
         out = by_name.get(output)
         if not out:
             faults.append('surface %d: on no known output (%s)' % (sid, output))
             continue
         sizes = [c for _, c in surface['configures'] if c != (0, 0)]
         want = (sizes[-1][0] * out.scale, sizes[-1][1] * out.scale) if sizes else (out.w, out.h)
-        if size != want:
+        if s.stretched(sid):
+            if pic != sid:
+                p = s.surfaces[pic]
+                psize, dest = p['commits'][-1][2], p['destination']
+                if not dest or psize != (dest[0] * out.scale, dest[1] * out.scale):
+                    faults.append('surface %d on %s: its picture has a buffer of %s for %s logical pixels' % (
+                        sid, output, psize, dest))
+        elif size != want:
             faults.append('surface %d on %s: a buffer of %s, configured %s (%s in device pixels)' % (
                 sid, output, size, sizes[-1] if sizes else (0, 0), want))
         if surface['destination'] and sizes and surface['destination'] != sizes[-1]:
@@ -635,19 +698,21 @@ def log_written(q):
 
 
 def case_rate(d):
-    """Every frame reaches every output unless the compositor holds all
-    three of its buffers: over about 4 s the buffers committed on each output
-    are at least 0.9 of the frames the saver's log counts in the same time,
-    less the frames that fell while the compositor held three (a busy
-    compositor is excused, a saver that waits with a buffer free, or
-    that makes no third while both are held longer than a frame, is not);
-    it never holds more than three; a surface that shows several outputs
-    is still committed once a frame; and where
-    captures can be taken, the steps they show advance with the frame log
-    (not the same frame for seconds). Prints the figures: frames/s by the
-    log, buffers/s per output, how long the compositor holds a buffer.
-    Whether a quiet machine keeps 25 frames a second is the compositor
-    bench's to measure."""
+    """Paced by the compositor: on each output a new frame is committed only
+    once the compositor has shown the last one (its frame callback answered),
+    and every frame the saver's log counts reaches every output unless the
+    compositor kept the saver waiting: over about 4 s the buffers committed
+    on each output are at least 0.9 of the frames the log counts in the same
+    time, less the frames that fell while a frame callback or all three
+    buffers stayed with the compositor longer than a frame (a slow
+    compositor is excused, a saver that waits with nothing to wait for is
+    not); it never holds more than three buffers, and a picture that shows
+    several outputs is still committed once a frame; where captures can be
+    taken, the steps they show advance with the frame log. Prints the
+    figures: frames/s by the log, buffers/s and, where the compositor offers
+    wp_presentation, presented frames/s per output, how long it holds a
+    buffer. Whether a quiet machine keeps 25 frames a second is the
+    compositor bench's to measure."""
     q = d.saver()
     try:
         s = shown(d, len(d.outputs))
@@ -666,28 +731,34 @@ def case_rate(d):
         t1, f1 = log_written(q)
         fps = (f1 - f0) / (t1 - t0)
         s = d.summary()
-        rates, holds = {}, {}
+        rates, holds, pacing, presented = {}, {}, {}, {}
         for sid, name, size, _ in s.shown():
-            rates[name or sid] = s.buffers_per_second(sid, t0, t1)
-            holds[name or sid] = s.holds(sid, t0, t1)
+            pic = s.picture(sid)
+            rates[name or sid] = s.buffers_per_second(pic, t0, t1)
+            holds[name or sid] = s.holds(pic, t0, t1)
+            pacing[name or sid] = s.pacing(pic, t0, t1)
+            presented[name or sid] = s.presented_per_second(pic, t0, t1)
         held = sorted(s.hold_times())
-        print('%s: frame log %.1f frames/s; buffers/s %s; held median %.0f ms, 90th percentile %.0f ms (%d buffers); '
-              'all three held for %s s of %.1f s; every one held, fewer than three, at most %s ms' % (
+        print('%s: frame log %.1f frames/s; buffers/s %s; presented/s %s; held median %.0f ms, 90th percentile %.0f ms '
+              '(%d buffers); kept waiting for %s s of %.1f s; every one held, fewer than three, at most %s ms' % (
                   d.name, fps, {k: round(v, 1) for k, v in rates.items()},
+                  {k: v if v is None else round(v, 1) for k, v in presented.items()},
                   1000 * held[len(held) // 2] if held else -1, 1000 * held[len(held) * 9 // 10] if held else -1,
-                  len(held), {k: round(v[0], 2) for k, v in holds.items()}, t1 - t0,
+                  len(held), {k: round(v[1], 2) for k, v in pacing.items()}, t1 - t0,
                   {k: round(1000 * v[2]) for k, v in holds.items()}))
         check(fps > 12.5, 'the frame log says %.1f frames/s' % fps)
         for name, r in rates.items():
             full, most, starved = holds[name]
+            early, waited = pacing[name]
+            check(early == 0, '%s: %d frames committed before the compositor had shown the last' % (name, early))
             check(most <= 3, '%s: the compositor held %d buffers at once' % (name, most))
             # Held that long, a frame fell due meanwhile: the third buffer should have been made.
             check(starved < 0.1, '%s: the compositor held every buffer the saver had for %.0f ms, fewer than three, and no other was made' % (
                 name, 1000 * starved))
             # One commit a frame, however many outputs a surface shows.
             check(r <= 1.15 * fps + 1, '%s: %.1f buffers/s for %.1f frames/s' % (name, r, fps))
-            due = fps * (1 - full / (t1 - t0))
-            check(r >= 0.9 * due, '%s: %.1f buffers/s for %.1f frames/s, %.1f of them while a buffer was free' % (
+            due = fps * max(0.0, 1 - waited / (t1 - t0))
+            check(r >= 0.9 * due, '%s: %.1f buffers/s for %.1f frames/s, %.1f of them while nothing kept it waiting' % (
                 name, r, fps, due))
         if d.capture:
             print('%s: captures (frames before, after, step): %s' % (d.name, samples))
@@ -695,6 +766,65 @@ def case_rate(d):
             check(len(steps) >= 3, 'fewer than 3 captures showed a rendered frame')
             check(len(set(steps)) >= min(3, len(samples)), 'the same frames for seconds: %s' % steps)
     finally:
+        q.close()
+
+
+def commits_between(s, name, since, until):
+    """Buffers committed to the pictures of the output `name` between two times."""
+    return sum(1 for sid, n, _, _ in s.shown() if n == name
+               for pic in {sid, s.picture(sid)} for t, b, _ in s.surfaces[pic]['commits'] if b and since <= t <= until)
+
+
+def case_power(d):
+    """Outputs the compositor switches off get no buffers, and the others go
+    on; with every output off nothing is committed at all; switched on
+    again, each shows the frame of the moment, exact, and the frames go on.
+    sway switches outputs one by one (zwlr_output_power_v1); Mutter all at
+    once (PowerSaveMode on the session bus). What it all costs is the
+    compositor bench's to measure."""
+    q = d.saver()
+    started = time.monotonic()
+    inp = d.input()
+    try:
+        shown(d, len(d.outputs))
+        frames_on(d, d.outputs, same=False)
+        check(poll(lambda: q.frames_drawn() > 25, 20), 'the saver draws no frames')
+        names = [o.name for o in d.outputs]
+        if d.power_each:
+            d.power(False, d.outputs[1])
+            time.sleep(1)  # what was under way before the switch
+            t0 = time.monotonic()
+            time.sleep(3)
+            t1 = time.monotonic()
+            s = d.summary()
+            off, on = commits_between(s, names[1], t0, t1), commits_between(s, names[0], t0, t1)
+            print('%s: %s off: %d buffers there, %d on %s in %.1f s' % (d.name, names[1], off, on, names[0], t1 - t0))
+            check(off == 0, '%d buffers went to %s while it was off' % (off, names[1]))
+            check(on >= 25, 'only %d buffers on %s while %s was off' % (on, names[0], names[1]))
+        d.power(False)
+        time.sleep(1)
+        t0 = time.monotonic()
+        time.sleep(3)
+        t1 = time.monotonic()
+        s = d.summary()
+        dark = {n: commits_between(s, n, t0, t1) for n in names}
+        print('%s: every output off: buffers %s in %.1f s' % (d.name, dark, t1 - t0))
+        check(not any(dark.values()), 'buffers went to outputs that were off: %s' % dark)
+        check(q.alive(), 'the saver ended while the outputs were off: ' + q.error())
+        d.power(True)
+        # Space held: the same frame on both while they are captured one after
+        # the other. The sweep went on in the dark: 25 steps a second at most,
+        # and the frames that far are made now.
+        inp.do('down space')
+        most = int((time.monotonic() - started) * 25) + 50
+        sweep = LaterRenders(max(0, most * 6 // 10 - 50), most + 300)
+        steps = frames_on(d, d.outputs, renders=sweep)
+        inp.do('up space')
+        later = poll(lambda: frames_on(d, d.outputs[:1], renders=sweep)[0] > steps[0], 10, 0.1)
+        check(later, 'the frames stand still after the outputs came on')
+        print('%s: on again: the frame of step %d on %s, then later ones' % (d.name, steps[0], names))
+    finally:
+        inp.close()
         q.close()
 
 
@@ -720,9 +850,11 @@ def main():
         wl.need_test_user()
         if ARGS.case == 'two_outputs' and kind.name not in TWO:
             raise Skip('%s has one output only' % kind.name)
-        if kind.no_input and ARGS.case in ('key', 'cursor'):
+        if kind.no_input and ARGS.case in ('key', 'cursor', 'power'):
             raise Skip(kind.no_input)
-        return kind(TWO[kind.name] if ARGS.case in ('two_outputs', 'rate') and kind.name in TWO else
+        if ARGS.case == 'power' and kind.power is Desktop.power:
+            raise Skip('%s: no way to switch its outputs off here' % kind.name)
+        return kind(TWO[kind.name] if ARGS.case in ('two_outputs', 'rate', 'power') and kind.name in TWO else
                     ONE.get(kind.name, [(1280, 1024, 1)]))
     return wl.run_case(make, CASES[ARGS.case])
 

@@ -8,6 +8,7 @@ then does what each line of stdin says and answers "ok":
   key NAME | down NAME | up NAME    a key by its keysym's name
   to X Y CONNECTOR                  the pointer to (X, Y) of a monitor, logical pixels
   motion DX DY                      the pointer moved by DX, DY
+  power MODE                        DisplayConfig's PowerSaveMode (0 on, 3 off)
 
 usage: mutter_session.py [CONNECTOR:X:Y:SCALE ...]   (the layout wanted; none: as it is)
 """
@@ -89,6 +90,10 @@ def main():
                         GLib.Variant('(sdd)', (streams[words[3]], float(words[1]), float(words[2]))))
             elif words[0] == 'motion':
                 session('NotifyPointerMotionRelative', GLib.Variant('(dd)', (float(words[1]), float(words[2]))))
+            elif words[0] == 'power':
+                bus.call_sync(dc[0], dc[1], 'org.freedesktop.DBus.Properties', 'Set',
+                              GLib.Variant('(ssv)', (dc[2], 'PowerSaveMode', GLib.Variant('i', int(words[1])))),
+                              None, Gio.DBusCallFlags.NONE, 10000, None)
             else:
                 ok = False
         except (GLib.Error, IndexError, KeyError) as e:

@@ -1,13 +1,15 @@
 """A socket in front of a Wayland compositor: the clients that connect to it
 talk to the compositor through it, and it reads the wire protocol as it
 passes. It can hide globals (their wl_registry.global events are dropped),
-send a protocol error, and it keeps a log of what matters to the saver's
-tests: the outputs, the surfaces and their roles and configures, the buffers
-made (their sizes), every attach and commit, buffer releases, pointer
-enters and set_cursor. Where no capture of the screen can be taken, the
-tests judge the saver from this log.
+rewrite the compositor's events (a stand-in for a compositor that reports
+its outputs otherwise), send a protocol error, and it keeps a log of what
+matters to the saver's tests: the outputs, the surfaces and their roles,
+subsurfaces and configures, the buffers made (their sizes), every attach
+and commit, frame callbacks and their answers, buffer releases, the frames
+the compositor says it presented, pointer enters and set_cursor. Where no
+capture of the screen can be taken, the tests judge the saver from this log.
 
-Only the messages below are decoded; every byte passes unchanged.
+Only the messages below are decoded; every other byte passes unchanged.
 """
 import os
 import select
@@ -27,6 +29,7 @@ REQUESTS = {
     ('wl_compositor', 0): ('create_surface', 'n', 'wl_surface'),
     ('wl_compositor', 1): ('create_region', 'n', 'wl_region'),
     ('wl_subcompositor', 1): ('get_subsurface', 'noo', 'wl_subsurface'),
+    ('wl_subsurface', 1): ('set_position', 'ii', None),
     ('wl_shm', 0): ('create_pool', 'ni', 'wl_shm_pool'),
     ('wl_shm_pool', 0): ('create_buffer', 'niiiiu', 'wl_buffer'),
     ('wl_buffer', 0): ('destroy', '', None),
@@ -47,15 +50,22 @@ REQUESTS = {
     ('zwlr_layer_shell_v1', 0): ('get_layer_surface', 'noous', 'zwlr_layer_surface_v1'),
     ('zwlr_layer_surface_v1', 4): ('set_keyboard_interactivity', 'u', None),
     ('wp_viewporter', 1): ('get_viewport', 'no', 'wp_viewport'),
+    ('wp_viewport', 1): ('set_source', 'ffff', None),
     ('wp_viewport', 2): ('set_destination', 'ii', None),
+    ('wp_presentation', 1): ('feedback', 'on', 'wp_presentation_feedback'),
     ('zxdg_output_manager_v1', 1): ('get_xdg_output', 'no', 'zxdg_output_v1'),
     ('wp_fractional_scale_manager_v1', 1): ('get_fractional_scale', 'no', 'wp_fractional_scale_v1'),
+    ('zwlr_output_power_manager_v1', 0): ('get_output_power', 'no', 'zwlr_output_power_v1'),
 }
 EVENTS = {
     ('wl_display', 0): ('error', 'ous'),
     ('wl_display', 1): ('delete_id', 'u'),
     ('wl_registry', 0): ('global', 'usu'),
     ('wl_buffer', 0): ('release', ''),
+    ('wl_callback', 0): ('done', 'u'),
+    ('wp_presentation_feedback', 1): ('presented', 'uuuuuuu'),
+    ('wp_presentation_feedback', 2): ('discarded', ''),
+    ('wl_output', 0): ('geometry', 'iiiiissi'),
     ('wl_output', 1): ('mode', 'uiii'),
     ('wl_output', 2): ('done', ''),
     ('wl_output', 3): ('scale', 'i'),
@@ -70,10 +80,12 @@ EVENTS = {
     ('xdg_toplevel', 1): ('close', ''),
     ('zwlr_layer_surface_v1', 0): ('configure', 'uuu'),
     ('zwlr_layer_surface_v1', 1): ('closed', ''),
+    ('zxdg_output_v1', 0): ('logical_position', 'ii'),
     ('zxdg_output_v1', 1): ('logical_size', 'ii'),
     ('zxdg_output_v1', 3): ('name', 's'),
     ('wp_fractional_scale_v1', 0): ('preferred_scale', 'u'),
     ('wl_seat', 0): ('capabilities', 'u'),
+    ('zwlr_output_power_v1', 0): ('mode', 'u'),
 }
 
 
@@ -120,7 +132,7 @@ class Connection:
         if name == 'bind':
             self.objects[args[3]] = args[1]
         elif new_iface:
-            self.objects[args[0]] = new_iface
+            self.objects[args[sig.index('n')]] = new_iface
         with self.lock:
             self.log.append((time.monotonic(), iface, obj, name, args, 'req'))
 
@@ -141,10 +153,12 @@ class Connection:
 
 class WireProxy:
     """The socket `name` in `runtime`, in front of the compositor's socket
-    `upstream` (a path); `owner`: the (uid, gid) the socket is given."""
+    `upstream` (a path); `owner`: the (uid, gid) the socket is given;
+    `hide`: the globals its clients never see; `rewrite(interface, name,
+    message)`: an event as its clients get it (the same length)."""
 
-    def __init__(self, runtime, upstream, name, owner=None, hide=()):
-        self.upstream, self.hide = upstream, set(hide)
+    def __init__(self, runtime, upstream, name, owner=None, hide=(), rewrite=None):
+        self.upstream, self.hide, self.rewrite = upstream, set(hide), rewrite
         self.name = name
         self.path = os.path.join(runtime, name)
         self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -154,7 +168,7 @@ class WireProxy:
             os.chown(self.path, *owner)
         self.listener.listen(4)
         self.clients = []
-        self.connections = []
+        self.connections = []  # in the order of self.clients
         self.lock = threading.Lock()
         self.thread = threading.Thread(target=self.serve, daemon=True)
         self.thread.start()
@@ -205,6 +219,10 @@ class WireProxy:
                         length = struct.unpack_from('<I', msg, 12)[0]
                         if msg[16:16 + length - 1].decode() in self.hide:
                             continue
+                    if src is server and self.rewrite:
+                        entry = EVENTS.get((conn.objects.get(obj), opcode))
+                        if entry:
+                            msg = self.rewrite(conn.objects.get(obj), entry[0], msg)
                     try:
                         (conn.request if src is client else conn.event)(msg)
                     except struct.error:
@@ -220,6 +238,15 @@ class WireProxy:
                         pass
                 for fd in fds:
                     os.close(fd)
+
+    def send_event(self, conn, obj, opcode, body):
+        """Sends the client of `conn` an event of the compositor's: `body`,
+        the arguments on the wire, on object `obj`."""
+        with self.lock:
+            client = self.clients[self.connections.index(conn)]
+            msg = struct.pack('<II', obj, (8 + len(body)) << 16 | opcode) + body
+            conn.event(msg)
+            client.sendall(msg)
 
     def protocol_error(self, code, text):
         """Sends every client the compositor's wl_display.error on wl_display."""
@@ -258,6 +285,8 @@ class Summary:
         self.unmade = []     # (time, buffer id) of every wl_buffer.destroy
         self.keyboard_interactivity = []
         roles = {}           # role object id -> surface id
+        callbacks = {}       # wl_callback id of a frame -> surface id
+        feedbacks = {}       # wp_presentation_feedback id -> surface id
         attached = {}        # surface id -> (buffer id, size) pending until commit
         outputs_by_xdg = {}
         for t, iface, obj, name, args, way in (conn.entries() if conn else []):
@@ -276,7 +305,9 @@ class Summary:
                 self.outputs[outputs_by_xdg[obj]]['name'] = self.outputs[outputs_by_xdg[obj]]['name'] or args[0]
             elif name == 'create_surface':
                 self.surfaces[args[0]] = {'role': None, 'output': None, 'configures': [], 'commits': [],
-                                          'entered': [], 'destination': None, 'made': t}
+                                          'entered': [], 'destination': None, 'source': None, 'made': t,
+                                          'children': [], 'position': None, 'frames': [], 'done': [],
+                                          'presented': []}
             elif name == 'create_buffer':
                 self.buffers[args[0]] = (args[2], args[3])
                 if args[5] == 0:  # WL_SHM_FORMAT_ARGB8888: the transparent placeholder
@@ -287,7 +318,12 @@ class Summary:
                 roles[args[0]] = args[1]
                 self.surfaces[args[1]].update(role='layer', output=args[2])
             elif name == 'get_subsurface' and args[1] in self.surfaces:
+                roles[args[0]] = args[1]
                 self.surfaces[args[1]].update(role='subsurface', parent=args[2])
+                if args[2] in self.surfaces:
+                    self.surfaces[args[2]]['children'].append(args[1])
+            elif name == 'set_position' and obj in roles:
+                self.surfaces[roles[obj]]['position'] = (args[0], args[1])
             elif name == 'get_xdg_surface' and args[1] in self.surfaces:
                 roles[args[0]] = args[1]
                 self.surfaces[args[1]]['role'] = 'xdg'
@@ -300,6 +336,17 @@ class Summary:
                 roles[args[0]] = args[1]
             elif name == 'set_destination' and obj in roles:
                 self.surfaces[roles[obj]]['destination'] = (args[0], args[1])
+            elif name == 'set_source' and obj in roles:
+                self.surfaces[roles[obj]]['source'] = None if args[0] == -1 else tuple(args)
+            elif name == 'frame' and iface == 'wl_surface' and obj in self.surfaces:
+                callbacks[args[0]] = obj
+                self.surfaces[obj]['frames'].append(t)
+            elif iface == 'wl_callback' and name == 'done' and callbacks.get(obj) in self.surfaces:
+                self.surfaces[callbacks.pop(obj)]['done'].append(t)
+            elif name == 'feedback' and args[0] in self.surfaces:
+                feedbacks[args[1]] = args[0]
+            elif iface == 'wp_presentation_feedback' and name == 'presented' and feedbacks.get(obj) in self.surfaces:
+                self.surfaces[feedbacks.pop(obj)]['presented'].append(t)
             elif name == 'configure' and iface in ('xdg_toplevel', 'zwlr_layer_surface_v1') and obj in roles:
                 size = (args[0], args[1]) if iface == 'xdg_toplevel' else (args[1], args[2])
                 self.surfaces[roles[obj]]['configures'].append((t, size))
@@ -338,20 +385,90 @@ class Summary:
                 if s['commits'] and s['commits'][-1][1] and s['commits'][-1][1] not in self.see_through and
                 s['role'] != 'subsurface']
 
+    def picture(self, sid):
+        """The surface that carries a surface's frames: its subsurface that
+        shows pictures, where it has one, else itself."""
+        for child in self.surfaces[sid]['children']:
+            c = self.surfaces.get(child)
+            if c and any(b and b not in self.see_through for _, b, _ in c['commits']):
+                return child
+        return sid
+
+    def stretched(self, sid):
+        """Whether a surface shows a buffer smaller than itself stretched
+        over it (the black pixel around a picture)."""
+        s = self.surfaces[sid]
+        return bool(s['commits'] and s['commits'][-1][2] and s['source'] and s['destination'] and
+                    s['commits'][-1][2][0] < s['destination'][0])
+
+    def presented_per_second(self, sid, since, until):
+        """The frames the compositor says it presented of a surface, per
+        second between two times (wp_presentation); None where it gave none."""
+        s = self.surfaces[sid]
+        if not s['presented']:
+            return None
+        return sum(1 for t in s['presented'] if since <= t <= until) / (until - since)
+
+    def pacing(self, sid, since, until, interval=0.04):
+        """How a surface's commits followed its frame callbacks between two
+        times: (commits of a buffer while an earlier commit's frame callback
+        was still unanswered, seconds during which the saver could commit
+        nothing: a frame callback or all three buffers outstanding for longer
+        than one frame `interval`)."""
+        s = self.surfaces[sid]
+        events = sorted([(t, 0) for t in s['frames']] + [(t, 1) for t in s['done']] +
+                        [(t, 2) for t, b, _ in s['commits'] if b])
+        early, outstanding, asked_now, waited_from, stalled = 0, 0, False, None, 0.0
+        for t, kind in events:
+            if kind == 0:
+                outstanding += 1
+                asked_now = True  # the frame of the commit that follows
+            elif kind == 1:
+                outstanding = max(0, outstanding - 1)
+                if outstanding == 0 and waited_from is not None:
+                    stalled += max(0.0, min(t, until) - max(waited_from, since) - interval)
+                    waited_from = None
+            else:
+                if outstanding - (1 if asked_now else 0) > 0 and since <= t <= until:
+                    early += 1
+                asked_now = False
+                if outstanding and waited_from is None:
+                    waited_from = t
+        if waited_from is not None:
+            stalled += max(0.0, until - max(waited_from, since) - interval)
+        return early, stalled + self.holds(sid, since, until)[0]
+
     def buffers_per_second(self, sid, since, until):
         """Commits of a new buffer on a surface per second between two times."""
         n = sum(1 for t, b, _ in self.surfaces[sid]['commits'] if b and since <= t <= until)
         return n / (until - since)
 
+    def waits(self, sid):
+        """The times a surface waited on its frame callbacks: (asked, answered
+        or None)."""
+        s = self.surfaces[sid]
+        done = sorted(s['done'])
+        out = []
+        for f in sorted(s['frames']):
+            answer = next((d for d in done if d >= f), None)
+            out.append((f, answer))
+            if answer is not None:
+                done.remove(answer)
+        return out
+
     def holds(self, sid, since, until, most_buffers=3):
         """How the compositor held a surface's buffers between two times:
         (seconds during which it held `most_buffers` of them, the most it held
         at once, the longest it held every buffer the surface had while
-        there were fewer than `most_buffers`)."""
+        there were fewer than `most_buffers` and no frame callback was
+        unanswered: a paced saver has nothing to commit meanwhile)."""
         mine = {b for _, b, _ in self.surfaces[sid]['commits'] if b}
         events = sorted([(t, 2, b) for t, b, _ in self.surfaces[sid]['commits'] if b] +
                         [(t, 1, b) for t, b in self.releases if b in mine] +
-                        [(t, 0, b) for t, b in self.unmade if b in mine])
+                        [(t, 0, b) for t, b in self.unmade if b in mine] +
+                        [(t, 3, +1) for t, _ in self.waits(sid)] +
+                        [(t, 3, -1) for _, t in self.waits(sid) if t is not None])
+        waiting = 0
         held, made = set(), set()
         full, most, starved, since_all = 0.0, 0, 0.0, None
         last = since
@@ -359,7 +476,9 @@ class Summary:
             if len(held) >= most_buffers:
                 full += max(0.0, min(t, until) - max(last, since))
             last = t
-            if kind == 2:
+            if kind == 3:
+                waiting += b
+            elif kind == 2:
                 held.add(b)
                 made.add(b)
             elif kind == 1:
@@ -369,7 +488,7 @@ class Summary:
                 made.discard(b)
             if since <= t <= until:
                 most = max(most, len(held))
-            every = bool(made) and held == made and len(made) < most_buffers
+            every = bool(made) and held == made and len(made) < most_buffers and waiting <= 0
             if every and since_all is None:
                 since_all = t
             elif not every and since_all is not None:
