@@ -15,6 +15,7 @@ import pwd
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -241,12 +242,44 @@ class Input:
 class HidingCompositor(WireProxy):
     """A socket in front of sway that hides some of its globals from the
     clients connecting to it (their wl_registry.global events are dropped),
-    so the saver meets a compositor without a seat, a shell or wl_shm."""
+    so the saver meets a compositor without a seat, a shell or wl_shm; and
+    that can say other things than sway says (`rewrite`, wire.py)."""
 
-    def __init__(self, sway, hide):
+    def __init__(self, sway, hide, rewrite=None, name=None):
         super().__init__(sway.runtime, os.path.join(sway.runtime, sway.env['WAYLAND_DISPLAY']),
-                         'wayland-hiding-' + '-'.join(sorted(hide)),
-                         sway.user and (sway.user.pw_uid, sway.user.pw_gid), hide)
+                         name or 'wayland-hiding-' + '-'.join(sorted(hide)),
+                         sway.user and (sway.user.pw_uid, sway.user.pw_gid), hide, rewrite)
+
+
+def at_origin(iface, name, msg):
+    """Every output at (0, 0), as a lock screen's nested server reports them:
+    wl_output.geometry and zxdg_output_v1.logical_position rewritten."""
+    if (iface, name) in (('wl_output', 'geometry'), ('zxdg_output_v1', 'logical_position')):
+        return msg[:8] + struct.pack('<ii', 0, 0) + msg[16:]
+    return msg
+
+
+class XdgOutput2:
+    """xdg-output offered at version 2, whose done event says when an
+    output's logical place is known or changed (version 3 leaves that to
+    wl_output), from a compositor that sends wl_output.done once, after the
+    wl_output's description (sway sends more, one after each xdg-output
+    done among them)."""
+
+    def __init__(self):
+        self.described = set()
+
+    def __call__(self, iface, name, msg):
+        if iface == 'wl_registry' and name == 'global':
+            length = struct.unpack_from('<I', msg, 12)[0]
+            if msg[16:16 + length - 1] == b'zxdg_output_manager_v1':
+                return msg[:-4] + struct.pack('<I', min(2, struct.unpack_from('<I', msg, len(msg) - 4)[0]))
+        if (iface, name) == ('wl_output', 'done'):
+            output = struct.unpack_from('<I', msg)[0]
+            if output in self.described:
+                return None
+            self.described.add(output)
+        return msg
 
 
 def frames_on(sway, places, cursor=False):
@@ -479,6 +512,46 @@ def case_output_added(sway):
     finally:
         q.close()
         inp.close()
+
+
+def case_overlapping(sway):
+    """A stand-in for a lock screen's nested server: every output reported at
+    (0, 0) and no seat. Each output is laid out on its own and shows its own
+    whole picture, exact: 1920 x 1080 at scale 1 the picture at (448, 156),
+    2560 x 1600 at scale 2 the doubled one at (256, 32)."""
+    sway.output('HEADLESS-1', 1920, 1080, 1, 0, 0)
+    big = sway.add_output()
+    sway.output(big, 2560, 1600, 2, 1920, 0)
+    nested = HidingCompositor(sway, ['wl_seat'], at_origin, 'wayland-nested')
+    q = Quellora(sway, ['/s'], {'WAYLAND_DISPLAY': nested.name})
+    try:
+        for place in (('HEADLESS-1', 448, 156, 1), (big, 256, 32, 2)):
+            step = frames_on(sway, [place])
+            print('every output at (0, 0): the frame of step %d at %s' % (step, place))
+        check(q.alive(), 'the saver ended: ' + q.error())
+    finally:
+        q.close()
+        nested.close()
+
+
+def case_xdg_output_2(sway):
+    """With xdg-output at version 2, an output plugged in while the saver
+    runs learns its logical place after wl_output.done: it is laid out where
+    it lies (to the right of the first) and shows its own picture, not one
+    laid out at (0, 0) over the first's. (sway draws its arrow over the first
+    output once an output is added, without a new enter for the saver to
+    hide it: only the new one is looked at.)"""
+    old = HidingCompositor(sway, [], XdgOutput2(), 'wayland-xdg-output-2')
+    q = Quellora(sway, ['/s'], {'WAYLAND_DISPLAY': old.name})
+    try:
+        frames_on(sway, [('HEADLESS-1', 128, 128, 1)])
+        # As it comes: sway's 1920 x 1080, placed to the right, no change after.
+        new = sway.add_output()
+        step = frames_on(sway, [(new, 448, 156, 1)])
+        print('xdg-output 2, an output plugged in: the frame of step %d on it' % step)
+    finally:
+        q.close()
+        old.close()
 
 
 def case_plugin_output(sway):

@@ -155,7 +155,8 @@ class WireProxy:
     """The socket `name` in `runtime`, in front of the compositor's socket
     `upstream` (a path); `owner`: the (uid, gid) the socket is given;
     `hide`: the globals its clients never see; `rewrite(interface, name,
-    message)`: an event as its clients get it (the same length)."""
+    message)`: an event as its clients get it (the same length), or None
+    where they get none."""
 
     def __init__(self, runtime, upstream, name, owner=None, hide=(), rewrite=None):
         self.upstream, self.hide, self.rewrite = upstream, set(hide), rewrite
@@ -223,6 +224,8 @@ class WireProxy:
                         entry = EVENTS.get((conn.objects.get(obj), opcode))
                         if entry:
                             msg = self.rewrite(conn.objects.get(obj), entry[0], msg)
+                            if msg is None:  # dropped
+                                continue
                     try:
                         (conn.request if src is client else conn.event)(msg)
                     except struct.error:
