@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     // whole window again, which without a GPU costs several times the CPU.
     // A renderer the user asks for (GSK_RENDERER) stands.
     g_setenv("GSK_RENDERER", "cairo", FALSE);
+    g_set_application_name("Quellora Screen Saver");  // what the accessibility bus calls the program
     if (!gtk_init_check()) {
         std::fputs("quellora-settings: no display to show the window on (neither a Wayland compositor by "
                    "WAYLAND_DISPLAY nor an X server by DISPLAY answers)\n",

@@ -57,44 +57,40 @@ uint32_t MinutesOf(uint32_t seconds) {
 SettingsDocument::SettingsDocument(std::string folder)
     : folder_(std::move(folder)), path_(folder_ + "/settings.ini") {}
 
-bool SettingsDocument::ReadText(std::string& text, bool& exists) {
+bool SettingsDocument::ReadText(std::string& text, bool& exists, Trouble& trouble) {
     text.clear();
     exists = false;
-    const auto fail = [this](const std::string& why) {
-        problem_ = "Quellora can't read " + Shown(path_) + ": " + why;
+    if (folder_.empty()) {
+        trouble = {"there is no home folder (HOME is not set)", "Set HOME."};
         return false;
-    };
-    if (folder_.empty()) return fail("there is no home folder (HOME is not set).");
+    }
     const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) return true;
-        return fail(std::string(std::strerror(errno)) + ". The saver uses its defaults; changes made here are kept "
-                    "until they can be saved.");
+        trouble = {std::strerror(errno), errno == EACCES ? "Check its permissions." : ""};
+        return false;
     }
     struct stat st {};
-    std::string why;
     if (fstat(fd, &st) != 0) {
-        why = std::strerror(errno);
+        trouble = {std::strerror(errno), ""};
     } else if (S_ISDIR(st.st_mode)) {
-        why = "it is a folder. The saver uses its defaults; move the folder away, and changes made here are saved "
-              "then.";
+        trouble = {"it is a folder", "Move the folder away."};
     } else if (!S_ISREG(st.st_mode)) {
-        why = "it is not a regular file. The saver uses its defaults; move it away, and changes made here are saved "
-              "then.";
+        trouble = {"it is not a regular file", "Move it away."};
     } else if (static_cast<size_t>(st.st_size) > posix::kMaxSettingsFileBytes) {
-        why = "it is larger than 64 KiB, so the saver uses its defaults. Make it smaller.";
+        trouble = {"it is larger than 64 KiB", "Make it smaller."};
     }
     char buf[4096];
-    while (why.empty()) {
+    while (trouble.why.empty()) {
         const ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) why = std::string(std::strerror(errno)) + ".";
+        if (n < 0) trouble = {std::strerror(errno), ""};
         if (n <= 0) break;
         text.append(buf, static_cast<size_t>(n));
-        if (text.size() > posix::kMaxSettingsFileBytes) why = "it is larger than 64 KiB. Make it smaller.";
+        if (text.size() > posix::kMaxSettingsFileBytes) trouble = {"it is larger than 64 KiB", "Make it smaller."};
     }
     close(fd);
-    if (!why.empty()) return fail(why);
+    if (!trouble.why.empty()) return false;
     exists = true;
     return true;
 }
@@ -103,7 +99,12 @@ void SettingsDocument::Load() {
     problem_.clear();
     std::string text;
     bool exists = false;
-    if (ReadText(text, exists) && exists) problem_ = ReaderProblem(text, path_);
+    Trouble trouble;
+    if (!ReadText(text, exists, trouble))
+        problem_ = "Quellora can't read " + Shown(path_) + ": " + trouble.why + ", so the saver uses its defaults." +
+                   (trouble.fix.empty() ? "" : " " + trouble.fix);
+    else if (exists)
+        problem_ = ReaderProblem(text, path_);
     readProblem_ = problem_;
 
     // The values, read by the saver's own reader; changes not saved yet over them.
@@ -153,24 +154,25 @@ bool SettingsDocument::Save() {
     }
     // The text as it is now (another program may have changed it since it
     // was read), with every change not saved yet.
+    const auto fail = [this](const std::string& why, const std::string& fix) {
+        problem_ = "Quellora can't save to " + Shown(path_) + ": " + why + "." + (fix.empty() ? "" : " " + fix) +
+                   " Your changes are kept here and saved with the next one, or when you press Try Again.";
+        return false;
+    };
     std::string text;
     bool exists = false;
-    if (!ReadText(text, exists)) return false;
+    Trouble trouble;
+    if (!ReadText(text, exists, trouble)) return fail(trouble.why, trouble.fix);
     static const char* const kEntries[] = {kIdleTimeoutEntry, kScaleEntry, kMonitorsEntry};
     for (const char* entry : kEntries)
         if (const auto value = Unsaved(entry)) text = posix::SetIniEntry(text, kSettingsSection, entry, *value);
 
-    const auto fail = [this](const std::string& why) {
-        problem_ = "Quellora can't save to " + Shown(path_) + ": " + why +
-                   " Your changes are kept here and saved with the next one, or when you press Try Again.";
-        return false;
-    };
     // A link is followed, so the file it names is the one that changes.
     std::string target = path_;
     struct stat st {};
     if (lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         char resolved[PATH_MAX];
-        if (!realpath(path_.c_str(), resolved)) return fail(std::string(std::strerror(errno)) + ".");
+        if (!realpath(path_.c_str(), resolved)) return fail(std::strerror(errno), "");
         target = resolved;
     }
     mode_t mode = 0;
@@ -185,12 +187,12 @@ bool SettingsDocument::Save() {
         const std::string folder = FolderOf(target);
         for (const auto& [dir, dirMode] : {std::pair{FolderOf(folder), 0700}, std::pair{folder, 0777}}) {
             if (mkdir(dir.c_str(), static_cast<mode_t>(dirMode)) != 0 && errno != EEXIST)
-                return fail("can't make the folder " + Shown(dir) + ": " + std::strerror(errno) + ".");
+                return fail("can't make the folder " + Shown(dir) + ": " + std::strerror(errno), "");
         }
     }
     posix::RemoveStaleTemporaries(FolderOf(target), kTempPrefix);
     std::string error;
-    if (!posix::WriteFileAtomically(target, text, mode, kTempPrefix, error)) return fail(error + ".");
+    if (!posix::WriteFileAtomically(target, text, mode, kTempPrefix, error)) return fail(error, "");
     pending_.clear();
     problem_ = ReaderProblem(text, path_);
     readProblem_ = problem_;

@@ -54,9 +54,14 @@ public:
 
 private:
     bool Change(const char* entry, std::string value);
-    // The file's text now; false with `problem_` set when it can't be read
-    // (a missing file is an empty text).
-    bool ReadText(std::string& text, bool& exists);
+    // Why the file can't be read, and what the user can do about it.
+    struct Trouble {
+        std::string why;
+        std::string fix;
+    };
+    // The file's text now (a missing file is an empty text); false with
+    // `trouble` set when it can't be read.
+    bool ReadText(std::string& text, bool& exists, Trouble& trouble);
 
     std::string folder_;
     std::string path_;

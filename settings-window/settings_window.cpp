@@ -62,8 +62,14 @@ std::vector<Monitor> DeviceMonitors(GListModel* list) {
     return monitors;
 }
 
-void SetName(GtkWidget* widget, const char* name) {
-    gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_LABEL, name, -1);
+// A button whose label's mnemonic presses it; its label names it for a
+// screen reader (without the mnemonic's mark).
+GtkWidget* MnemonicButton(const char* text) {
+    GtkWidget* button = gtk_button_new();
+    GtkWidget* label = gtk_label_new_with_mnemonic(text);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(label), button);
+    gtk_button_set_child(GTK_BUTTON(button), label);
+    return button;
 }
 
 GtkWidget* Label(const char* text, const char* css = nullptr) {
@@ -101,7 +107,7 @@ SettingsWindow::SettingsWindow(GtkApplication* app, SettingsDocument& document, 
     gtk_label_set_selectable(GTK_LABEL(barText_), TRUE);
     gtk_widget_set_hexpand(barText_, TRUE);
     gtk_info_bar_add_child(GTK_INFO_BAR(bar_), barText_);
-    GtkWidget* again = gtk_button_new_with_mnemonic("Try _Again");
+    GtkWidget* again = MnemonicButton("Try _Again");
     gtk_widget_set_valign(again, GTK_ALIGN_CENTER);
     g_signal_connect(again, "clicked", G_CALLBACK(OnTryAgain), this);
     gtk_info_bar_add_action_widget(GTK_INFO_BAR(bar_), again, GTK_RESPONSE_APPLY);
@@ -109,7 +115,7 @@ SettingsWindow::SettingsWindow(GtkApplication* app, SettingsDocument& document, 
     gtk_box_append(GTK_BOX(page), bar_);
 
     // The preview, and Test under it.
-    preview_ = gtk_drawing_area_new();
+    preview_ = GTK_WIDGET(g_object_new(GTK_TYPE_DRAWING_AREA, "accessible-role", GTK_ACCESSIBLE_ROLE_IMG, nullptr));
     gtk_drawing_area_set_content_width(GTK_DRAWING_AREA(preview_), kPreviewWidth);
     gtk_drawing_area_set_content_height(GTK_DRAWING_AREA(preview_), kPreviewWidth * 3 / 4);
     gtk_drawing_area_set_draw_func(GTK_DRAWING_AREA(preview_), Draw, this, nullptr);
@@ -122,7 +128,7 @@ SettingsWindow::SettingsWindow(GtkApplication* app, SettingsDocument& document, 
     g_signal_connect(preview_, "map", G_CALLBACK(OnMap), this);
     g_signal_connect(preview_, "unmap", G_CALLBACK(OnUnmap), this);
     gtk_box_append(GTK_BOX(page), preview_);
-    test_ = gtk_button_new_with_mnemonic("_Test");
+    test_ = MnemonicButton("_Test");
     gtk_widget_set_halign(test_, GTK_ALIGN_CENTER);
     gtk_widget_set_tooltip_text(test_, "Runs the screen saver now; a key or the mouse ends it");
     g_signal_connect(test_, "clicked", G_CALLBACK(OnTest), this);
@@ -180,11 +186,10 @@ GtkWidget* SettingsWindow::Row(GtkWidget* grid, int row, const char* mnemonic, G
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), control);
     gtk_widget_set_hexpand(label, TRUE);
     gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
-    // The name a screen reader says: the label without its mnemonic mark.
-    std::string name = mnemonic;
-    name.erase(std::remove(name.begin(), name.end(), '_'), name.end());
-    if (unit) name += ", in " + std::string(unit);
-    SetName(control, name.c_str());
+    // A screen reader says the label (the mnemonic's label names its
+    // widget), and the unit after it.
+    if (unit)
+        gtk_accessible_update_property(GTK_ACCESSIBLE(control), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, unit, -1);
     gtk_widget_set_halign(control, GTK_ALIGN_START);
     gtk_widget_set_valign(control, GTK_ALIGN_CENTER);
     if (!unit) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/linux/autostart.h"
@@ -19,6 +20,26 @@
 extern char** environ;
 
 namespace quellora::settings_window {
+
+namespace {
+
+// The watcher this window started, until it ends: switched off before it
+// has taken its lock, it is ended all the same.
+pid_t startedWatcher = 0;
+
+bool IsWatcher(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/cmdline", static_cast<int>(pid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    close(fd);
+    const std::string cmdline(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    return cmdline.find(std::string("\0--idle\0", 8)) != std::string::npos;
+}
+
+}  // namespace
 
 std::string QuelloraProgram() {
     char self[PATH_MAX];
@@ -56,20 +77,25 @@ std::string SetStartWhenIdle(bool on) {
                                      " its login entry: " + result.message + ".";
     const auto running = linux_entry::RunningWatcher();
     if (!on) {
-        if (running && kill(*running, SIGTERM) != 0 && errno != ESRCH)
-            return "Quellora can't end its idle watcher (process " + std::to_string(*running) +
-                   "): " + std::strerror(errno) + ".";
+        std::vector<pid_t> ending;
+        if (running) ending.push_back(*running);
+        if (startedWatcher && startedWatcher != running && IsWatcher(startedWatcher)) ending.push_back(startedWatcher);
+        startedWatcher = 0;
+        for (const pid_t pid : ending)
+            if (kill(pid, SIGTERM) != 0 && errno != ESRCH)
+                return "Quellora can't end its idle watcher (process " + std::to_string(pid) +
+                       "): " + std::strerror(errno) + ".";
         return {};
     }
-    if (running) return {};
+    if (running || (startedWatcher && IsWatcher(startedWatcher))) return {};
     std::string error;
-    if (!StartDetached({program, "--idle"}, ChildEnvironment(), error))
-        return "Quellora can't start its idle watcher (" + program + " --idle): " + error + ".";
+    startedWatcher = StartDetached({program, "--idle"}, ChildEnvironment(), error);
+    if (!startedWatcher) return "Quellora can't start its idle watcher (" + program + " --idle): " + error + ".";
     return {};
 }
 
-bool StartDetached(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   std::string& error) {
+pid_t StartDetached(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                    std::string& error) {
     // Everything the children need, made before the fork: between fork and
     // exec only async-signal-safe calls are made.
     std::vector<char*> args, env;
@@ -78,18 +104,19 @@ bool StartDetached(const std::vector<std::string>& argv, const std::vector<std::
     for (const std::string& e : environment) env.push_back(const_cast<char*>(e.c_str()));
     env.push_back(nullptr);
     const bool searched = argv[0].find('/') == std::string::npos;
-    // The exec's error comes back through a pipe that the exec itself closes.
+    // The grandchild's pid, then the exec's error, come back through a pipe
+    // that the exec itself closes.
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         error = std::strerror(errno);
-        return false;
+        return 0;
     }
     const pid_t child = fork();
     if (child < 0) {
         error = std::strerror(errno);
         close(report[0]);
         close(report[1]);
-        return false;
+        return 0;
     }
     if (child == 0) {
         // A session of its own, and a grandchild of ours that init adopts.
@@ -97,6 +124,8 @@ bool StartDetached(const std::vector<std::string>& argv, const std::vector<std::
         setsid();
         const pid_t grandchild = fork();
         if (grandchild == 0) {
+            const pid_t self = getpid();
+            (void)!write(report[1], &self, sizeof self);
             const int devnull = open("/dev/null", O_RDWR);
             if (devnull >= 0) {
                 dup2(devnull, 0);
@@ -116,20 +145,25 @@ bool StartDetached(const std::vector<std::string>& argv, const std::vector<std::
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    pid_t started = 0;
     int e = 0;
     ssize_t n;
-    while ((n = read(report[0], &e, sizeof e)) < 0 && errno == EINTR) {
+    while ((n = read(report[0], &started, sizeof started)) < 0 && errno == EINTR) {
+    }
+    if (n == static_cast<ssize_t>(sizeof started)) {
+        while ((n = read(report[0], &e, sizeof e)) < 0 && errno == EINTR) {
+        }
     }
     close(report[0]);
     if (n == static_cast<ssize_t>(sizeof e)) {
         error = std::strerror(e);
-        return false;
+        return 0;
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || started <= 0) {
         error = "it could not be started";
-        return false;
+        return 0;
     }
-    return true;
+    return started;
 }
 
 }  // namespace quellora::settings_window

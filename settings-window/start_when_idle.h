@@ -4,6 +4,8 @@
 // "Test". Needs no toolkit.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -27,8 +29,8 @@ bool StartsWhenIdle();
 std::string SetStartWhenIdle(bool on);
 
 // Runs `argv` in a session of its own, not as a child of ours, with
-// `environment`; false with `error` set when it could not be started.
-bool StartDetached(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   std::string& error);
+// `environment`; its pid, or 0 with `error` set when it could not be started.
+pid_t StartDetached(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                    std::string& error);
 
 }  // namespace quellora::settings_window

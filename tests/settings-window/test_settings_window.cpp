@@ -212,9 +212,9 @@ TEST(StartDetached, RunsInASessionOfItsOwnAndNotAsOurChild) {
     const std::string out = (fs::temp_directory_path() / ("quellora_detached_" + std::to_string(getpid()))).string();
     fs::remove(out);
     std::string error;
-    ASSERT_TRUE(StartDetached({"/bin/sh", "-c", "cat /proc/$$/stat > " + out + ".part && mv " + out + ".part " + out},
-                              ChildEnvironment(), error))
-        << error;
+    const pid_t started = StartDetached({"/bin/sh", "-c", "cat /proc/$$/stat > " + out + ".part && mv " + out + ".part " + out},
+                              ChildEnvironment(), error);
+    ASSERT_NE(started, 0) << error;
     for (int i = 0; i < 500 && !fs::exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::ifstream in(out);
     std::string stat;
@@ -224,11 +224,12 @@ TEST(StartDetached, RunsInASessionOfItsOwnAndNotAsOurChild) {
     char state;
     long ppid, pgrp, session;
     fields >> state >> ppid >> pgrp >> session;
+    EXPECT_EQ(std::stol(stat.substr(0, stat.find(' '))), started);
     EXPECT_NE(ppid, getpid());
     EXPECT_NE(session, getsid(0));
     fs::remove(out);
 
-    EXPECT_FALSE(StartDetached({"/no/such/program"}, ChildEnvironment(), error));
+    EXPECT_EQ(0, StartDetached({"/no/such/program"}, ChildEnvironment(), error));
     EXPECT_EQ(error, "No such file or directory");
 }
 
