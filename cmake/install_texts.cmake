@@ -6,7 +6,8 @@
 # Set by the install(CODE) that includes this file:
 #   QUELLORA_SOURCE_DIR, QUELLORA_WORK_DIR (a folder of the build tree),
 #   QUELLORA_BINDIR, QUELLORA_LIBEXECDIR, QUELLORA_DATADIR, QUELLORA_MANDIR, QUELLORA_DOCDIR
-#   (relative to the prefix, or absolute), PROJECT_VERSION.
+#   (relative to the prefix, or absolute), PROJECT_VERSION, QUELLORA_SETTINGS_WINDOW
+#   (the settings window is built: its desktop entry is written too).
 # CMAKE_INSTALL_PREFIX is the prefix of this install, without DESTDIR.
 
 foreach(_dir BINDIR LIBEXECDIR DATADIR MANDIR DOCDIR)
@@ -34,4 +35,10 @@ file(INSTALL DESTINATION "${CMAKE_INSTALL_FULL_MANDIR}/man6" TYPE FILE
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ FILES "${_work}/quellora.6x.gz")
 file(INSTALL DESTINATION "${CMAKE_INSTALL_FULL_DATADIR}/applications/screensavers" TYPE FILE
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ FILES "${_work}/quellora.desktop")
+if(QUELLORA_SETTINGS_WINDOW)
+  set(_entry example.orvandel.Quellora.desktop)
+  configure_file("${QUELLORA_SOURCE_DIR}/settings-window/${_entry}.in" "${_work}/${_entry}" @ONLY)
+  file(INSTALL DESTINATION "${CMAKE_INSTALL_FULL_DATADIR}/applications" TYPE FILE
+       PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ FILES "${_work}/${_entry}")
+endif()
 file(REMOVE_RECURSE "${_work}")

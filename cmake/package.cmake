@@ -79,9 +79,27 @@ install(CODE "
   set(QUELLORA_MANDIR \"${CMAKE_INSTALL_MANDIR}\")
   set(QUELLORA_DOCDIR \"${CMAKE_INSTALL_DOCDIR}\")
   set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  set(QUELLORA_SETTINGS_WINDOW $<TARGET_EXISTS:quellora-settings>)
   include(\"${CMAKE_SOURCE_DIR}/cmake/install_texts.cmake\")
 ")
 install(FILES LICENSE packaging/debian/copyright ${_quellora_changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The settings window, where it is built: the program on the PATH beside
+# quellora, found in the application grid by its desktop entry (written
+# above) and icons, and in software centres by its AppStream metadata.
+set(_quellora_settings_files "")
+if(TARGET quellora-settings)
+  target_link_options(quellora-settings PRIVATE LINKER:-z,relro,-z,now)
+  target_compile_definitions(quellora-settings PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+  install(TARGETS quellora-settings RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(DIRECTORY settings-window/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor
+          FILES_MATCHING PATTERN "*.png")
+  install(FILES settings-window/example.orvandel.Quellora.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  file(GLOB _quellora_settings_files ${CMAKE_SOURCE_DIR}/settings-window/icons/*/apps/*.png)
+  list(APPEND _quellora_settings_files quellora-settings
+    ${CMAKE_SOURCE_DIR}/settings-window/example.orvandel.Quellora.desktop.in
+    ${CMAKE_SOURCE_DIR}/settings-window/example.orvandel.Quellora.metainfo.xml)
+endif()
 
 # --- the Debian package -----------------------------------------------------
 
@@ -100,7 +118,9 @@ The program runs as an XScreenSaver hack (`quellora --xscreensaver-add`
 puts it into a user's list), on its own, full screen, and natively on
 Wayland compositors, started by an idle daemon such as swayidle or by its
 own idle watcher (`quellora --idle`, at login with `quellora --autostart on`)
-on GNOME, KDE Plasma, wlroots compositors and X11.")
+on GNOME, KDE Plasma, wlroots compositors and X11. Its settings window
+(quellora-settings, in the application grid) shows a live preview and sets
+when it starts, its picture size and its monitors.")
 # The package's files live under /usr whatever prefix this build was configured
 # with. CPack installs with DESTDIR and CMAKE_INSTALL_PREFIX /usr, so the texts
 # written at install time name /usr as well (not CPack's staging folder).
@@ -138,6 +158,7 @@ elseif(QUELLORA_DPKG_SHLIBDEPS AND QUELLORA_DPKG)
       ${CMAKE_SOURCE_DIR}/platform/x11/quellora.desktop.in ${CMAKE_SOURCE_DIR}/cmake/install_texts.cmake
       ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/packaging/debian/copyright
       ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/cmake_install.cmake
+      ${_quellora_settings_files}
     COMMENT "Making quellora_${PROJECT_VERSION}_${_quellora_arch}.deb with CPack"
     VERBATIM)
   add_custom_target(quellora_deb DEPENDS ${QUELLORA_DEB})

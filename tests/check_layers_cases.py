@@ -28,6 +28,15 @@ CASES = [
     ('Wayland includes Xlib', {'platform/wayland/b.cpp': '#  include <X11/Xlib.h>\n'}, False),
     ('a host includes the entry', {'platform/x11/a.cpp': '#include "platform/linux/idle_watcher.h"\n'}, False),
     ('POSIX includes Xlib', {'platform/posix/c.cpp': '#include <X11/Xlib.h>\n'}, False),
+    ('the settings window uses GTK, the core, the POSIX pieces and the autostart code', {
+        'settings-window/w.cpp': '#include <gtk/gtk.h>\n#include <gdk/x11/gdkx.h>\n#include "saver/form1.h"\n'
+                                 '#include "platform/posix/settings_edit.h"\n#include "platform/linux/autostart.h"\n',
+    }, True),
+    ('the settings window includes a host', {'settings-window/w.cpp': '#include "platform/x11/x11_platform.h"\n'},
+     False),
+    ('the saver includes GTK', {'saver/s.cpp': '#include <gtk/gtk.h>\n'}, False),
+    ('the entry includes the settings window', {'platform/linux/main.cpp': '#include "settings-window/settings_document.h"\n'},
+     False),
 ]
 
 

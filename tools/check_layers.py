@@ -8,8 +8,11 @@ the neutral code beside it), settings/, saver/, app/; then the hosts in
 platform/'s subfolders, which may use everything below them but not each
 other (the X11 and Wayland hosts use the POSIX pieces). platform/linux, the
 Linux program's entry, sits above the X11 and Wayland hosts and picks one;
-neither of them includes the other or the entry. Prints every include that breaks
-the rule and exits 1, or prints a summary and exits 0.
+neither of them includes the other or the entry. settings-window/, the GTK
+settings window, sits beside the entry: it uses the core, the POSIX pieces
+and the entry's autostart and watcher code, never a host, and is the only
+folder that includes GTK. Prints every include that breaks the rule and exits
+1, or prints a summary and exits 0.
 """
 import os
 import re
@@ -24,7 +27,10 @@ HOSTS = {
     # The one Linux program's main(): which host runs, the list editor, the idle watcher.
     'platform/linux': ['platform/posix', 'platform/x11', 'platform/wayland'],
     'platform/win32': [],
+    # The settings window: a program of its own over the core and the entry's pieces.
+    'settings-window': ['platform/posix', 'platform/linux'],
 }
+TOPS = CORE + ['settings-window']
 SOURCE_ENDINGS = ('.h', '.cpp', '.c')
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 ANY_INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^">]+)[">]')
@@ -34,6 +40,7 @@ ANY_INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^">]+)[">]')
 SYSTEM_HEADERS = {
     'platform/x11': re.compile(r'^X11/'),
     'platform/wayland': re.compile(r'^wayland-|-client-protocol\.h$'),
+    'settings-window': re.compile(r'^(gtk|gdk|gsk)/'),
 }
 
 
@@ -43,6 +50,8 @@ def folder_of(path):
     if len(parts) >= 3 and '/'.join(parts[:2]) in HOSTS:
         return '/'.join(parts[:2])
     if len(parts) >= 2 and parts[0] in CORE:
+        return parts[0]
+    if len(parts) >= 2 and parts[0] in HOSTS:
         return parts[0]
     return None
 
@@ -56,7 +65,7 @@ def allowed(folder):
 def main():
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), '..'))
     wrong, files, includes = [], 0, 0
-    for top in CORE:
+    for top in TOPS:
         for dirpath, _, names in os.walk(os.path.join(root, top)):
             for name in sorted(names):
                 if not name.endswith(SOURCE_ENDINGS):

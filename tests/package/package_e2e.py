@@ -2,11 +2,13 @@
 """Tests of the packages: the install rules, the Debian package and the zip
 for Windows (the setup program is tested under Wine, tests/wine/wine_e2e.py).
 
-    package_e2e.py install --cmake CMAKE --build DIR --work DIR --version V
+    package_e2e.py install --cmake CMAKE --build DIR --work DIR --version V [--settings-window]
         `cmake --install` into a prefix and into a DESTDIR: exactly the files
-        of INSTALLED, nothing outside the root, the program stripped and working
+        of INSTALLED (and SETTINGS_WINDOW where the settings window is built),
+        nothing outside the root, the programs stripped and working, the
+        desktop entries and the AppStream metadata valid
     package_e2e.py zip --zip ZIP --scr SCR --license LICENSE
-    package_e2e.py deb_fields --deb DEB --version V
+    package_e2e.py deb_fields --deb DEB --version V [--settings-window]
         the control fields and the files of the package
     package_e2e.py deb_lintian --deb DEB
         lintian's report on it; any error fails
@@ -24,6 +26,7 @@ import os
 import re
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -48,6 +51,20 @@ INSTALLED = {
     'share/doc/quellora/copyright': 0o644,
     'share/doc/quellora/changelog.gz': 0o644,
 }
+# The settings window's, where it is built.
+APP_ID = 'example.orvandel.Quellora'
+ICON_SIZES = [16, 24, 32, 48, 64, 128, 256, 512]
+SETTINGS = 'bin/quellora-settings'
+SETTINGS_WINDOW = dict({
+    SETTINGS: 0o755,
+    'share/applications/%s.desktop' % APP_ID: 0o644,
+    'share/metainfo/%s.metainfo.xml' % APP_ID: 0o644,
+}, **{'share/icons/hicolor/%dx%d/apps/%s.png' % (n, n, APP_ID): 0o644 for n in ICON_SIZES})
+
+
+def installed(args):
+    """Every file an install of this build puts under its prefix, and its mode."""
+    return dict(INSTALLED, **(SETTINGS_WINDOW if args.settings_window else {}))
 
 
 def run(cmd, **kw):
@@ -66,14 +83,14 @@ def modes_under(root):
     return found
 
 
-def check_program(path, version):
+def check_program(path, version, name='quellora'):
     """Stripped, and it runs."""
     kind = run(['file', '-b', path])
     check('ELF' in kind and ', stripped' in kind, '%s is not stripped: %s' % (path, kind.strip()))
     sections = run(['readelf', '-S', '-W', path])
     check('.symtab' not in sections and '.debug_' not in sections, '%s has symbols or debug information' % path)
     r = subprocess.run([path, '--version'], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=20)
-    check((r.returncode, r.stdout, r.stderr) == (0, 'quellora %s\n' % version, ''),
+    check((r.returncode, r.stdout, r.stderr) == (0, '%s %s\n' % (name, version), ''),
           '%s --version: exit %d, stdout %r, stderr %r' % (path, r.returncode, r.stdout, r.stderr))
 
 
@@ -82,6 +99,42 @@ def check_link(root):
     check(os.path.islink(link) and os.readlink(link) == LINK_TARGET,
           '%s is no link to %s' % (link, LINK_TARGET))
     check(os.path.samefile(link, os.path.join(root, HACK)), '%s does not reach the program' % link)
+
+
+def validate_entry(path):
+    validate = shutil.which('desktop-file-validate')
+    check(validate, 'desktop-file-validate is missing (apt install desktop-file-utils)')
+    r = subprocess.run([validate, path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    check(r.returncode == 0 and 'error:' not in r.stdout, 'desktop-file-validate: ' + r.stdout.strip())
+
+
+def check_settings_window(root, prefix, version):
+    """The settings window: its program stripped and running, its desktop
+    entry valid and naming it where it is installed, its AppStream metadata
+    valid and naming the entry, its icons PNGs of their sizes; and the saver
+    itself free of GTK."""
+    check_program(os.path.join(root, SETTINGS), version, 'quellora-settings')
+    entry_path = os.path.join(root, 'share/applications/%s.desktop' % APP_ID)
+    entry = open(entry_path).read()
+    for key in ('Exec=%s' % os.path.join(prefix, SETTINGS), 'TryExec=%s' % os.path.join(prefix, SETTINGS),
+                'Icon=%s' % APP_ID, 'Type=Application'):
+        check(key + '\n' in entry, 'the settings window\'s desktop entry has no line %s' % key)
+    validate_entry(entry_path)
+    appstream = shutil.which('appstreamcli')
+    check(appstream, 'appstreamcli is missing (apt install appstream)')
+    metainfo = os.path.join(root, 'share/metainfo/%s.metainfo.xml' % APP_ID)
+    r = subprocess.run([appstream, 'validate', '--no-net', metainfo], stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, text=True)
+    check(r.returncode == 0, 'appstreamcli validate: ' + r.stdout.strip())
+    check('<launchable type="desktop-id">%s.desktop</launchable>' % APP_ID in open(metainfo).read(),
+          'the metadata does not name the desktop entry')
+    for n in ICON_SIZES:
+        with open(os.path.join(root, 'share/icons/hicolor/%dx%d/apps/%s.png' % (n, n, APP_ID)), 'rb') as f:
+            head = f.read(24)
+        check(head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:24]) == (n, n),
+              'the %dx%d icon is no PNG of that size' % (n, n))
+    saver = run(['readelf', '-d', os.path.join(root, HACK)])
+    check('libgtk' not in saver and 'libgdk' not in saver, 'the saver links GTK:\n' + saver)
 
 
 def check_texts(root, prefix, version):
@@ -98,11 +151,7 @@ def check_texts(root, prefix, version):
                 'Name=Quellora', 'Categories=Screensaver;'):
         check(key + '\n' in entry, 'the desktop entry has no line %s' % key)
     # MATE's screensaver lists the entry only when it is a valid one.
-    validate = shutil.which('desktop-file-validate')
-    check(validate, 'desktop-file-validate is missing (apt install desktop-file-utils)')
-    r = subprocess.run([validate, os.path.join(root, 'share/applications/screensavers/quellora.desktop')],
-                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    check(r.returncode == 0 and 'error:' not in r.stdout, 'desktop-file-validate: ' + r.stdout.strip())
+    validate_entry(os.path.join(root, 'share/applications/screensavers/quellora.desktop'))
 
 
 def configured_prefix(build):
@@ -127,18 +176,20 @@ def case_install(args):
             shutil.rmtree(root, ignore_errors=True)
             run([args.cmake, '--install', args.build] + extra, env=dict(os.environ, **env))
             found = modes_under(root)
-            expected = {os.path.relpath(os.path.join(top, rel), root): mode for rel, mode in INSTALLED.items()}
+            expected = {os.path.relpath(os.path.join(top, rel), root): mode for rel, mode in installed(args).items()}
             check(set(found) == set(expected), '%s: installed %s, expected %s' % (name, sorted(found),
                                                                                 sorted(expected)))
             wrong = {p: oct(m) for p, m in found.items() if m != expected[p]}
             check(not wrong, '%s: modes %s' % (name, wrong))
             # What the install says it wrote: nothing outside the root.
             manifest = set(open(os.path.join(args.build, 'install_manifest.txt')).read().split('\n')) - {''}
-            check(manifest == {os.path.join(listed, rel) for rel in INSTALLED},
+            check(manifest == {os.path.join(listed, rel) for rel in installed(args)},
                   '%s: the install wrote %s' % (name, sorted(manifest)))
             check_program(os.path.join(top, HACK), args.version)
             check_link(top)
             check_texts(top, listed, args.version)
+            if args.settings_window:
+                check_settings_window(top, listed, args.version)
             print('%s: %d files under %s, the program stripped and running' % (name, len(found), top))
 
 
@@ -195,13 +246,15 @@ def case_deb_fields(args):
         libs += ['libsystemd0']
     if 'libXss.so' in needed:  # and its X11 idle source
         libs += ['libxss1']
+    if args.settings_window:  # the settings window's toolkit
+        libs += ['libgtk-4-1']
     for lib in libs:
         check(lib in depends, 'Depends has no %s: %s' % (lib, fields['Depends']))
     check(len(fields['Description'].splitlines()) > 2, 'no long description')
 
     files = deb_files(args.deb)
     kinds = {0o755: '-rwxr-xr-x', 0o644: '-rw-r--r--', 0o777: 'lrwxrwxrwx'}
-    expected = {'/usr/' + rel: (kinds[mode], 'root/root') for rel, mode in INSTALLED.items()}
+    expected = {'/usr/' + rel: (kinds[mode], 'root/root') for rel, mode in installed(args).items()}
     check(files == expected, 'the package holds %s,\nexpected %s' % (files, expected))
 
     with tempfile.TemporaryDirectory() as tmp:
@@ -218,6 +271,8 @@ def case_deb_fields(args):
         check_program(os.path.join(tmp, 'usr', HACK), args.version)
         check_link(os.path.join(tmp, 'usr'))
         check_texts(os.path.join(tmp, 'usr'), '/usr', args.version)
+        if args.settings_window:
+            check_settings_window(os.path.join(tmp, 'usr'), '/usr', args.version)
     print('%s: fields and %d files as expected' % (os.path.basename(args.deb), len(files)))
 
 
@@ -295,6 +350,7 @@ def main():
     p.add_argument('case', choices=sorted(CASES))
     for opt in ('--cmake', '--build', '--work', '--version', '--zip', '--scr', '--license', '--deb'):
         p.add_argument(opt)
+    p.add_argument('--settings-window', action='store_true', help='the build makes quellora-settings')
     p.add_argument('--x11', nargs=argparse.REMAINDER, default=[],
                    help="tests/x11/x11_e2e.py and its arguments, for the daemon")
     args = p.parse_args()
