@@ -59,17 +59,20 @@ class Session:
                     '<busconfig><type>session</type><listen>unix:dir=%s</listen>'
                     '<servicedir>%s</servicedir><policy context="default"><allow send_destination="*" eavesdrop="true"/>'
                     '<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>\n' % (bus, os.path.join(bus, 'services')))
-        daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + os.path.join(bus, 'session.conf'), '--nofork',
-                                   '--print-address=1'], stdout=subprocess.PIPE, stderr=self.logs, text=True,
-                                  preexec_fn=die_with_parent)
-        self.procs.append(daemon)
-        address = daemon.stdout.readline().strip()
-        check(address, 'dbus-daemon did not start')
         self.config = os.path.join(ARGS.work, 'config')
         self.runtime = os.path.join(ARGS.work, 'runtime')
         for folder in (self.config, self.runtime):
             shutil.rmtree(folder, ignore_errors=True)
             os.makedirs(folder, mode=0o700)
+        # The services it starts (the accessibility bus) keep their sockets in
+        # this runtime folder, not in one that cases running beside it share.
+        daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + os.path.join(bus, 'session.conf'), '--nofork',
+                                   '--print-address=1'], stdout=subprocess.PIPE, stderr=self.logs, text=True,
+                                  env=dict(os.environ, XDG_RUNTIME_DIR=self.runtime, DISPLAY=self.display),
+                                  preexec_fn=die_with_parent)
+        self.procs.append(daemon)
+        address = daemon.stdout.readline().strip()
+        check(address, 'dbus-daemon did not start')
         self.env = dict(os.environ, DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=address,
                         XDG_CONFIG_HOME=self.config, XDG_RUNTIME_DIR=self.runtime, QUELLORA_BACKEND='x11',
                         NO_AT_BRIDGE='0', GTK_A11Y='atspi')
