@@ -101,6 +101,15 @@ void Animation::AnimeLoop(bool& done) {
     }
 }
 
+void Animation::CatchUp(uint32_t now) {
+    if (!animating_ || frameInterval_ <= 0) return;  // held still: no step fell
+    const uint32_t steps = (now - lastFrameTick_) / static_cast<uint32_t>(frameInterval_);
+    if (steps == 0) return;
+    for (uint32_t i = 0; i < steps; ++i) AutoMove();
+    lastFrameTick_ += steps * static_cast<uint32_t>(frameInterval_);
+    ReDraw();
+}
+
 Bitmap1 Animation::ViewportPicture() const {
     // Wherever the display image does not reach, the viewport's black shows.
     Bitmap1 out(viewportWidth_, viewportHeight_);

@@ -55,6 +55,10 @@ public:
     // The idle handler: Done is always left false; a due pass moves and draws
     // when the animation runs.
     void AnimeLoop(bool& done);
+    // The steps the clock says fell while the pacer slept (nobody could see
+    // the picture) are taken at once and only the last one is drawn: the
+    // frame the clock says. The next pass is due where it would have been.
+    void CatchUp(uint32_t now);
     // How long the loop may sleep before the next pass is worth making.
     uint32_t MsUntilNextPass(uint32_t now) const { return moire::MsUntilNextPass(now, lastFrameTick_, frameInterval_); }
     // One step of the sweep; the display image follows the first pattern.

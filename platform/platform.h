@@ -137,6 +137,10 @@ public:
     // The monitors changed: one came or went, or one's mode, scale, rotation
     // or place changed. Monitors() and VirtualScreen() tell the new layout.
     virtual void OnMonitorsChanged() = 0;
+    // Whether anyone can see the window: false once every monitor it shows on
+    // is switched off (the desktop's power saving), true when one is on again.
+    // A window starts seen.
+    virtual void OnSeenChanged(bool seen) = 0;
 };
 
 class Window {

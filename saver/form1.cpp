@@ -176,8 +176,7 @@ void TForm1::FormCreate() {
     closed_ = false;
 
     if (shape_ != FormShape::Preview) {
-        app_.SetIdleHandler(IdleHandler{[this](bool& done) { AnimeLoop(done); },
-                                        [this](uint32_t now) { return anim_.MsUntilNextPass(now); }});
+        InstallAnimeLoop();
         if (!HandleNeeded()) {
             // No window to show the animation in (the host's window went
             // away, or can't be drawn into): nothing to run.
@@ -185,6 +184,26 @@ void TForm1::FormCreate() {
             if (isMainForm_) app_.Terminate();
         }
     }
+}
+
+void TForm1::InstallAnimeLoop() {
+    app_.SetIdleHandler(IdleHandler{[this](bool& done) { AnimeLoop(done); },
+                                    [this](uint32_t now) { return anim_.MsUntilNextPass(now); }});
+}
+
+void TForm1::OnSeenChanged(bool seen) {
+    // With every monitor off nothing is drawn, and the pacer does not even
+    // wake; once one is on, the sweep is where the clock says, as if it had
+    // gone on all along, and that frame is shown.
+    if (closed_ || shape_ != FormShape::Saver || seen == !unseen_) return;
+    unseen_ = !seen;
+    if (!seen) {
+        app_.ClearIdleHandler();
+        return;
+    }
+    anim_.CatchUp(platform_.TickCount());
+    PaintViewports();
+    InstallAnimeLoop();
 }
 
 void TForm1::FormActivate() {

@@ -74,6 +74,7 @@ public:
     void OnDestroyedExternally() override;
     void OnResize(int width, int height) override;
     void OnMonitorsChanged() override;
+    void OnSeenChanged(bool seen) override;
 
     FormShape Shape() const { return shape_; }
     bool Closed() const { return closed_; }
@@ -107,6 +108,8 @@ private:
     bool Preview() const { return previewParent_ != 0; }
     void CountMouseMove(int32_t threshold);
     void PlaceViewports();
+    // AnimeLoop as the application's idle handler.
+    void InstallAnimeLoop();
     // The black window's place: every monitor, in their coordinates.
     Rect CoveredScreen() const;
     void InvalidateViewport();
@@ -151,6 +154,7 @@ private:
     PlatformFamily platformId_ = PlatformFamily::Unknown;
     std::string dispStr_;
     bool closed_ = false;
+    bool unseen_ = false;  // every monitor is off: the pacer sleeps
     bool activated_ = false;
     int32_t mouseMoveCounter_ = 0;
     bool cursorHidden_ = false;

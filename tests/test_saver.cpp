@@ -361,6 +361,42 @@ TEST(SaverRun, WaitsEndOnTheDueTick) {
     EXPECT_GT(cut, 0);
 }
 
+// With every monitor off the pacer sleeps: no frame and no timed wait. When
+// one is on again, each frame is the one an uninterrupted run shows at that
+// tick: the sweep went on in the dark. Space pressed at that very moment
+// holds that frame, drawn whole.
+TEST(SaverRun, UnseenItSleepsAndSeenAgainShowsTheClocksFrame) {
+    SaverRun ref;
+    ref.Run(9000);
+    auto shownAt = [&](uint32_t tick) {
+        const PutFrame* shown = nullptr;
+        for (const auto& g : ref.p.frames)
+            if (TickReached(tick, g.tick)) shown = &g;
+        return shown;
+    };
+    for (const bool space : {false, true}) {
+        SaverRun r;
+        r.Create();
+        r.p.Schedule(2000, Event::Run([&] { r.form->OnSeenChanged(false); }));
+        r.p.Schedule(3000, Event::Run([&] { r.form->OnSeenChanged(false); }));  // said twice: still asleep
+        r.p.Schedule(7013, Event::Run([&] { r.form->OnSeenChanged(true); }));
+        if (space) r.p.Schedule(7013, Event::KeyDown(vk::kSpace));
+        r.Run(9000);
+        size_t after = 0;
+        for (const auto& f : r.p.frames) {
+            const uint32_t t = f.tick - 100000;
+            ASSERT_FALSE(t > 2000 && t < 7013) << t;
+            if (t < 7013) continue;
+            ++after;
+            ASSERT_NE(shownAt(f.tick), nullptr);
+            EXPECT_TRUE(f.pixels == shownAt(f.tick)->pixels) << t << (space ? ", Space held" : "");
+        }
+        EXPECT_EQ(after, space ? 1u : 50u);
+        for (const auto& w : r.p.timedWaits) EXPECT_FALSE(w.due - 100000 > 2040 && w.due - 100000 < 7013) << w.due;
+        if (!space) EXPECT_EQ(r.form->Anim().GetMotion().moveCounter, ref.form->Anim().GetMotion().moveCounter);
+    }
+}
+
 TEST(InputRules, MouseMoveCounter) {
     // (moves outside the viewport, then moves over the picture, ends?)
     const struct { int outside, inside; bool ends; } cases[] = {

@@ -287,9 +287,13 @@ void WlWindow::PowerChanged() {
         }
         s->on = on;
     }
-    // Nothing was painted while every output was dark: the whole picture now.
-    if (dark_ && !Dark()) dirty_ = ClientRect();
-    dark_ = Dark();
+    // Nothing is drawn while every output is dark, and the core's pacer
+    // sleeps; once one is on, the whole picture of the moment.
+    const bool dark = Dark();
+    if (dark == dark_) return;
+    dark_ = dark;
+    if (!dark) dirty_ = ClientRect();
+    events_.OnSeenChanged(!dark);
 }
 
 bool WlWindow::Dark() const {

@@ -267,8 +267,9 @@ class WireProxy:
     # --- what the log says ----------------------------------------------------
 
     def saver(self):
-        """The connection that made surfaces (the saver's), or None."""
-        for c in self.connections:
+        """The connection that made surfaces (the saver's; the last one's
+        when several did), or None."""
+        for c in reversed(self.connections):
             if any(e[3] == 'create_surface' for e in c.entries()):
                 return c
         return None
