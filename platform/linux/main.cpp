@@ -15,6 +15,7 @@
 #include "app/entry.h"
 #include "platform/linux/autostart.h"
 #include "platform/linux/idle_watcher.h"
+#include "platform/linux/launch.h"
 #include "platform/text.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/xscreensaver_list.h"
@@ -26,11 +27,7 @@
 namespace {
 
 using quellora::posix::CommandLine;
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "quellora: %s\n", message.c_str());
-    return 1;
-}
+using quellora::posix::Fail;
 
 std::string Hex(unsigned long id) {
     char buf[32];
@@ -77,6 +74,7 @@ int main(int argc, char** argv) {
     using quellora::posix::Quoted;
     std::vector<std::string> args(argv + 1, argv + argc);
     const CommandLine cl = quellora::posix::ParseCommandLine(args);
+    const auto env = quellora::linux_entry::LaunchEnvironment::Read();
     if (cl.kind == CommandLine::Kind::Help) {
         std::fputs(quellora::posix::kUsage, stdout);
         return 0;
@@ -94,23 +92,30 @@ int main(int argc, char** argv) {
         return quellora::linux_entry::RunAutostartCommand(cl.autostart, QUELLORA_HACK_FOLDER);
 
     // The full-screen saver runs on a Wayland compositor when one answers.
-    const char* backend = std::getenv("QUELLORA_BACKEND");
-    std::string noWayland;  // why the saver did not run on Wayland, when it could have
 #ifdef QUELLORA_WAYLAND
-    if (cl.kind == CommandLine::Kind::Host)
-        if (const auto status = quellora::wayland::RunOnWayland(args, &noWayland)) return *status;
+    constexpr bool kWayland = true;
 #else
-    if (backend && std::string(backend) == "wayland") return Fail("built without the Wayland backend");
+    constexpr bool kWayland = false;
 #endif
-    if (backend && *backend && std::string(backend) != "x11" && std::string(backend) != "wayland")
-        return Fail("QUELLORA_BACKEND is x11 or wayland, not " + Quoted(backend));
+    using Host = quellora::linux_entry::HostChoice::Host;
+    const auto choice = quellora::linux_entry::ChooseHost(env, cl, args, kWayland);
+    if (choice.host == Host::Fail) return Fail(choice.why);
+    std::string noWayland = choice.why;  // why the saver did not run on Wayland, when it could have
+#ifdef QUELLORA_WAYLAND
+    if (choice.host == Host::Wayland || choice.host == Host::WaylandFirst) {
+        const auto connection = quellora::wayland::Connect(env.waylandSocket, env.waylandDisplay);
+        if (connection.display) return quellora::wayland::Run(connection.display, args);
+        if (choice.host == Host::Wayland) return Fail(connection.why);
+        noWayland = connection.why;
+    }
+#endif
 
     const char* displayName = cl.display.empty() ? nullptr : cl.display.c_str();
     Display* dpy = XOpenDisplay(displayName);
     if (!dpy) {
         // Both hosts the saver looked for, in one line.
         const std::string before = noWayland.empty() ? "" : noWayland + " and ";
-        if (!displayName && !std::getenv("DISPLAY")) return Fail(before + "no X display (DISPLAY is not set)");
+        if (!displayName && !env.display) return Fail(before + "no X display (DISPLAY is not set)");
         return Fail(before + "cannot open display " + Quoted(XDisplayName(displayName)));
     }
     quellora::x11::X11Platform platform(dpy);

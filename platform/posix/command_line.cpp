@@ -2,6 +2,7 @@
 #include "platform/posix/command_line.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "settings/display_options.h"
@@ -196,6 +197,16 @@ std::string Quoted(const std::string& text) {
     }
     out += "'";
     return out;
+}
+
+int Fail(const std::string& line) {
+    std::fprintf(stderr, "quellora: %s\n", line.c_str());
+    return 1;
+}
+
+void Tell(const std::string& line) {
+    std::printf("quellora: %s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 }  // namespace quellora::posix

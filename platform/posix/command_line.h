@@ -49,6 +49,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 // stays on one line and reaches the terminal as plain text.
 std::string Quoted(const std::string& text);
 
+// The program's own lines, each "quellora: LINE": Fail puts one on stderr
+// and returns 1, the exit status of a command that failed; Tell puts one on
+// stdout, for what a command did.
+int Fail(const std::string& line);
+void Tell(const std::string& line);
+
 inline constexpr const char* kUsage =
     "usage: quellora [/s | /p WINDOW-ID | /c | /a]\n"
     "       quellora --root | --window-id WINDOW-ID | --window  [hack options]\n"

@@ -15,6 +15,7 @@
 
 #include "platform/linux/autostart.h"
 #include "platform/linux/idle_watcher.h"
+#include "platform/linux/launch.h"
 #include "platform/posix/command_line.h"
 #include "settings/idle_timeout.h"
 
@@ -94,6 +95,50 @@ TEST(WatcherCommandLine, IdleAndAutostart) {
             EXPECT_FALSE(cl.error.empty()) << joined;
             EXPECT_EQ(cl.error.find('\n'), std::string::npos) << joined;
         }
+    }
+}
+
+TEST(Launch, HostByBackendModeAndCompositor) {
+    using Host = HostChoice::Host;
+    const std::optional<std::string> unset;
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<std::string> backend, waylandDisplay, waylandSocket;
+        bool waylandBuilt;
+        Host host;
+        const char* why;  // part of the line, or "" for none
+    };
+    const Case cases[] = {
+        // The saver goes to a compositor that is named, else to X11 with the reason.
+        {{"/s"}, unset, "wayland-1", unset, true, Host::WaylandFirst, ""},
+        {{"-s"}, "", unset, "5", true, Host::WaylandFirst, ""},
+        {{"/s"}, unset, unset, unset, true, Host::X11, "no Wayland compositor (WAYLAND_DISPLAY is not set)"},
+        {{"/s"}, unset, "", "", true, Host::X11, "WAYLAND_DISPLAY is not set"},
+        {{"/s"}, unset, "wayland-1", unset, false, Host::X11, ""},
+        // The other modes and the hack are X11's.
+        {{"/c"}, unset, "wayland-1", unset, true, Host::X11, ""},
+        {{"/p", "123"}, unset, "wayland-1", unset, true, Host::X11, ""},
+        {{"--root"}, unset, "wayland-1", unset, true, Host::X11, ""},
+        {{"--root"}, "wayland", "wayland-1", unset, true, Host::X11, ""},
+        // Forced.
+        {{"/s"}, "wayland", unset, unset, true, Host::Wayland, ""},
+        {{"/c"}, "wayland", "wayland-1", unset, true, Host::Fail, "on Wayland only the saver (/s) runs"},
+        {{"/s"}, "wayland", unset, unset, false, Host::Fail, "built without the Wayland backend"},
+        {{"--root"}, "wayland", unset, unset, false, Host::Fail, "built without the Wayland backend"},
+        {{"/s"}, "x11", "wayland-1", unset, true, Host::X11, ""},
+        {{"/s"}, "X11", "wayland-1", unset, true, Host::Fail, "QUELLORA_BACKEND is x11 or wayland, not 'X11'"},
+        {{"--root"}, "gtk", unset, unset, false, Host::Fail, "not 'gtk'"},
+    };
+    for (const auto& c : cases) {
+        LaunchEnvironment env;
+        env.backend = c.backend;
+        env.waylandDisplay = c.waylandDisplay;
+        env.waylandSocket = c.waylandSocket;
+        const auto choice = ChooseHost(env, ParseCommandLine(c.args), c.args, c.waylandBuilt);
+        const std::string label = c.args[0] + " backend " + c.backend.value_or("(unset)");
+        EXPECT_EQ(choice.host, c.host) << label;
+        if (*c.why) EXPECT_NE(choice.why.find(c.why), std::string::npos) << label << ": " << choice.why;
+        else EXPECT_EQ(choice.why, "") << label;
     }
 }
 
