@@ -1,9 +1,11 @@
+// The idle watcher's lock, one for each session.
 #include "platform/linux/watcher_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -11,10 +13,47 @@
 
 namespace quellora::linux_entry {
 
+namespace {
+
+// What names the session: a byte that a file name can't hold, or that
+// would make two names the same, as %XX.
+std::string SessionKey() {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v ? std::string(v) : std::string();
+    };
+    std::string key = set("WAYLAND_DISPLAY");
+    if (key.empty()) {
+        key = set("DISPLAY");
+        // ":0.0" and ":0" are the same server.
+        const size_t colon = key.rfind(':'), dot = key.rfind('.');
+        if (colon != std::string::npos && dot != std::string::npos && dot > colon + 1 &&
+            key.find_first_not_of("0123456789", dot + 1) == std::string::npos)
+            key.erase(dot);
+    }
+    if (key.empty() && !set("XDG_SESSION_ID").empty()) key = "session-" + set("XDG_SESSION_ID");
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string escaped;
+    for (const char c : key) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == ':') {
+            escaped += c;
+        } else {
+            escaped += '%';
+            escaped += kHex[b >> 4];
+            escaped += kHex[b & 15];
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
+
 std::string WatcherLockPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (!runtime || runtime[0] != '/') return {};
-    return std::string(runtime) + "/quellora-idle.lock";
+    const std::string key = SessionKey();
+    return std::string(runtime) + "/quellora-idle" + (key.empty() ? "" : "@" + key) + ".lock";
 }
 
 std::optional<pid_t> RunningWatcher() {

@@ -13,6 +13,7 @@ usage: idle_e2e.py --quellora BIN --input BIN --inhibit BIN --renders DIR
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import socket
@@ -55,6 +56,12 @@ def savers(host, watcher):
 
 def gone(pid):
     return not os.path.exists('/proc/%d' % pid)
+
+
+def lock_of(host):
+    """The watcher's lock on a host: one for each display it serves."""
+    display = host.env.get('WAYLAND_DISPLAY') or re.sub(r'\.\d+$', '', host.env.get('DISPLAY', ''))
+    return os.path.join(host.runtime, 'quellora-idle@%s.lock' % display)
 
 
 def one_saver(host, watcher, label):
@@ -179,8 +186,8 @@ def case_sway_once(sway):
             w.close()
     w = Watcher(sway, 600)
     try:
-        check(poll(lambda: w.proc.poll() is None and os.path.exists(os.path.join(sway.runtime, 'quellora-idle.lock'))
-                   or None, 10), 'the watcher did not start')
+        check(poll(lambda: w.proc.poll() is None and os.path.exists(lock_of(sway)) or None, 10),
+              'the watcher did not start')
         time.sleep(0.5)
         stop(sway.proc)
         rc = w.wait_exit()
@@ -539,8 +546,7 @@ def case_x11(_):
         x.run('xprop', '-root', '-remove', '_SCREENSAVER_VERSION')
         w = Watcher(x, 600, name='gone')
         try:
-            check(poll(lambda: os.path.exists(os.path.join(x.runtime, 'quellora-idle.lock')) or None, 10),
-                  'the watcher did not start')
+            check(poll(lambda: os.path.exists(lock_of(x)) or None, 10), 'the watcher did not start')
             time.sleep(0.5)
             stop(x.proc)
             rc = w.wait_exit()

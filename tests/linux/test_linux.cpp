@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "platform/linux/autostart.h"
 #include "platform/linux/idle_watcher.h"
 #include "platform/linux/launch.h"
+#include "platform/linux/watcher_lock.h"
 #include "platform/posix/command_line.h"
 #include "settings/idle_timeout.h"
 
@@ -291,4 +294,45 @@ TEST_F(LinuxFilesTest, IdleTimeoutFromTheSettingsFile) {
     }
     fs::remove_all(config_);
     EXPECT_EQ(IdleSecondsFromSettings(), kDefaultIdleSeconds);
+}
+
+TEST_F(LinuxFilesTest, OneWatcherLockForEachSession) {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir_.c_str());
+    struct Case {
+        const char *wayland, *display, *session;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"wayland-1", ":0", "3", "quellora-idle@wayland-1.lock"},
+        {"", ":0.0", "3", "quellora-idle@:0.lock"},
+        {nullptr, "localhost:10.0", nullptr, "quellora-idle@localhost:10.lock"},
+        {nullptr, "host.example:0", nullptr, "quellora-idle@host.example:0.lock"},
+        {nullptr, nullptr, "c2", "quellora-idle@session-c2.lock"},
+        {nullptr, nullptr, nullptr, "quellora-idle.lock"},
+        {"/tmp/my socket", nullptr, nullptr, "quellora-idle@%2Ftmp%2Fmy%20socket.lock"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv w("WAYLAND_DISPLAY", c.wayland), d("DISPLAY", c.display), s("XDG_SESSION_ID", c.session);
+        EXPECT_EQ(WatcherLockPath(), (dir_ / c.name).string());
+    }
+    ScopedEnv relative("XDG_RUNTIME_DIR", "run/user");
+    EXPECT_EQ(WatcherLockPath(), "");
+}
+
+TEST_F(LinuxFilesTest, RunningWatcherIsTheOneOfThisSession) {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir_.c_str());
+    ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-1");
+    EXPECT_EQ(RunningWatcher(), std::nullopt);
+    // A watcher holds the lock of this session, with its pid in the file.
+    const int fd = open(WatcherLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "4242", 4), 4);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(RunningWatcher(), std::optional<pid_t>(4242));
+    {
+        ScopedEnv other("WAYLAND_DISPLAY", "wayland-2");
+        EXPECT_EQ(RunningWatcher(), std::nullopt);
+    }
+    close(fd);
+    EXPECT_EQ(RunningWatcher(), std::nullopt);
 }
