@@ -34,8 +34,9 @@ public:
 
     // Connects and asks for the idle events; false with `why` when the
     // compositor offers no idle protocol (or no seat).
-    bool Open(uint32_t seconds, std::string& why) {
-        display_ = wl_display_connect(nullptr);
+    bool Open(uint32_t seconds, const std::string& display, std::string& why) {
+        // libwayland takes WAYLAND_SOCKET before any name.
+        display_ = wl_display_connect(display.empty() ? nullptr : display.c_str());
         if (!display_) {
             why = "no Wayland compositor answers";
             return false;
@@ -159,9 +160,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IdleSource> OpenWaylandIdle(uint32_t seconds, std::string& why) {
+std::unique_ptr<IdleSource> OpenWaylandIdle(uint32_t seconds, const std::string& display, std::string& why) {
     auto source = std::make_unique<WaylandIdle>();
-    if (!source->Open(seconds, why)) return nullptr;
+    if (!source->Open(seconds, display, why)) return nullptr;
     return source;
 }
 

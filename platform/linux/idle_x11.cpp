@@ -9,7 +9,6 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 
 #include "platform/linux/idle_source.h"
 
@@ -23,6 +22,10 @@ class X11Idle : public IdleSource {
 public:
     X11Idle(Display* dpy, uint32_t seconds) : dpy_(dpy), timeoutMs_(static_cast<unsigned long>(seconds) * 1000) {
         info_ = XScreenSaverAllocInfo();
+        // The server gone, Xlib returns from the call that found it instead
+        // of ending the program, and Read says so to the loop.
+        XSetIOErrorHandler(Quiet);
+        XSetIOErrorExitHandler(dpy_, Gone, this);
     }
     ~X11Idle() override {
         XFree(info_);
@@ -34,20 +37,23 @@ public:
 
     int Prepare() override {
         XFlush(dpy_);
-        if (idle_) return kIdlePollMs;
-        const unsigned long idleMs = IdleMs();
-        return idleMs >= timeoutMs_ ? 0 : static_cast<int>(timeoutMs_ - idleMs);
+        if (idle_ && !gone_) return kIdlePollMs;
+        const unsigned long idleMs = gone_ ? 0 : IdleMs();
+        return gone_ || idleMs >= timeoutMs_ ? 0 : static_cast<int>(timeoutMs_ - idleMs);
     }
 
-    bool Read(bool readable, std::vector<Event>& events, std::string&) override {
-        // An X server gone ends the program through Xlib's I/O error handler.
+    bool Read(bool readable, std::vector<Event>& events, std::string& error) override {
         if (readable) {
-            while (XPending(dpy_)) {
+            while (!gone_ && XPending(dpy_)) {
                 XEvent e;
                 XNextEvent(dpy_, &e);
             }
         }
-        const unsigned long idleMs = IdleMs();
+        const unsigned long idleMs = gone_ ? 0 : IdleMs();
+        if (gone_) {
+            error = "the X server went away";
+            return false;
+        }
         if (!idle_ && idleMs >= timeoutMs_) {
             idle_ = true;
             events.push_back(Event::Idle);
@@ -60,6 +66,9 @@ public:
     }
 
 private:
+    static int Quiet(Display*) { return 0; }
+    static void Gone(Display*, void* self) { static_cast<X11Idle*>(self)->gone_ = true; }
+
     unsigned long IdleMs() {
         XScreenSaverQueryInfo(dpy_, DefaultRootWindow(dpy_), info_);
         return info_->idle;
@@ -70,6 +79,7 @@ private:
     unsigned long timeoutMs_;
     unsigned long lastMs_ = 0;
     bool idle_ = false;
+    bool gone_ = false;
 };
 
 // XScreenSaver's daemon announces itself with this property on the root window.
@@ -86,18 +96,15 @@ bool DaemonRuns(Display* dpy) {
     return rc == Success && type != None;
 }
 
-int ServerGone(Display*) { EndWatcher("the X server went away"); }
-
 }  // namespace
 
-std::unique_ptr<IdleSource> OpenX11Idle(uint32_t seconds, std::string& why, bool& fatal) {
+std::unique_ptr<IdleSource> OpenX11Idle(uint32_t seconds, const std::string& display, std::string& why, bool& fatal) {
     fatal = false;
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name) {
+    if (display.empty()) {
         why = "no X display (DISPLAY is not set)";
         return nullptr;
     }
-    Display* dpy = XOpenDisplay(nullptr);
+    Display* dpy = XOpenDisplay(display.c_str());
     if (!dpy) {
         why = "cannot open the X display";
         return nullptr;
@@ -115,7 +122,6 @@ std::unique_ptr<IdleSource> OpenX11Idle(uint32_t seconds, std::string& why, bool
         why = "the X server has no MIT-SCREEN-SAVER extension";
         return nullptr;
     }
-    XSetIOErrorHandler(ServerGone);
     return std::make_unique<X11Idle>(dpy, seconds);
 }
 

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     if (cl.kind == CommandLine::Kind::ListAdd || cl.kind == CommandLine::Kind::ListRemove)
         // QUELLORA_HACK_FOLDER: where this install puts its hacks, from CMake
         return quellora::posix::RunXScreenSaverListCommand(cl.kind == CommandLine::Kind::ListAdd, QUELLORA_HACK_FOLDER);
-    if (cl.kind == CommandLine::Kind::Idle) return quellora::linux_entry::RunIdleWatcher(cl.idleSeconds);
+    if (cl.kind == CommandLine::Kind::Idle) return quellora::linux_entry::RunIdleWatcher(cl.idleSeconds, env);
     if (cl.kind == CommandLine::Kind::Autostart)
         return quellora::linux_entry::RunAutostartCommand(cl.autostart, QUELLORA_HACK_FOLDER);
 

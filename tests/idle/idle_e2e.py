@@ -29,7 +29,7 @@ TESTS = os.path.dirname(HERE)
 sys.path.insert(0, TESTS)
 sys.path.insert(0, os.path.join(TESTS, 'wayland'))
 sys.path.insert(0, os.path.join(TESTS, 'x11'))
-from e2e_common import check, die_with_parent, poll, start_xvfb, stop  # noqa: E402
+from e2e_common import Failure, check, die_with_parent, poll, start_xvfb, stop  # noqa: E402
 import wayland_e2e  # noqa: E402  (the headless sway, wlinput, the saver's frames on an output)
 from wayland_e2e import Input, Quellora, Sway, frames_on  # noqa: E402
 
@@ -267,16 +267,20 @@ class Helper:
     through Mutter's RemoteDesktop interface) or fake_session (GNOME's
     session manager, inhibited or not)."""
 
-    def __init__(self, mutter, name):
-        self.proc = subprocess.Popen(mutter.as_user + ['/usr/bin/python3', mutter.bin[name]], env=mutter.env,
+    def __init__(self, mutter, name, options=()):
+        self.proc = subprocess.Popen(mutter.as_user + ['/usr/bin/python3', mutter.bin[name]] + list(options),
+                                     env=mutter.env,
                                      cwd=mutter.home, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                                      preexec_fn=die_with_parent)
         check(self.proc.stdout.readline().strip() == 'ready', name + ' did not start')
 
     def do(self, line):
+        check(self.ask(line) == 'ok', 'did not do: ' + line)
+
+    def ask(self, line):
         self.proc.stdin.write(line + '\n')
         self.proc.stdin.flush()
-        check(self.proc.stdout.readline().strip() == 'ok', 'did not do: ' + line)
+        return self.proc.stdout.readline().strip()
 
     def close(self):
         if self.proc.poll() is None:
@@ -323,8 +327,8 @@ def case_mutter(_):
 
 def case_mutter_inhibit(_):
     """GNOME's session manager saying that something inhibits idle keeps
-    the saver away; once nothing does, the saver comes while the session is
-    still idle."""
+    the saver away (Mutter's idle monitor follows the manager too); once
+    nothing does, the saver comes while the session is still idle."""
     need_mutter()
     mutter = Mutter()
     w = manager = None
@@ -340,6 +344,7 @@ def case_mutter_inhibit(_):
         manager.do('uninhibit')
         pid = one_saver(mutter, w, 'the inhibitor gone')
         print('the inhibitor gone, the session still idle: saver %d' % pid)
+
     finally:
         if w:
             w.close()
@@ -364,8 +369,8 @@ class IdleCompositor:
 
     GLOBALS = [(1, 'wl_seat', 1), (2, 'org_kde_kwin_idle', 1), (3, 'ext_idle_notifier_v1', 1)]
 
-    def __init__(self, runtime):
-        self.name = 'wayland-idle-test'
+    def __init__(self, runtime, name='wayland-idle-test'):
+        self.name = name
         self.path = os.path.join(runtime, self.name)
         self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.listener.bind(self.path)
@@ -431,6 +436,12 @@ class IdleCompositor:
         """idled (0) or resumed (1) to the watcher."""
         self.send(self.clients[0], self.notification[0], opcode)
 
+    def idled(self):
+        self.event(0)
+
+    def resumed(self):
+        self.event(1)
+
     def close(self):
         self.listener.close()
         for c in self.clients:
@@ -475,6 +486,185 @@ def case_ext_idle(_):
         if os.path.exists(comp.path):
             comp.close()
         x.close()
+
+
+class SessionBus:
+    """A D-Bus daemon of the test's own, as the session bus of a host and,
+    for the stand-in logind, as its system bus too."""
+
+    def __init__(self, host):
+        self.log = open(os.path.join(ARGS.work, 'dbus-daemon.log'), 'w')
+        self.proc = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                                     stdout=subprocess.PIPE, stderr=self.log, text=True, preexec_fn=die_with_parent)
+        address = self.proc.stdout.readline().strip()
+        check(address, 'dbus-daemon did not start')
+        host.env['DBUS_SESSION_BUS_ADDRESS'] = host.env['DBUS_SYSTEM_BUS_ADDRESS'] = address
+
+    def close(self):
+        stop(self.proc)
+        self.log.close()
+
+
+class StandIn:
+    """The stand-in compositor on a host of its own without a display, with
+    a session bus and the stand-in desktop services on it when asked
+    (fake_session.py with `services` as its options), and a watcher."""
+
+    def __init__(self, seconds=7, services=None):
+        self.x = Xserver(display=False)
+        self.bus = self.desktop = self.w = None
+        self.comp = IdleCompositor(self.x.runtime)
+        self.x.env['WAYLAND_DISPLAY'] = self.comp.name
+        try:
+            if services is not None:
+                wayland_e2e.need('dbus-daemon')
+                if subprocess.run(['/usr/bin/python3', '-c', 'import dbus, gi'], stderr=subprocess.DEVNULL).returncode:
+                    raise wayland_e2e.Skip('python3-dbus or python3-gi is not installed')
+                self.bus = SessionBus(self.x)
+                copy_for(self.x, 'fake_session', os.path.join(HERE, 'fake_session.py'))
+                self.desktop = Helper(self.x, 'fake_session', services)
+            self.w = Watcher(self.x, seconds)
+            check(poll(lambda: self.comp.notification, 20), 'the watcher asked for no idle notification: ' +
+                  self.w.error())
+        except BaseException:
+            self.close()
+            raise
+
+    def savers(self):
+        return savers(self.x, self.w)
+
+    def one_saver(self, label):
+        """The saver the watcher runs (which waits in its first roundtrip),
+        once it runs as `quellora /s`: before that it is the watcher's copy."""
+        def started():
+            pids = self.savers()
+            try:
+                return pids if pids and open('/proc/%d/cmdline' % pids[0], 'rb').read() == b'quellora\0/s\0' else None
+            except OSError:
+                return None
+        pids = poll(started, 30, 0.1)
+        check(pids, label + ': the watcher started no saver: ' + self.w.error())
+        check(len(pids) == 1, label + ': more than one saver: %s' % pids)
+        return pids[0]
+
+    def no_saver_for(self, seconds, label):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            check(not self.savers(), label + ': a saver started')
+            time.sleep(0.1)
+
+    def close(self):
+        if self.w:
+            self.w.close()
+        if self.desktop:
+            self.desktop.close()
+        if self.bus:
+            self.bus.close()
+        if os.path.exists(self.comp.path):
+            self.comp.close()
+        self.x.close()
+
+
+def case_inhibit(_):
+    """GNOME's session manager with an inhibitor of idle keeps the saver
+    away while the session is idle; the inhibitor gone, the saver comes at
+    once, the session still idle. The watcher follows the manager's signals
+    on its one connection to the session bus, never asking on one of its own."""
+    s = StandIn(services=[])
+    try:
+        for period in (1, 2):
+            s.comp.idled()
+            s.no_saver_for(2, 'idle period %d, inhibited' % period)
+            s.desktop.do('uninhibit')
+            pid = s.one_saver('idle period %d, the inhibitor gone' % period)
+            print('idle period %d: no saver while inhibited; the inhibitor gone, saver %d' % (period, pid))
+            s.comp.resumed()
+            check(poll(lambda: gone(pid) or None, 20), 'resumed did not end the saver')
+            s.desktop.do('inhibit')
+        callers = s.desktop.ask('callers')
+        print('the session manager was asked by %s' % callers)
+        check(callers == 'callers 1', 'not one connection: ' + callers)
+    finally:
+        s.close()
+
+
+def case_saver_faults(_):
+    """A saver still ending when idleness returns is followed by a new one
+    once it has gone (here it is stopped, so the watcher's SIGTERM waits);
+    a saver that cannot be started is tried again while the session stays
+    idle, with one line each time."""
+    s = StandIn()
+    try:
+        s.comp.idled()
+        first = s.one_saver('idled')
+        os.kill(first, signal.SIGSTOP)
+        # Stopped before the SIGTERM comes, which it would otherwise take first.
+        check(poll(lambda: open('/proc/%d/stat' % first).read().rsplit(')', 1)[1].split()[0] == 'T', 10),
+              'the saver did not stop')
+        s.comp.resumed()
+        s.comp.idled()
+        time.sleep(1)
+        check(s.savers() == [first], 'not the stopped saver %d alone: %s' % (first, s.savers()))
+        os.kill(first, signal.SIGCONT)
+        check(poll(lambda: gone(first) or None, 20), 'the saver did not end')
+        second = s.one_saver('idle again while the last saver ended')
+        print('idle again while saver %d ended: saver %d once it had gone' % (first, second))
+        s.comp.resumed()
+        check(poll(lambda: gone(second) or None, 20), 'resumed did not end the saver')
+
+        os.chmod(s.x.bin['quellora'], 0o644)
+        s.comp.idled()
+        check(poll(lambda: 'cannot start the saver' in s.w.error() or None, 20), 'no line about the failed start: '
+              + s.w.error())
+        check(not s.savers() and s.w.alive(), 'a saver runs, or the watcher ended')
+        os.chmod(s.x.bin['quellora'], 0o755)
+        third = s.one_saver('the program back, the session still idle')
+        lines = s.w.error().splitlines()
+        check(lines and all(l.startswith('quellora: cannot start the saver') for l in lines), 'said: %r' % lines)
+        print('the saver could not start (%r), then saver %d came without input' % (lines[0], third))
+    finally:
+        s.close()
+
+
+def case_sessions(_):
+    """One watcher per session: a second session of the same user (another
+    compositor, the same runtime folder) gets its own, a second watcher in
+    the same session is refused. With only WAYLAND_SOCKET, one connection
+    that the saver could not share, the watcher says so in one line."""
+    s = StandIn()
+    other = IdleCompositor(s.x.runtime, 'wayland-idle-other')
+    w2 = w3 = None
+    try:
+        w2 = Watcher(s.x, 7, {'WAYLAND_DISPLAY': other.name}, name='other-session')
+        check(poll(lambda: other.notification or not w2.alive() or None, 20) and w2.alive(),
+              'the watcher of the second session did not run: ' + w2.error())
+        check(s.w.alive(), 'the first watcher ended: ' + s.w.error())
+        print('two sessions, two watchers: %s' % sorted(n for n in os.listdir(s.x.runtime) if n.endswith('.lock')))
+        w3 = Watcher(s.x, 7, name='same-session')
+        rc, err = w3.wait_exit(), w3.error()
+        check(rc == 1 and err.count('\n') == 1 and 'pid %d' % s.w.proc.pid in err, 'a second watcher: %d %r' % (rc, err))
+        print('a second watcher in the first session: %r' % err.strip())
+
+        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        sock.connect(other.path)
+        env = dict(s.x.env, WAYLAND_SOCKET=str(sock.fileno()))
+        del env['WAYLAND_DISPLAY']
+        try:
+            r = subprocess.run([s.x.bin['quellora'], '--idle', '7'], env=env, pass_fds=[sock.fileno()],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('with only WAYLAND_SOCKET the watcher ran on')
+        finally:
+            sock.close()
+        check(r.returncode == 1 and r.stderr.count('\n') == 1 and 'WAYLAND_SOCKET' in r.stderr,
+              'with only WAYLAND_SOCKET: %d %r' % (r.returncode, r.stderr))
+        print('only WAYLAND_SOCKET: %r' % r.stderr.strip())
+    finally:
+        for w in (w2, w3):
+            if w:
+                w.close()
+        other.close()
+        s.close()
 
 
 # --- X11 ------------------------------------------------------------------------
