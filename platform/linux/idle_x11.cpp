@@ -82,18 +82,41 @@ private:
     bool gone_ = false;
 };
 
-// XScreenSaver's daemon announces itself with this property on the root window.
-bool DaemonRuns(Display* dpy) {
-    const Atom version = XInternAtom(dpy, "_SCREENSAVER_VERSION", True);
-    if (version == None) return false;
+int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+
+bool HasVersion(Display* dpy, ::Window window, Atom version) {
     Atom type = None;
     int format = 0;
     unsigned long items = 0, after = 0;
     unsigned char* data = nullptr;
-    const int rc = XGetWindowProperty(dpy, DefaultRootWindow(dpy), version, 0, 64, False, XA_STRING, &type, &format,
-                                      &items, &after, &data);
+    const int rc =
+        XGetWindowProperty(dpy, window, version, 0, 64, False, XA_STRING, &type, &format, &items, &after, &data);
     if (data) XFree(data);
     return rc == Success && type != None;
+}
+
+// XScreenSaver's daemon announces itself with _SCREENSAVER_VERSION: today's
+// on a window of its own among the root window's children ("XScreenSaver
+// Daemon"), older ones on the root window itself. Its own clients look in
+// both places.
+bool DaemonRuns(Display* dpy) {
+    const Atom version = XInternAtom(dpy, "_SCREENSAVER_VERSION", True);
+    if (version == None) return false;
+    const ::Window root = DefaultRootWindow(dpy);
+    if (HasVersion(dpy, root, version)) return true;
+    ::Window rootReturn = 0, parent = 0;
+    ::Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(dpy, root, &rootReturn, &parent, &children, &count)) return false;
+    // A window may go while it is asked: that is no error of ours.
+    XSync(dpy, False);
+    const auto previous = XSetErrorHandler(IgnoreErrors);
+    bool found = false;
+    for (unsigned int i = 0; i < count && !found; ++i) found = HasVersion(dpy, children[i], version);
+    XSync(dpy, False);
+    XSetErrorHandler(previous);
+    if (children) XFree(children);
+    return found;
 }
 
 }  // namespace

@@ -730,7 +730,8 @@ def programs_entries(text):
 
 def case_daemon(x):
     """A user puts quellora into the programs list with its own command, and
-    the real XScreenSaver daemon runs it when it is the one chosen."""
+    the real XScreenSaver daemon runs it when it is the one chosen; the idle
+    watcher leaves a display with the daemon to it."""
     user = None
     if os.getuid() == 0:
         # The daemon refuses to run as root: it runs as a user of its own.
@@ -791,6 +792,23 @@ def case_daemon(x):
         pids = [p for p in os.listdir('/proc') if p.isdigit() and program_of(p) == os.path.realpath(hack)]
         check(pids, 'no quellora process under the daemon')
         print('daemon: quellora --root (pid %s) draws the frame of step %d' % (','.join(pids), step))
+        # The idle watcher sees the daemon (its mark is on a window of its
+        # own) and leaves the display to it, in one line.
+        runtime = os.path.join(home, 'runtime')
+        os.makedirs(runtime, mode=0o700)
+        if user:
+            os.chown(runtime, entry.pw_uid, entry.pw_gid)
+        watcher_env = dict(env, XDG_RUNTIME_DIR=runtime)
+        for name in ('WAYLAND_DISPLAY', 'WAYLAND_SOCKET', 'DBUS_SESSION_BUS_ADDRESS'):
+            watcher_env.pop(name, None)
+        try:
+            r = subprocess.run(as_user + [hack, '--idle', '5'], env=watcher_env, cwd=home, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora --idle runs beside the XScreenSaver daemon')
+        check(r.returncode == 1 and r.stderr.count('\n') == 1 and 'XScreenSaver daemon' in r.stderr,
+              'quellora --idle beside the daemon: status %d, %r' % (r.returncode, r.stderr))
+        print('quellora --idle beside the daemon: %s' % r.stderr.strip())
         # With the daemon running, the command says that it sees the change.
         r = subprocess.run(as_user + [hack, '--xscreensaver-remove'], env=env, cwd=home,
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
