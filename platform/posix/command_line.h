@@ -17,7 +17,7 @@ struct CommandLine {
         Host,   // switches for RunQuellora
         Hack,   // draw into a window that a daemon (or the user) names
         Help,   // --help
-        Version,  // --version
+        Version,  // --version (or first -v, -V, -version)
         ListAdd,     // --xscreensaver-add: into the user's XScreenSaver programs list
         ListRemove,  // --xscreensaver-remove: out of it again
         Idle,        // --idle [SECONDS]: start the saver whenever the session is idle
@@ -71,7 +71,7 @@ inline constexpr const char* kUsage =
     "               largest that fits whole); without it, Scale in the settings file\n"
     "  --fps        show the frame rate in the bottom-left corner (--no-fps: don't)\n"
     "  --display D  the X display D instead of $DISPLAY\n"
-    "  --version    the program's name and version\n"
+    "  --version    the program's name and version (also -v, -V, -version)\n"
     "  --xscreensaver-add     put Quellora into your XScreenSaver programs list\n"
     "  --xscreensaver-remove  take it out again (~/.xscreensaver)\n"
     "  --idle [SECONDS]       stay running and start the saver whenever the session\n"
@@ -80,7 +80,8 @@ inline constexpr const char* kUsage =
     "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
     "  hack options are accepted and ignored. A window id wins over --root.\n"
     "Settings: [ScreenSaverSample] in $XDG_CONFIG_HOME/Orvandel/settings.ini\n"
-    "(~/.config/Orvandel/settings.ini): Scale=auto|1..8, Monitors=all|primary.\n"
+    "(~/.config/Orvandel/settings.ini): Scale=auto|1..8, Monitors=all|primary,\n"
+    "IdleTimeout=SECONDS (1 to 86400, for --idle).\n"
     "On a Wayland compositor /s runs natively; QUELLORA_BACKEND=x11 or =wayland\n"
     "forces a backend. More in the manual: man 6x quellora.\n";
 

@@ -659,6 +659,8 @@ ERRORS = [
     (['--root'], {}, '0x12\n', 1, "XSCREENSAVER_WINDOW is no window id: '0x12\\n'"),
     (['/s'], {'DISPLAY': ':99\x1b]0;x\x07'}, None, 1, "cannot open display ':99\\x1b]0;x\\x07'"),
     (['/a', '1234'], {}, None, 0, None),  # no password service on Linux: nothing to do
+    # The host's switches stand alone: the option after one is named.
+    (['/s', '--display', ':99'], {}, None, 1, "'/s' takes no option '--display'"),
 ]
 
 
@@ -703,9 +705,18 @@ def run_errors(x, input_only):
             raise Failure('quellora %s: still running after 20 s (the saver?)' % ask)
         check(r.returncode == 0 and r.stdout.startswith('usage: quellora') and r.stderr == '',
               'quellora %s: exit %d, stdout %r, stderr %r' % (ask, r.returncode, r.stdout[:60], r.stderr))
-    # It names the settings file and the manual.
-    for words in ('Orvandel/settings.ini', 'Scale in the settings file', 'man 6x quellora', '/a '):
+    # It names the settings file, its entries and the manual.
+    for words in ('Orvandel/settings.ini', 'Scale in the settings file', 'IdleTimeout=', 'man 6x quellora', '/a '):
         check(words in r.stdout, '--help does not say %r' % words)
+    # Every usual way of asking for the version prints it, and starts no saver.
+    for ask in ('--version', '-v', '-V', '-version'):
+        try:
+            r = subprocess.run([ARGS.quellora, ask], env=x.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora %s: still running after 20 s (the saver?)' % ask)
+        check(r.returncode == 0 and re.fullmatch(r'quellora \d+\.\d+(\.\d+)?\n', r.stdout) and r.stderr == '',
+              'quellora %s: exit %d, stdout %r, stderr %r' % (ask, r.returncode, r.stdout[:60], r.stderr))
 
 
 def program_of(pid):
