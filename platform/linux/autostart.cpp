@@ -100,16 +100,16 @@ std::string AutostartPath() {
     if (config && config[0] == '/') {
         base = config;
     } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') return {};
-        base = std::string(home) + "/.config";
+        const std::string home = posix::HomeFolder();
+        if (home.empty()) return {};
+        base = (home == "/" ? "" : home) + "/.config";
     }
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return (base == "/" ? "" : base) + "/autostart/" + kAutostartName;
 }
 
 AutostartResult SetAutostart(bool on, const std::string& givenPath, const std::string& command) {
-    if (givenPath.empty()) return Fail("no home folder (HOME is not set)");
+    if (givenPath.empty()) return Fail(posix::kNoHomeFolder);
     if (on && !PlainCommand(command)) return Fail("the command " + Quoted(command) + " would need quoting");
     std::string path = givenPath;
     struct stat st {};

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include "platform/linux/launch.h"
 #include "platform/linux/watcher_lock.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/xscreensaver_list.h"
 #include "settings/idle_timeout.h"
 
 namespace fs = std::filesystem;
@@ -258,9 +260,17 @@ TEST_F(LinuxFilesTest, AutostartPathFollowsXdgConfigHome) {
         ScopedEnv c("XDG_CONFIG_HOME", config);
         EXPECT_EQ(AutostartPath(), "/home/me/.config/autostart/quellora-idle.desktop");
     }
-    ScopedEnv noHome("HOME", nullptr);
+    // Without HOME, or with one that is no absolute path, the passwd
+    // entry's home counts, as it does for the XScreenSaver list.
+    const passwd* pw = getpwuid(getuid());
+    ASSERT_TRUE(pw && pw->pw_dir && pw->pw_dir[0] == '/');
+    const std::string passwdHome = std::string(pw->pw_dir) == "/" ? "" : pw->pw_dir;
     ScopedEnv c("XDG_CONFIG_HOME", nullptr);
-    EXPECT_EQ(AutostartPath(), "");
+    for (const char* unset : {static_cast<const char*>(nullptr), "", "relative"}) {
+        ScopedEnv noHome("HOME", unset);
+        EXPECT_EQ(AutostartPath(), passwdHome + "/.config/autostart/quellora-idle.desktop");
+        EXPECT_EQ(posix::UserXScreenSaverFile(), passwdHome + "/.xscreensaver");
+    }
 }
 
 TEST_F(LinuxFilesTest, AutostartEntryIsValid) {
