@@ -36,17 +36,10 @@ public:
             why = "cannot listen on the session bus";
             return false;
         }
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        const int r = sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "AddIdleWatch", &error,
-                                         &reply, "t", static_cast<uint64_t>(seconds) * 1000);
-        if (r < 0) {
+        if (!AddIdleWatch(seconds)) {
             why = "GNOME's idle monitor does not answer";
-            sd_bus_error_free(&error);
             return false;
         }
-        sd_bus_message_read(reply, "u", &idleWatch_);
-        sd_bus_message_unref(reply);
         return true;
     }
 
@@ -69,7 +62,30 @@ public:
         return true;
     }
 
+    // The idle watch of the old timeout goes, one of the new comes; a
+    // user-active watch waiting for input stays.
+    bool SetTimeout(uint32_t seconds, std::vector<Event>&, std::string& error) override {
+        sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "RemoveWatch", nullptr, nullptr, "u",
+                           idleWatch_);
+        idleWatch_ = 0;
+        if (AddIdleWatch(seconds)) return true;
+        error = "GNOME's idle monitor went away";
+        return false;
+    }
+
 private:
+    bool AddIdleWatch(uint32_t seconds) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const int r = sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "AddIdleWatch", &error,
+                                         &reply, "t", static_cast<uint64_t>(seconds) * 1000);
+        sd_bus_error_free(&error);
+        if (r < 0) return false;
+        sd_bus_message_read(reply, "u", &idleWatch_);
+        sd_bus_message_unref(reply);
+        return true;
+    }
+
     bool AddActiveWatch(std::string& why) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* reply = nullptr;

@@ -29,6 +29,11 @@ public:
     // transitions to `events`. Called after every poll. False, with `error`
     // (one line), when the compositor, the X server or the bus is gone.
     virtual bool Read(bool readable, std::vector<Event>& events, std::string& error) = 0;
+    // Counts `seconds` of idle time from now on. A source that has to ask
+    // its compositor anew, and had said Idle, adds Active: the idle time
+    // then counts afresh. False, with `error`, when the compositor or the
+    // bus is gone.
+    virtual bool SetTimeout(uint32_t seconds, std::vector<Event>& events, std::string& error) = 0;
 };
 
 // The outcome of looking for a source.

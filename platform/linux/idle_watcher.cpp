@@ -1,6 +1,7 @@
-// The idle watcher's loop: it polls the signals, the desktop's buses and
-// the idle source, feeds what they say to the watcher's state machine, and
-// carries out what that answers with the saver child and one timer.
+// The idle watcher's loop: it polls the signals, the desktop's buses, the
+// idle source and the settings folder, feeds what they say to the watcher's
+// state machine, and carries out what that answers with the saver child and
+// one timer.
 #include "platform/linux/idle_watcher.h"
 
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include "platform/linux/desktop_bus.h"
 #include "platform/linux/idle_source.h"
 #include "platform/linux/saver_child.h"
+#include "platform/linux/settings_watch.h"
 #include "platform/linux/watcher_lock.h"
 #include "platform/linux/watcher_machine.h"
 #include "platform/posix/command_line.h"
@@ -126,6 +128,7 @@ public:
     }
     // The saver ended and waited for, before the watcher ends.
     void End() { saver_.EndAndWait(); }
+    void SetTimeout(uint32_t seconds) { machine_.SetIdleMs(seconds * 1000); }
 
 private:
     WatcherMachine machine_;
@@ -178,7 +181,7 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment
     if (Set(env.waylandSocket) && !Set(env.waylandDisplay))
         return Fail("WAYLAND_SOCKET is one connection, for one program: the saver the watcher starts could not "
                     "connect; run quellora --idle with WAYLAND_DISPLAY set");
-    const uint32_t seconds = givenSeconds ? *givenSeconds : IdleSecondsFromSettings();
+    uint32_t seconds = givenSeconds ? *givenSeconds : IdleSecondsFromSettings();
     const int lock = TakeLock();
     if (lock < 0) return 1;
 
@@ -196,12 +199,15 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment
     IdleSource& source = *choice.source;
     Watcher watcher(seconds, watched);
     posix::Tell("starts the saver after " + std::to_string(seconds) + " s of idle time (" + source.Name() + ")");
+    // Without --idle SECONDS, a new IdleTimeout counts from when it is written.
+    SettingsWatch settings(givenSeconds ? std::string() : posix::SettingsFile::DefaultFolder());
 
     for (;;) {
         std::vector<pollfd> fds = {{signals, POLLIN, 0}};
         desktop.AddFds(fds);
         const size_t sourceFd = fds.size();
         fds.push_back({source.Fd(), POLLIN, 0});
+        fds.push_back({settings.Fd(), POLLIN, 0});
         // The bus first: it hands GNOME's idle monitor its signals.
         const int busTimeout = desktop.Prepare(), sourceTimeout = source.Prepare();
         int timeout = busTimeout < 0 ? sourceTimeout : sourceTimeout < 0 ? busTimeout : std::min(busTimeout, sourceTimeout);
@@ -237,6 +243,18 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment
             !source.Read((fds[sourceFd].revents & (POLLIN | POLLHUP | POLLERR)) != 0, idle, error)) {
             watcher.End();
             return Fail(error);
+        }
+        if (settings.Changed()) {
+            const uint32_t now = IdleSecondsFromSettings();
+            if (now != seconds) {
+                seconds = now;
+                if (!source.SetTimeout(seconds, idle, error)) {
+                    watcher.End();
+                    return Fail(error);
+                }
+                watcher.SetTimeout(seconds);
+                posix::Tell("starts the saver after " + std::to_string(seconds) + " s of idle time from now on");
+            }
         }
         for (const auto e : idle) events.push_back(e == IdleSource::Event::Idle ? Event::Idle : Event::Active);
         for (const Event e : events) watcher.Feed(e);

@@ -65,6 +65,11 @@ public:
         return true;
     }
 
+    bool SetTimeout(uint32_t seconds, std::vector<Event>&, std::string&) override {
+        timeoutMs_ = static_cast<unsigned long>(seconds) * 1000;
+        return true;
+    }
+
 private:
     static int Quiet(Display*) { return 0; }
     static void Gone(Display*, void* self) { static_cast<X11Idle*>(self)->gone_ = true; }

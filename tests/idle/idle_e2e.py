@@ -79,10 +79,11 @@ def no_saver(host, watcher, label, timeout=20):
 
 
 class Watcher(Quellora):
-    """quellora --idle SECONDS on a host; the saver it starts inherits the frame log."""
+    """quellora --idle SECONDS (or, with None, the settings' IdleTimeout) on a
+    host; the saver it starts inherits the frame log."""
 
     def __init__(self, host, seconds, env=None, name='watcher'):
-        super().__init__(host, ['--idle', str(seconds)], env, name)
+        super().__init__(host, ['--idle'] + ([str(seconds)] if seconds else []), env, name)
 
 
 def copy_for(host, name, path):
@@ -295,7 +296,8 @@ def need_mutter():
 def case_mutter(_):
     """GNOME's idle monitor: the saver starts after the timeout (a full-screen
     window: Mutter has no layer shell); a key through RemoteDesktop ends it;
-    pointer motion ends the next one; Mutter gone, one line and status 1."""
+    pointer motion ends the next one; a new IdleTimeout in the settings file
+    gets an idle watch of its own; Mutter gone, one line and status 1."""
     need_mutter()
     mutter = Mutter()
     w = inp = None
@@ -312,6 +314,20 @@ def case_mutter(_):
         inp.do('motion 40 30')
         no_saver(mutter, w, 'pointer motion through RemoteDesktop')
         print('pointer motion ended saver %d' % second)
+        w.close()
+        folder = os.path.join(mutter.settings, 'Orvandel')
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=600\n')
+        w = Watcher(mutter, None, name='settings')
+        end = time.monotonic() + 3
+        while time.monotonic() < end:
+            check(not savers(mutter, w), 'a saver before IdleTimeout=600 s')
+            time.sleep(0.1)
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=1\n')
+        third = one_saver(mutter, w, 'IdleTimeout=1 written')
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=600\n')  # none after it, before Mutter goes
+        inp.do('key %d' % XK_a)
+        no_saver(mutter, w, 'a key through RemoteDesktop')
+        print('IdleTimeout 600, then 1 written: saver %d' % third)
         os.kill(mutter.mutter, signal.SIGTERM)
         rc = w.wait_exit()
         err = w.error()
@@ -378,7 +394,7 @@ class IdleCompositor:
         self.clients = []     # sockets, in the order they came
         self.closed = set()   # indexes of the clients that went away
         self.bound = []       # interfaces the first client bound
-        self.notification = None  # (object id, timeout in ms) of the first client's request
+        self.notifications = []  # (object id, timeout in ms) of the first client's requests, in order
         self.lock = threading.Lock()
         threading.Thread(target=self.serve, daemon=True).start()
 
@@ -427,13 +443,18 @@ class IdleCompositor:
                 elif obj == registry and opcode == 0 and index == 0:  # wl_registry.bind
                     length = struct.unpack_from('<I', msg, 4)[0]
                     self.bound.append(msg[8:8 + length - 1].decode())
-                elif index == 0 and opcode == 1 and len(msg) == 12 and self.notification is None:
+                elif index == 0 and opcode == 1 and len(msg) == 12:
                     # ext_idle_notifier_v1.get_idle_notification(id, timeout, seat)
                     new_id, timeout, _ = struct.unpack('<III', msg)
-                    self.notification = (new_id, timeout)
+                    self.notifications.append((new_id, timeout))
+
+    @property
+    def notification(self):
+        """The watcher's latest idle notification, or None."""
+        return self.notifications[-1] if self.notifications else None
 
     def event(self, opcode):
-        """idled (0) or resumed (1) to the watcher."""
+        """idled (0) or resumed (1) to the watcher, on its latest notification."""
         self.send(self.clients[0], self.notification[0], opcode)
 
     def idled(self):
@@ -624,6 +645,75 @@ def case_saver_faults(_):
         print('the saver could not start (%r), then saver %d came without input' % (lines[0], third))
     finally:
         s.close()
+
+
+def write_settings(folder, text, in_place=False):
+    """The settings file as the settings window writes it (a new file
+    renamed into place) or as an editor may (in place)."""
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, 'settings.ini')
+    temporary = path if in_place else os.path.join(folder, '.settings.ini-test')
+    with open(temporary, 'w') as f:
+        f.write(text)
+    if not in_place:
+        os.rename(temporary, path)
+
+
+def case_new_timeout(_):
+    """A running watcher follows a new IdleTimeout as it is written, without
+    a restart: the compositor is asked for an idle notification of the new
+    timeout, however the file or its folder came; the saver then comes on
+    the new notification. With --idle SECONDS the file does not count."""
+    x = Xserver(display=False)
+    comp = IdleCompositor(x.runtime)
+    x.env['WAYLAND_DISPLAY'] = comp.name
+    folder = os.path.join(x.env['XDG_CONFIG_HOME'], 'Orvandel')
+    os.makedirs(x.env['XDG_CONFIG_HOME'])
+    w = fixed = other = None
+    try:
+        w = Watcher(x, None)
+        check(poll(lambda: comp.notification, 20), 'no idle notification: ' + w.error())
+        check(comp.notification[1] == 600000, 'without a settings file: %d ms' % comp.notification[1])
+        steps = [
+            ('the folder and the file made', lambda: write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=30\n'),
+             30000),
+            ('the file written in place', lambda: write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=45\n',
+                                                                  in_place=True), 45000),
+            ('the file removed', lambda: os.remove(os.path.join(folder, 'settings.ini')), 600000),
+            ('the file renamed into place again', lambda: write_settings(folder, '[ScreenSaverSample]\n'
+                                                                          'IdleTimeout=7\n'), 7000),
+        ]
+        for label, act, ms in steps:
+            before = len(comp.notifications)
+            act()
+            check(poll(lambda: len(comp.notifications) > before or None, 20), label + ': the compositor was not asked anew')
+            check(comp.notification[1] == ms, '%s: %d ms, not %d' % (label, comp.notification[1], ms))
+            print('%s: a new idle notification of %d ms' % (label, ms))
+        comp.idled()
+        check(poll(lambda: savers(x, w) or None, 20), 'idled on the new notification started no saver')
+        comp.resumed()
+        check(poll(lambda: not savers(x, w) or None, 20), 'resumed did not end the saver')
+        print('idled on the new notification started the saver, resumed ended it')
+        check(w.alive() and w.error() == '', 'the watcher said: %r' % w.error())
+        # The timeout given on the command line stands (a watcher of a
+        # session of its own, on a compositor of its own).
+        other = IdleCompositor(x.runtime, 'wayland-idle-fixed')
+        fixed = Watcher(x, 9, {'WAYLAND_DISPLAY': other.name}, name='fixed')
+        check(poll(lambda: other.notification, 20), 'no idle notification: ' + fixed.error())
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=60\n')
+        check(poll(lambda: comp.notification[1] == 60000 or None, 20), 'the first watcher did not follow')
+        time.sleep(1)
+        check(other.notifications == other.notifications[:1] and other.notification[1] == 9000,
+              'with --idle 9: %s' % other.notifications)
+        print('with --idle 9 a new IdleTimeout changes nothing')
+    finally:
+        for watcher in (w, fixed):
+            if watcher:
+                watcher.close()
+        for c in (comp, other):
+            if c and os.path.exists(c.path):
+                c.close()
+        x.close()
 
 
 def case_sessions(_):

@@ -6,11 +6,13 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -19,6 +21,7 @@
 #include "platform/linux/autostart.h"
 #include "platform/linux/idle_watcher.h"
 #include "platform/linux/launch.h"
+#include "platform/linux/settings_watch.h"
 #include "platform/linux/watcher_lock.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/xscreensaver_list.h"
@@ -345,4 +348,46 @@ TEST_F(LinuxFilesTest, RunningWatcherIsTheOneOfThisSession) {
     }
     close(fd);
     EXPECT_EQ(RunningWatcher(), std::nullopt);
+}
+
+TEST_F(LinuxFilesTest, SettingsWatchSeesTheFileWhereverItComesFrom) {
+    const std::string folder = config_ + "/Orvandel", file = folder + "/settings.ini";
+    fs::create_directories(config_);
+    SettingsWatch watch(folder);
+    ASSERT_GE(watch.Fd(), 0);
+    EXPECT_FALSE(watch.Changed());
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        bool changed;
+    };
+    const Step steps[] = {
+        {"the folder made", [&] { fs::create_directory(folder); }, true},
+        {"the file written whole and renamed into place",
+         [&] {
+             std::ofstream(folder + "/.settings.ini-1") << "[ScreenSaverSample]\nIdleTimeout=30\n";
+             fs::rename(folder + "/.settings.ini-1", file);
+         },
+         true},
+        {"another file", [&] { std::ofstream(folder + "/notes.txt") << "x"; }, false},
+        {"the file written in place", [&] { std::ofstream(file, std::ios::app) << "; more\n"; }, true},
+        {"the file read", [&] { Read(file); }, false},
+        {"the file removed", [&] { fs::remove(file); }, true},
+        {"the folder removed", [&] { fs::remove_all(folder); }, true},
+        {"the folder renamed into place",
+         [&] {
+             fs::create_directory(config_ + "/new");
+             std::ofstream(config_ + "/new/settings.ini") << "[ScreenSaverSample]\nIdleTimeout=60\n";
+             fs::rename(config_ + "/new", folder);
+         },
+         true},
+        {"the file written again in the new folder", [&] { std::ofstream(file) << "[ScreenSaverSample]\n"; }, true},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(watch.Changed(), step.changed) << step.what;
+        EXPECT_FALSE(watch.Changed()) << step.what << ", asked again";
+    }
+    // Nothing to watch without a folder.
+    EXPECT_LT(SettingsWatch("").Fd(), 0);
 }
