@@ -2,8 +2,9 @@
 // takes the host's switches (/s, /p ID, /c, none); run by XScreenSaver it is
 // a hack that draws into the window it is given (--root, --window-id ID).
 // The full-screen saver runs on Wayland instead when a compositor answers
-// (platform/wayland). It also edits the XScreenSaver programs list, and with
-// --idle watches the session and starts the saver when it is idle.
+// (platform/wayland). It also edits the XScreenSaver programs list, with
+// --idle watches the session and starts the saver when it is idle, and with
+// --settings runs the settings window.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -16,6 +17,7 @@
 #include "platform/linux/autostart.h"
 #include "platform/linux/idle_watcher.h"
 #include "platform/linux/launch.h"
+#include "platform/linux/settings_window.h"
 #include "platform/text.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/xscreensaver_list.h"
@@ -90,6 +92,8 @@ int main(int argc, char** argv) {
     if (cl.kind == CommandLine::Kind::Idle) return quellora::linux_entry::RunIdleWatcher(cl.idleSeconds, env);
     if (cl.kind == CommandLine::Kind::Autostart)
         return quellora::linux_entry::RunAutostartCommand(cl.autostart, QUELLORA_HACK_FOLDER);
+    // QUELLORA_BINDIR: where this install puts its commands, from CMake
+    if (cl.kind == CommandLine::Kind::Settings) return quellora::linux_entry::RunSettingsWindow(QUELLORA_BINDIR);
 
     // The full-screen saver runs on a Wayland compositor when one answers.
 #ifdef QUELLORA_WAYLAND

@@ -104,6 +104,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.kind = a == "--help" ? CommandLine::Kind::Help : CommandLine::Kind::Version;
             return cl;
         }
+        if (a == "--settings") {
+            if (args.size() != 1) return Error("--settings takes no other options");
+            cl.kind = CommandLine::Kind::Settings;
+            return cl;
+        }
         if (a == "--xscreensaver-add" || a == "--xscreensaver-remove") {
             if (args.size() != 1) {
                 cl.kind = CommandLine::Kind::Error;

@@ -22,6 +22,7 @@ struct CommandLine {
         ListRemove,  // --xscreensaver-remove: out of it again
         Idle,        // --idle [SECONDS]: start the saver whenever the session is idle
         Autostart,   // --autostart on|off: the idle watcher at login, or not
+        Settings,    // --settings: the settings window, quellora-settings
         Error,  // `error` says what is wrong
     };
     enum class Target {
@@ -58,7 +59,7 @@ void Tell(const std::string& line);
 inline constexpr const char* kUsage =
     "usage: quellora [/s | /p WINDOW-ID | /c | /a]\n"
     "       quellora --root | --window-id WINDOW-ID | --window  [hack options]\n"
-    "       quellora --xscreensaver-add | --xscreensaver-remove\n"
+    "       quellora --xscreensaver-add | --xscreensaver-remove | --settings\n"
     "  /s           the screen saver, full screen (also -s, s)\n"
     "  /p ID        the preview picture in window ID\n"
     "  /c           the About dialog (also with no arguments)\n"
@@ -77,6 +78,7 @@ inline constexpr const char* kUsage =
     "  --idle [SECONDS]       stay running and start the saver whenever the session\n"
     "                         has been idle SECONDS (default: IdleTimeout, else 600)\n"
     "  --autostart on|off     start --idle at login (~/.config/autostart), or not\n"
+    "  --settings             the settings window (quellora-settings)\n"
     "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
     "  hack options are accepted and ignored. A window id wins over --root.\n"
     "Settings: [ScreenSaverSample] in $XDG_CONFIG_HOME/Orvandel/settings.ini\n"

@@ -22,6 +22,7 @@
 #include "platform/linux/idle_watcher.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/settings_watch.h"
+#include "platform/linux/settings_window.h"
 #include "platform/linux/watcher_lock.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/xscreensaver_list.h"
@@ -390,4 +391,59 @@ TEST_F(LinuxFilesTest, SettingsWatchSeesTheFileWhereverItComesFrom) {
     }
     // Nothing to watch without a folder.
     EXPECT_LT(SettingsWatch("").Fd(), 0);
+}
+
+// --settings: the settings window beside the program, else in the install's
+// bindir, else on the PATH; run in the program's place, or one line.
+TEST_F(LinuxFilesTest, SettingsWindowIsFoundWhereItIsInstalled) {
+    const auto tool = [&](const std::string& folder, const std::string& marker) {
+        fs::create_directories(folder);
+        const std::string file = folder + "/quellora-settings";
+        std::ofstream(file) << "#!/bin/sh\necho \"$0 $#\" > '" << marker << "'\n";
+        chmod(file.c_str(), 0755);
+        return file;
+    };
+    const std::string build = (dir_ / "build").string(), bindir = (dir_ / "bin").string();
+    const std::string onPath = (dir_ / "path").string(), marker = (dir_ / "ran").string();
+    fs::create_directories(build);
+    const std::string self = build + "/quellora";
+    EXPECT_EQ(FindSettingsWindow(self, bindir, "/nonexistent:" + onPath), "");
+    const std::string inPath = tool(onPath, marker);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, "relative:/nonexistent:" + onPath), inPath);
+    const std::string installed = tool(bindir, marker);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, onPath), installed);
+    const std::string beside = tool(build, marker);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, onPath), beside);
+    // Not one that cannot be run, nor a folder of that name.
+    chmod(beside.c_str(), 0644);
+    fs::remove(installed);
+    fs::create_directories(installed);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, onPath), inPath);
+
+    // Run: in this process's place (a child here), with no arguments.
+    const auto run = [&](const std::string& path, std::string& err) {
+        int pipeFds[2];
+        EXPECT_EQ(pipe(pipeFds), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(pipeFds[1], 2);
+            setenv("PATH", path.c_str(), 1);
+            _exit(RunSettingsWindow(bindir));
+        }
+        close(pipeFds[1]);
+        char buf[512];
+        ssize_t n;
+        while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string err;
+    EXPECT_EQ(run(onPath, err), 0) << err;
+    EXPECT_EQ(Read(marker), inPath + " 0\n");
+    err.clear();
+    EXPECT_EQ(run("/nonexistent", err), 1);
+    EXPECT_EQ(err.rfind("quellora: the settings window is not installed (", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }

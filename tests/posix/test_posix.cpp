@@ -89,6 +89,9 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         {{"--xscreensaver-remove"}, K::ListRemove, T::Own, "", ""},
         {{"--xscreensaver-add", "--root"}, K::Error, T::Own, "", ""},
         {{"/s", "--xscreensaver-remove"}, K::Error, T::Own, "", ""},
+        {{"--settings"}, K::Settings, T::Own, "", ""},
+        {{"--settings", "--root"}, K::Error, T::Own, "", ""},
+        {{"/c", "--settings"}, K::Error, T::Own, "", ""},
     };
     for (const auto& c : cases) {
         const auto cl = ParseCommandLine(c.args);
