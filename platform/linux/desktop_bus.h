@@ -1,7 +1,9 @@
 // What the desktop itself says on D-Bus, for the idle watcher: whether
-// something inhibits idle (GNOME's session manager, followed through its
-// signals). One connection to the session bus for the watcher's whole life,
-// which GNOME's idle monitor shares.
+// something inhibits idle (GNOME's session manager), and whether the
+// desktop's own screen shield is up (GNOME Shell's or KDE Plasma's blank and
+// lock, or logind's LockedHint of the session), each followed through its
+// signals. One connection to the session bus for the watcher's whole life,
+// which GNOME's idle monitor shares, and one to the system bus.
 #pragma once
 
 #include <poll.h>
@@ -18,9 +20,11 @@ namespace quellora::linux_entry {
 
 class DesktopBus {
 public:
-    // Connects to the session bus where there is one; without it there is
-    // nothing to follow, which is no error.
-    DesktopBus();
+    // Connects to the buses where there are; without them there is nothing
+    // to follow, which is no error. `sessionId`: XDG_SESSION_ID, the login
+    // session whose LockedHint counts; empty: logind's choice for this
+    // process ("auto": its session, else the user's display session).
+    explicit DesktopBus(const std::string& sessionId);
     ~DesktopBus();
     DesktopBus(const DesktopBus&) = delete;
     DesktopBus& operator=(const DesktopBus&) = delete;
@@ -34,8 +38,8 @@ public:
     // when Read has events without input, else -1.
     int Prepare();
     // Handles what came and adds the watcher's events (Inhibited,
-    // Uninhibited). False, with `error` (one line), when the session bus
-    // went away.
+    // Uninhibited, ShieldUp, ShieldDown). False, with `error` (one line),
+    // when the session bus went away.
     bool Read(std::vector<WatcherMachine::Event>& events, std::string& error);
 
 private:

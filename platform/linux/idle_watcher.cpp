@@ -193,7 +193,7 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment
     const int signals = signalfd(-1, &watched, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signals < 0) return Fail(std::string("cannot watch for signals: ") + std::strerror(errno));
 
-    DesktopBus desktop;
+    DesktopBus desktop(env.sessionId.value_or(""));
     IdleSourceChoice choice = OpenIdleSource(seconds, env, desktop.Session());
     if (!choice.source) return Fail(choice.error);
     IdleSource& source = *choice.source;
@@ -265,7 +265,7 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment
 #ifndef QUELLORA_SD_BUS
 // Without sd-bus there is no bus to follow.
 struct DesktopBus::State {};
-DesktopBus::DesktopBus() = default;
+DesktopBus::DesktopBus(const std::string&) {}
 DesktopBus::~DesktopBus() = default;
 sd_bus* DesktopBus::Session() const { return nullptr; }
 void DesktopBus::AddFds(std::vector<pollfd>&) const {}

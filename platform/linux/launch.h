@@ -17,6 +17,7 @@ struct LaunchEnvironment {
     std::optional<std::string> waylandDisplay;  // WAYLAND_DISPLAY
     std::optional<std::string> waylandSocket;   // WAYLAND_SOCKET
     std::optional<std::string> display;         // DISPLAY
+    std::optional<std::string> sessionId;       // XDG_SESSION_ID, for the idle watcher
 
     static LaunchEnvironment Read();
     // WAYLAND_DISPLAY or WAYLAND_SOCKET names a compositor.

@@ -647,6 +647,64 @@ def case_saver_faults(_):
         s.close()
 
 
+SHIELDS = {'gnome': "GNOME Shell's org.gnome.ScreenSaver", 'kde': "KDE Plasma's org.freedesktop.ScreenSaver",
+           'locked': "logind's LockedHint"}
+
+
+def shield_case(kind):
+    """The desktop's own shield (%s): it ends a running saver and lets none
+    start, the session idle beneath it; once it is gone, idleness counts
+    afresh, so the saver comes a whole timeout later; a shield already up
+    when the watcher starts counts too."""
+    def case(_):
+        s = StandIn(seconds=3, services=['--free', '--shields'])
+        other = w = None
+        try:
+            s.comp.idled()
+            first = s.one_saver('idle')
+            s.desktop.do(kind + ' on')
+            check(poll(lambda: gone(first) or None, 20), 'the shield came and the saver runs on')
+            s.no_saver_for(2, 'under the shield')
+            s.comp.resumed()
+            s.comp.idled()
+            s.no_saver_for(2, 'idle again under the shield')
+            print('%s up: saver %d ended, none started beneath it' % (SHIELDS[kind], first))
+            s.desktop.do(kind + ' off')
+            s.no_saver_for(1.5, 'just after the shield, the timeout not yet over')
+            second = s.one_saver('a timeout after the shield')
+            print('the shield gone, the session still idle: saver %d a timeout later' % second)
+            s.comp.resumed()
+            check(poll(lambda: gone(second) or None, 20), 'resumed did not end the saver')
+
+            # Up before the watcher starts (GetActive, LockedHint): a watcher of a session of its own.
+            s.desktop.do(kind + ' on')
+            other = IdleCompositor(s.x.runtime, 'wayland-idle-shielded')
+            w = Watcher(s.x, 3, {'WAYLAND_DISPLAY': other.name}, name='shielded')
+            check(poll(lambda: other.notification, 20), 'no idle notification: ' + w.error())
+            other.idled()
+            end = time.monotonic() + 2
+            while time.monotonic() < end:
+                check(not savers(s.x, w), 'a saver under the shield that was up at the start')
+                time.sleep(0.1)
+            s.desktop.do(kind + ' off')
+            check(poll(lambda: savers(s.x, w) or None, 20), 'no saver once the shield had gone')
+            print('up at the start: no saver until it had gone')
+            check(s.w.error() == '' and w.error() == '', 'the watchers said: %r %r' % (s.w.error(), w.error()))
+        finally:
+            if w:
+                w.close()
+            if other:
+                other.close()
+            s.close()
+    case.__doc__ = shield_case.__doc__ % SHIELDS[kind]
+    return case
+
+
+case_shield_gnome = shield_case('gnome')
+case_shield_kde = shield_case('kde')
+case_shield_logind = shield_case('locked')
+
+
 def write_settings(folder, text, in_place=False):
     """The settings file as the settings window writes it (a new file
     renamed into place) or as an editor may (in place)."""
