@@ -114,12 +114,13 @@ public:
     void Reap() {
         if (saver_.Reap()) Feed(Event::SaverExited);
     }
-    // The poll's timeout with the timer's, and the timer fed when it has run out.
+    // The poll's timeout, cut short where the timer runs out sooner.
     int Timeout(int timeout) const {
         if (timerAt_ < 0) return timeout;
         const int untilTimer = static_cast<int>(std::max<int64_t>(0, timerAt_ - NowMs()));
         return timeout < 0 ? untilTimer : std::min(timeout, untilTimer);
     }
+    // Feeds Timer once it has run out.
     void CheckTimer() {
         if (timerAt_ >= 0 && NowMs() >= timerAt_) {
             timerAt_ = -1;
@@ -210,8 +211,8 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment
         fds.push_back({settings.Fd(), POLLIN, 0});
         // The bus first: it hands GNOME's idle monitor its signals.
         const int busTimeout = desktop.Prepare(), sourceTimeout = source.Prepare();
-        int timeout = busTimeout < 0 ? sourceTimeout : sourceTimeout < 0 ? busTimeout : std::min(busTimeout, sourceTimeout);
-        timeout = watcher.Timeout(timeout);
+        const int timeout = watcher.Timeout(
+            busTimeout < 0 ? sourceTimeout : sourceTimeout < 0 ? busTimeout : std::min(busTimeout, sourceTimeout));
         if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
             watcher.End();
             return Fail(std::string("poll: ") + std::strerror(errno));

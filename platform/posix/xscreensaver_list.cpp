@@ -637,7 +637,8 @@ int RunXScreenSaverListCommand(bool add, const std::string& hackFolder) {
     Tell(r.message);
     // The daemon looks at the file's time before it starts a hack and reads
     // it again when it has changed.
-    if (r.changed && DaemonAnswers()) Tell("XScreenSaver is running; it reads the new list before it starts its next hack");
+    if (r.changed && DaemonAnswers())
+        Tell("XScreenSaver is running; it reads the new list before it starts its next hack");
     return 0;
 }
 

@@ -744,7 +744,8 @@ def case_new_timeout(_):
         for label, act, ms in steps:
             before = len(comp.notifications)
             act()
-            check(poll(lambda: len(comp.notifications) > before or None, 20), label + ': the compositor was not asked anew')
+            check(poll(lambda: len(comp.notifications) > before or None, 20),
+                  label + ': the compositor was not asked anew')
             check(comp.notification[1] == ms, '%s: %d ms, not %d' % (label, comp.notification[1], ms))
             print('%s: a new idle notification of %d ms' % (label, ms))
         comp.idled()
@@ -790,7 +791,8 @@ def case_sessions(_):
         print('two sessions, two watchers: %s' % sorted(n for n in os.listdir(s.x.runtime) if n.endswith('.lock')))
         w3 = Watcher(s.x, 7, name='same-session')
         rc, err = w3.wait_exit(), w3.error()
-        check(rc == 1 and err.count('\n') == 1 and 'pid %d' % s.w.proc.pid in err, 'a second watcher: %d %r' % (rc, err))
+        check(rc == 1 and err.count('\n') == 1 and 'pid %d' % s.w.proc.pid in err,
+              'a second watcher: %d %r' % (rc, err))
         print('a second watcher in the first session: %r' % err.strip())
 
         sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
