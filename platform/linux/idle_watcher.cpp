@@ -49,8 +49,8 @@ bool Set(const std::optional<std::string>& v) { return v && !v->empty(); }
 // The lock that makes this the one watcher of the session; its file holds
 // the watcher's pid. -1 after printing why when another one runs or the
 // lock can't be had.
-int TakeLock() {
-    const std::string path = WatcherLockPath();
+int TakeLock(const LaunchEnvironment& env) {
+    const std::string path = WatcherLockPath(env);
     if (path.empty()) {
         Fail("XDG_RUNTIME_DIR is not set: no place for the idle watcher's lock");
         return -1;
@@ -183,7 +183,7 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment
         return Fail("WAYLAND_SOCKET is one connection, for one program: the saver the watcher starts could not "
                     "connect; run quellora --idle with WAYLAND_DISPLAY set");
     uint32_t seconds = givenSeconds ? *givenSeconds : IdleSecondsFromSettings();
-    const int lock = TakeLock();
+    const int lock = TakeLock(env);
     if (lock < 0) return 1;
 
     // The signals come through a descriptor; the saver gets them back as usual.

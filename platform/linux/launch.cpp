@@ -20,7 +20,7 @@ bool Named(const std::optional<std::string>& v) { return v && !v->empty(); }
 
 LaunchEnvironment LaunchEnvironment::Read() {
     return {Variable("QUELLORA_BACKEND"), Variable("WAYLAND_DISPLAY"), Variable("WAYLAND_SOCKET"),
-            Variable("DISPLAY"), Variable("XDG_SESSION_ID")};
+            Variable("DISPLAY"), Variable("XDG_SESSION_ID"), Variable("XDG_RUNTIME_DIR")};
 }
 
 bool LaunchEnvironment::NamesWayland() const { return Named(waylandDisplay) || Named(waylandSocket); }

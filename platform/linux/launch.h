@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/posix/command_line.h"
 
@@ -18,6 +19,7 @@ struct LaunchEnvironment {
     std::optional<std::string> waylandSocket;   // WAYLAND_SOCKET
     std::optional<std::string> display;         // DISPLAY
     std::optional<std::string> sessionId;       // XDG_SESSION_ID, for the idle watcher
+    std::optional<std::string> runtimeDir;      // XDG_RUNTIME_DIR, where the idle watcher's lock is
 
     static LaunchEnvironment Read();
     // WAYLAND_DISPLAY or WAYLAND_SOCKET names a compositor.
