@@ -172,7 +172,12 @@ struct DesktopBus::State {
                 sd_bus_message* reply = Call(system, kLogin, kLoginPath, "org.freedesktop.login1.Manager",
                                              "GetSession", sessionId.c_str());
                 const char* path = nullptr;
-                if (reply && sd_bus_message_read(reply, "o", &path) >= 0 && path) sessionPath = path;
+                if (reply && sd_bus_message_read(reply, "o", &path) >= 0 && path) {
+                    sessionPath = path;
+                    // Only this session's changes, before its value is read.
+                    Match(system, kLogin, sessionPath.c_str(), kProperties, "PropertiesChanged", SessionProperties,
+                          this);
+                }
                 sd_bus_message_unref(reply);
             }
             int hint = 0;
@@ -290,7 +295,6 @@ DesktopBus::DesktopBus(const std::string& sessionId) : s_(std::make_unique<State
         s.session = nullptr;
     }
     if (sd_bus_open_system(&s.system) >= 0) {
-        s.Match(s.system, kLogin, nullptr, kProperties, "PropertiesChanged", State::SessionProperties, &s);
         s.MatchOwner(s.system, kLogin, &s.locked);
     } else {
         s.system = nullptr;
