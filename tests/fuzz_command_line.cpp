@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case CommandLine::Kind::ListAdd:
         case CommandLine::Kind::ListRemove:
+        case CommandLine::Kind::Settings:
             Check(args.size() == 1);
             break;
         case CommandLine::Kind::Idle:

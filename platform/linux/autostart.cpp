@@ -8,12 +8,12 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/user_paths.h"
 #include "platform/posix/xscreensaver_list.h"
 
 namespace quellora::linux_entry {
@@ -100,16 +100,16 @@ std::string AutostartPath() {
     if (config && config[0] == '/') {
         base = config;
     } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') return {};
-        base = std::string(home) + "/.config";
+        const std::string home = posix::HomeFolder();
+        if (home.empty()) return {};
+        base = (home == "/" ? "" : home) + "/.config";
     }
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return (base == "/" ? "" : base) + "/autostart/" + kAutostartName;
 }
 
 AutostartResult SetAutostart(bool on, const std::string& givenPath, const std::string& command) {
-    if (givenPath.empty()) return Fail("no home folder (HOME is not set)");
+    if (givenPath.empty()) return Fail(posix::kNoHomeFolder);
     if (on && !PlainCommand(command)) return Fail("the command " + Quoted(command) + " would need quoting");
     std::string path = givenPath;
     struct stat st {};
@@ -160,17 +160,14 @@ AutostartResult SetAutostart(bool on, const std::string& givenPath, const std::s
 }
 
 int RunAutostartCommand(bool on, const std::string& hackFolder) {
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
-        std::fprintf(stderr, "quellora: cannot tell where this program is: %s\n", std::strerror(errno));
-        return 1;
-    }
+    std::string error;
+    const std::string self = posix::ThisProgram(error);
+    if (self.empty()) return posix::Fail(error);
     // Installed in the daemon's hack folder, the program is `quellora` on the PATH too.
-    const std::string command = posix::HackCommand(std::string(self, static_cast<size_t>(n)), hackFolder);
-    const AutostartResult r = SetAutostart(on, AutostartPath(), command);
-    std::fprintf(r.exitCode == 0 ? stdout : stderr, "quellora: %s\n", r.message.c_str());
-    return r.exitCode;
+    const AutostartResult r = SetAutostart(on, AutostartPath(), posix::HackCommand(self, hackFolder));
+    if (r.exitCode != 0) return posix::Fail(r.message);
+    posix::Tell(r.message);
+    return 0;
 }
 
 }  // namespace quellora::linux_entry

@@ -16,7 +16,9 @@ inline constexpr const char* kAutostartName = "quellora-idle.desktop";
 std::string AutostartEntry(const std::string& command);
 
 // $XDG_CONFIG_HOME/autostart/quellora-idle.desktop when XDG_CONFIG_HOME is an
-// absolute path, else $HOME/.config/autostart/...; empty when neither is known.
+// absolute path, else HOME/.config/autostart/... with the home folder of
+// posix/user_paths.h (HOME, else the passwd entry's, as for the XScreenSaver
+// list); empty when neither is known.
 std::string AutostartPath();
 
 struct AutostartResult {

@@ -1,7 +1,7 @@
 // GNOME's idle monitor on the session bus (org.gnome.Mutter.IdleMonitor),
 // through sd-bus: an idle watch of the timeout, and after each idle period a
-// one-shot user-active watch. Also GNOME's session manager, asked whether
-// something inhibits idle before the saver starts.
+// one-shot user-active watch. The connection is the watcher's one to the
+// session bus (desktop_bus.h), which also reads what comes in on it.
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
@@ -18,18 +18,14 @@ constexpr const char* kMonitorPath = "/org/gnome/Mutter/IdleMonitor/Core";
 
 class MutterIdle : public IdleSource {
 public:
+    explicit MutterIdle(sd_bus* bus) : bus_(sd_bus_ref(bus)) {}
     ~MutterIdle() override {
         sd_bus_slot_unref(firedSlot_);
         sd_bus_slot_unref(ownerSlot_);
-        sd_bus_flush_close_unref(bus_);
+        sd_bus_unref(bus_);
     }
 
     bool Open(uint32_t seconds, std::string& why) {
-        if (sd_bus_open_user(&bus_) < 0) {
-            bus_ = nullptr;
-            why = "no session bus";
-            return false;
-        }
         // The monitor's owner leaving (Mutter ending) ends the watcher.
         const std::string ownerMatch = std::string("type='signal',sender='org.freedesktop.DBus',"
                                                    "interface='org.freedesktop.DBus',member='NameOwnerChanged',"
@@ -40,41 +36,22 @@ public:
             why = "cannot listen on the session bus";
             return false;
         }
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        const int r = sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "AddIdleWatch", &error,
-                                         &reply, "t", static_cast<uint64_t>(seconds) * 1000);
-        if (r < 0) {
+        if (!AddIdleWatch(seconds)) {
             why = "GNOME's idle monitor does not answer";
-            sd_bus_error_free(&error);
             return false;
         }
-        sd_bus_message_read(reply, "u", &idleWatch_);
-        sd_bus_message_unref(reply);
         return true;
     }
 
     std::string Name() const override { return "org.gnome.Mutter.IdleMonitor (session bus)"; }
-    int Fd() const override { return sd_bus_get_fd(bus_); }
-
-    int Prepare() override {
-        sd_bus_flush(bus_);
-        return 0 < pending_ ? 0 : -1;
-    }
+    // The connection's owner polls it and hands the signals over.
+    int Fd() const override { return -1; }
+    int Prepare() override { return events_.empty() && error_.empty() ? -1 : 0; }
 
     bool Read(bool, std::vector<Event>& events, std::string& error) override {
-        pending_ = 0;
-        for (;;) {
-            const int r = sd_bus_process(bus_, nullptr);
-            if (r < 0) {
-                error = "the session bus went away";
-                return false;
-            }
-            if (!error_.empty()) {
-                error = error_;
-                return false;
-            }
-            if (r == 0) break;
+        if (!error_.empty()) {
+            error = error_;
+            return false;
         }
         for (const Event e : events_) {
             events.push_back(e);
@@ -85,7 +62,30 @@ public:
         return true;
     }
 
+    // The idle watch of the old timeout goes, one of the new comes; a
+    // user-active watch waiting for input stays.
+    bool SetTimeout(uint32_t seconds, std::vector<Event>&, std::string& error) override {
+        sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "RemoveWatch", nullptr, nullptr, "u",
+                           idleWatch_);
+        idleWatch_ = 0;
+        if (AddIdleWatch(seconds)) return true;
+        error = "GNOME's idle monitor went away";
+        return false;
+    }
+
 private:
+    bool AddIdleWatch(uint32_t seconds) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const int r = sd_bus_call_method(bus_, kMonitorName, kMonitorPath, kMonitorName, "AddIdleWatch", &error,
+                                         &reply, "t", static_cast<uint64_t>(seconds) * 1000);
+        sd_bus_error_free(&error);
+        if (r < 0) return false;
+        sd_bus_message_read(reply, "u", &idleWatch_);
+        sd_bus_message_unref(reply);
+        return true;
+    }
+
     bool AddActiveWatch(std::string& why) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* reply = nullptr;
@@ -97,8 +97,6 @@ private:
         }
         sd_bus_message_read(reply, "u", &activeWatch_);
         sd_bus_message_unref(reply);
-        // A reply may come with signals queued behind it.
-        ++pending_;
         return true;
     }
 
@@ -125,38 +123,20 @@ private:
     sd_bus_slot* firedSlot_ = nullptr;
     sd_bus_slot* ownerSlot_ = nullptr;
     uint32_t idleWatch_ = 0, activeWatch_ = 0;
-    int pending_ = 1;  // the call in Open may have read signals behind its reply
     std::vector<Event> events_;
     std::string error_;
 };
 
 }  // namespace
 
-std::unique_ptr<IdleSource> OpenMutterIdle(uint32_t seconds, std::string& why) {
-    auto source = std::make_unique<MutterIdle>();
+std::unique_ptr<IdleSource> OpenMutterIdle(sd_bus* bus, uint32_t seconds, std::string& why) {
+    if (!bus) {
+        why = "no session bus";
+        return nullptr;
+    }
+    auto source = std::make_unique<MutterIdle>(bus);
     if (!source->Open(seconds, why)) return nullptr;
     return source;
-}
-
-bool SessionInhibitsIdle() {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_user(&bus) < 0) return false;
-    sd_bus_message* call = nullptr;
-    sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    int inhibited = 0;
-    constexpr uint32_t kInhibitIdle = 8;
-    // Not started for the question: only a session manager that runs counts.
-    if (sd_bus_message_new_method_call(bus, &call, "org.gnome.SessionManager", "/org/gnome/SessionManager",
-                                       "org.gnome.SessionManager", "IsInhibited") >= 0 &&
-        sd_bus_message_set_auto_start(call, 0) >= 0 && sd_bus_message_append(call, "u", kInhibitIdle) >= 0 &&
-        sd_bus_call(bus, call, 0, &error, &reply) >= 0)
-        sd_bus_message_read(reply, "b", &inhibited);
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
-    sd_bus_message_unref(call);
-    sd_bus_flush_close_unref(bus);
-    return inhibited != 0;
 }
 
 }  // namespace quellora::linux_entry

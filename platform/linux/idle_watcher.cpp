@@ -1,28 +1,32 @@
-// The idle watcher's loop: one idle source, the signals, the saver child.
+// The idle watcher's loop: it polls the signals, the desktop's buses, the
+// idle source and the settings folder, feeds what they say to the watcher's
+// state machine, and carries out what that answers with the saver child and
+// one timer.
 #include "platform/linux/idle_watcher.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/signalfd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "platform/linux/desktop_bus.h"
 #include "platform/linux/idle_source.h"
+#include "platform/linux/saver_child.h"
+#include "platform/linux/settings_watch.h"
 #include "platform/linux/watcher_lock.h"
+#include "platform/linux/watcher_machine.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/settings_file.h"
+#include "platform/posix/user_paths.h"
 #include "settings/idle_timeout.h"
 #include "settings/settings_store.h"
 
@@ -30,9 +34,9 @@ namespace quellora::linux_entry {
 
 namespace {
 
+using posix::Fail;
 using posix::Quoted;
-
-constexpr int kInhibitedRecheckMs = 5000;
+using Event = WatcherMachine::Event;
 
 int64_t NowMs() {
     timespec ts{};
@@ -40,31 +44,13 @@ int64_t NowMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// The saver now running, for the exits that cannot come back to the loop
-// (Xlib's I/O error handler).
-volatile pid_t g_saver = 0;
-
-void EndSaver() {
-    if (g_saver > 0) {
-        kill(g_saver, SIGTERM);
-        int status = 0;
-        while (waitpid(g_saver, &status, 0) < 0 && errno == EINTR) {
-        }
-        g_saver = 0;
-    }
-}
-
-int Fail(const std::string& message) {
-    EndSaver();
-    std::fprintf(stderr, "quellora: %s\n", message.c_str());
-    return 1;
-}
+bool Set(const std::optional<std::string>& v) { return v && !v->empty(); }
 
 // The lock that makes this the one watcher of the session; its file holds
 // the watcher's pid. -1 after printing why when another one runs or the
 // lock can't be had.
-int TakeLock() {
-    const std::string path = WatcherLockPath();
+int TakeLock(const LaunchEnvironment& env) {
+    const std::string path = WatcherLockPath(env);
     if (path.empty()) {
         Fail("XDG_RUNTIME_DIR is not set: no place for the idle watcher's lock");
         return -1;
@@ -96,47 +82,62 @@ int TakeLock() {
     return fd;
 }
 
-// This program, to run again as the saver. Its path, so that the saver is
+// This program, to run again as the saver: its path, so that the saver is
 // named quellora for pkill and ps; /proc/self/exe when the file is gone.
-std::string SelfPath() {
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
+std::string SaverProgram() {
+    std::string error;
+    const std::string path = posix::ThisProgram(error);
     if (path.empty() || access(path.c_str(), X_OK) != 0) return "/proc/self/exe";
     return path;
 }
 
-pid_t StartSaver(const std::string& program, const sigset_t& watched) {
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &watched);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    std::string arg0 = "quellora", arg1 = "/s";
-    char* argv[] = {arg0.data(), arg1.data(), nullptr};
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program.c_str(), nullptr, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
-        std::fprintf(stderr, "quellora: cannot start the saver %s: %s\n", Quoted(program).c_str(), std::strerror(rc));
-        return 0;
+// The machine, the saver and the timer together: an event in, its actions
+// carried out.
+class Watcher {
+public:
+    Watcher(uint32_t seconds, const sigset_t& watched) : machine_(seconds * 1000), saver_(SaverProgram(), watched) {}
+
+    void Feed(Event event) {
+        for (;;) {
+            const auto a = machine_.On(event);
+            if (a.endSaver) saver_.End();  // its end comes back as SIGCHLD
+            if (a.timer == WatcherMachine::Actions::Timer::Arm) timerAt_ = NowMs() + a.timerMs;
+            if (a.timer == WatcherMachine::Actions::Timer::Cancel) timerAt_ = -1;
+            if (!a.startSaver) return;
+            std::string error;
+            if (saver_.Start(error)) return;
+            Fail(error);  // and tried again later: the watcher goes on
+            event = Event::SaverFailed;
+        }
     }
-    return pid;
-}
+    // After a SIGCHLD.
+    void Reap() {
+        if (saver_.Reap()) Feed(Event::SaverExited);
+    }
+    // The poll's timeout, cut short where the timer runs out sooner.
+    int Timeout(int timeout) const {
+        if (timerAt_ < 0) return timeout;
+        const int untilTimer = static_cast<int>(std::max<int64_t>(0, timerAt_ - NowMs()));
+        return timeout < 0 ? untilTimer : std::min(timeout, untilTimer);
+    }
+    // Feeds Timer once it has run out.
+    void CheckTimer() {
+        if (timerAt_ >= 0 && NowMs() >= timerAt_) {
+            timerAt_ = -1;
+            Feed(Event::Timer);
+        }
+    }
+    // The saver ended and waited for, before the watcher ends.
+    void End() { saver_.EndAndWait(); }
+    void SetTimeout(uint32_t seconds) { machine_.SetIdleMs(seconds * 1000); }
+
+private:
+    WatcherMachine machine_;
+    SaverChild saver_;
+    int64_t timerAt_ = -1;  // when the timer runs out, on the monotonic clock in ms; -1: not armed
+};
 
 }  // namespace
-
-void EndWatcher(const std::string& line) {
-    Fail(line);
-    std::fflush(stderr);
-    _exit(1);
-}
-
-#ifndef QUELLORA_SD_BUS
-bool SessionInhibitsIdle() { return false; }
-#endif
 
 uint32_t IdleSecondsFromSettings() {
     posix::SettingsFile keys(posix::SettingsFile::DefaultFolder());
@@ -145,25 +146,25 @@ uint32_t IdleSecondsFromSettings() {
     return ParseIdleSeconds(text).value_or(kDefaultIdleSeconds);
 }
 
-IdleSourceChoice OpenIdleSource(uint32_t seconds) {
+IdleSourceChoice OpenIdleSource(uint32_t seconds, const LaunchEnvironment& env, sd_bus* sessionBus) {
     IdleSourceChoice choice;
     std::string why, reasons;
     auto note = [&](const std::string& r) { reasons += (reasons.empty() ? "" : "; ") + r; };
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* socket = std::getenv("WAYLAND_SOCKET");
-    if ((wayland && *wayland) || (socket && *socket)) {
+    if (env.NamesWayland()) {
 #ifdef QUELLORA_WAYLAND
-        if ((choice.source = OpenWaylandIdle(seconds, why))) return choice;
+        if ((choice.source = OpenWaylandIdle(seconds, env.waylandDisplay.value_or(""), why))) return choice;
         note(why);
 #endif
     }
 #ifdef QUELLORA_SD_BUS
-    if ((choice.source = OpenMutterIdle(seconds, why))) return choice;
+    if ((choice.source = OpenMutterIdle(sessionBus, seconds, why))) return choice;
     note(why);
+#else
+    (void)sessionBus;
 #endif
 #ifdef QUELLORA_XSS
     bool fatal = false;
-    if ((choice.source = OpenX11Idle(seconds, why, fatal))) return choice;
+    if ((choice.source = OpenX11Idle(seconds, env.display.value_or(""), why, fatal))) return choice;
     if (fatal) {
         choice.error = why;
         return choice;
@@ -174,9 +175,15 @@ IdleSourceChoice OpenIdleSource(uint32_t seconds) {
     return choice;
 }
 
-int RunIdleWatcher(std::optional<uint32_t> givenSeconds) {
-    const uint32_t seconds = givenSeconds ? *givenSeconds : IdleSecondsFromSettings();
-    const int lock = TakeLock();
+int RunIdleWatcher(std::optional<uint32_t> givenSeconds, const LaunchEnvironment& env) {
+    // libwayland hands a WAYLAND_SOCKET to the first connection and takes
+    // it out of the environment: the watcher's own would leave none for the
+    // saver it starts.
+    if (Set(env.waylandSocket) && !Set(env.waylandDisplay))
+        return Fail("WAYLAND_SOCKET is one connection, for one program: the saver the watcher starts could not "
+                    "connect; run quellora --idle with WAYLAND_DISPLAY set");
+    uint32_t seconds = givenSeconds ? *givenSeconds : IdleSecondsFromSettings();
+    const int lock = TakeLock(env);
     if (lock < 0) return 1;
 
     // The signals come through a descriptor; the saver gets them back as usual.
@@ -187,39 +194,39 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds) {
     const int signals = signalfd(-1, &watched, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signals < 0) return Fail(std::string("cannot watch for signals: ") + std::strerror(errno));
 
-    IdleSourceChoice choice = OpenIdleSource(seconds);
+    DesktopBus desktop(env.sessionId.value_or(""));
+    IdleSourceChoice choice = OpenIdleSource(seconds, env, desktop.Session());
     if (!choice.source) return Fail(choice.error);
     IdleSource& source = *choice.source;
-    const std::string program = SelfPath();
-    std::printf("quellora: starts the saver after %u s of idle time (%s)\n", seconds, source.Name().c_str());
-    std::fflush(stdout);
+    Watcher watcher(seconds, watched);
+    posix::Tell("starts the saver after " + std::to_string(seconds) + " s of idle time (" + source.Name() + ")");
+    // Without --idle SECONDS, a new IdleTimeout counts from when it is written.
+    SettingsWatch settings(givenSeconds ? std::string() : posix::SettingsFile::DefaultFolder());
 
-    bool idle = false;
-    // Idle, and the saver not started yet because the session manager said
-    // something inhibits idle (or has not been asked yet): asked again now
-    // and then, so that the saver comes when the video ends and the session
-    // is still idle.
-    bool waiting = false;
-    int64_t askAt = 0;  // when to ask again, on the monotonic clock in ms
     for (;;) {
-        pollfd fds[2] = {{signals, POLLIN, 0}, {source.Fd(), POLLIN, 0}};
-        int timeout = source.Prepare();
-        if (waiting) {
-            const int untilAsk = static_cast<int>(std::max<int64_t>(0, askAt - NowMs()));
-            if (timeout < 0 || timeout > untilAsk) timeout = untilAsk;
+        std::vector<pollfd> fds = {{signals, POLLIN, 0}};
+        desktop.AddFds(fds);
+        const size_t sourceFd = fds.size();
+        fds.push_back({source.Fd(), POLLIN, 0});
+        fds.push_back({settings.Fd(), POLLIN, 0});
+        // The bus first: it hands GNOME's idle monitor its signals.
+        const int busTimeout = desktop.Prepare(), sourceTimeout = source.Prepare();
+        const int timeout = watcher.Timeout(
+            busTimeout < 0 ? sourceTimeout : sourceTimeout < 0 ? busTimeout : std::min(busTimeout, sourceTimeout));
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+            watcher.End();
+            return Fail(std::string("poll: ") + std::strerror(errno));
         }
-        if (poll(fds, 2, timeout) < 0 && errno != EINTR) return Fail(std::string("poll: ") + std::strerror(errno));
 
         signalfd_siginfo info;
         while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             const int sig = static_cast<int>(info.ssi_signo);
             if (sig == SIGCHLD) {
-                int status = 0;
-                if (g_saver > 0 && waitpid(g_saver, &status, WNOHANG) == g_saver) g_saver = 0;
+                watcher.Reap();
                 continue;
             }
             // Ended: the saver with it, then by the same signal.
-            EndSaver();
+            watcher.End();
             choice.source.reset();
             signal(sig, SIG_DFL);
             sigset_t one;
@@ -230,28 +237,41 @@ int RunIdleWatcher(std::optional<uint32_t> givenSeconds) {
             return 128 + sig;
         }
 
-        std::vector<IdleSource::Event> events;
+        std::vector<Event> events;
+        std::vector<IdleSource::Event> idle;
         std::string error;
-        if (!source.Read((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0, events, error)) return Fail(error);
-        for (const auto event : events) {
-            if (event == IdleSource::Event::Idle && !idle) {
-                idle = true;
-                waiting = true;  // asked below, at once
-                askAt = 0;
-            } else if (event == IdleSource::Event::Active && idle) {
-                idle = false;
-                waiting = false;
-                if (g_saver > 0) kill(g_saver, SIGTERM);  // reaped on its SIGCHLD
+        if (!desktop.Read(events, error) ||
+            !source.Read((fds[sourceFd].revents & (POLLIN | POLLHUP | POLLERR)) != 0, idle, error)) {
+            watcher.End();
+            return Fail(error);
+        }
+        if (settings.Changed()) {
+            const uint32_t now = IdleSecondsFromSettings();
+            if (now != seconds) {
+                seconds = now;
+                if (!source.SetTimeout(seconds, idle, error)) {
+                    watcher.End();
+                    return Fail(error);
+                }
+                watcher.SetTimeout(seconds);
+                posix::Tell("starts the saver after " + std::to_string(seconds) + " s of idle time from now on");
             }
         }
-        // A video player or a presentation that inhibits idle on GNOME keeps
-        // the saver away while it does.
-        if (waiting && NowMs() >= askAt) {
-            waiting = SessionInhibitsIdle();
-            askAt = NowMs() + kInhibitedRecheckMs;
-            if (!waiting && g_saver == 0) g_saver = StartSaver(program, watched);
-        }
+        for (const auto e : idle) events.push_back(e == IdleSource::Event::Idle ? Event::Idle : Event::Active);
+        for (const Event e : events) watcher.Feed(e);
+        watcher.CheckTimer();
     }
 }
+
+#ifndef QUELLORA_SD_BUS
+// Without sd-bus there is no bus to follow.
+struct DesktopBus::State {};
+DesktopBus::DesktopBus(const std::string&) {}
+DesktopBus::~DesktopBus() = default;
+sd_bus* DesktopBus::Session() const { return nullptr; }
+void DesktopBus::AddFds(std::vector<pollfd>&) const {}
+int DesktopBus::Prepare() { return -1; }
+bool DesktopBus::Read(std::vector<WatcherMachine::Event>&, std::string&) { return true; }
+#endif
 
 }  // namespace quellora::linux_entry

@@ -34,8 +34,9 @@ public:
 
     // Connects and asks for the idle events; false with `why` when the
     // compositor offers no idle protocol (or no seat).
-    bool Open(uint32_t seconds, std::string& why) {
-        display_ = wl_display_connect(nullptr);
+    bool Open(uint32_t seconds, const std::string& display, std::string& why) {
+        // libwayland takes WAYLAND_SOCKET before any name.
+        display_ = wl_display_connect(display.empty() ? nullptr : display.c_str());
         if (!display_) {
             why = "no Wayland compositor answers";
             return false;
@@ -60,23 +61,15 @@ public:
             kdeIdle_ = static_cast<org_kde_kwin_idle*>(
                 wl_registry_bind(registry_, kdeIdleName_, &org_kde_kwin_idle_interface, 1));
 #endif
-        const uint32_t ms = seconds * 1000;
-        if (notifier_) {
-            notification_ = ext_idle_notifier_v1_get_idle_notification(notifier_, ms, seat_);
-            ext_idle_notification_v1_add_listener(notification_, &kExtListener, this);
-            name_ = "ext_idle_notifier_v1";
-        }
+        if (notifier_) name_ = "ext_idle_notifier_v1";
 #ifdef QUELLORA_KDE_IDLE
-        else if (kdeIdle_) {
-            timeout_ = org_kde_kwin_idle_get_idle_timeout(kdeIdle_, seat_, ms);
-            org_kde_kwin_idle_timeout_add_listener(timeout_, &kKdeListener, this);
-            name_ = "org_kde_kwin_idle";
-        }
+        else if (kdeIdle_) name_ = "org_kde_kwin_idle";
 #endif
         else {
             why = "the Wayland compositor offers no idle protocol";
             return false;
         }
+        Ask(seconds);
         if (wl_display_roundtrip(display_) < 0) {
             why = "the Wayland compositor went away";
             return false;
@@ -91,6 +84,25 @@ public:
         wl_display_dispatch_pending(display_);
         wl_display_flush(display_);
         return events_.empty() ? -1 : 0;
+    }
+
+    // The compositor is asked anew: the notification of the old timeout
+    // goes, and the new one counts from now.
+    bool SetTimeout(uint32_t seconds, std::vector<Event>& events, std::string& error) override {
+        if (notification_) ext_idle_notification_v1_destroy(notification_);
+#ifdef QUELLORA_KDE_IDLE
+        if (timeout_) org_kde_kwin_idle_timeout_release(timeout_);
+#endif
+        Ask(seconds);
+        if (idle_) {
+            idle_ = false;
+            events.push_back(Event::Active);
+        }
+        if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
+            error = Gone();
+            return false;
+        }
+        return true;
     }
 
     bool Read(bool readable, std::vector<Event>& events, std::string& error) override {
@@ -108,6 +120,26 @@ public:
     }
 
 private:
+    // The idle events of `seconds` of idle time.
+    void Ask(uint32_t seconds) {
+        const uint32_t ms = seconds * 1000;
+        if (notifier_) {
+            notification_ = ext_idle_notifier_v1_get_idle_notification(notifier_, ms, seat_);
+            ext_idle_notification_v1_add_listener(notification_, &kExtListener, this);
+        }
+#ifdef QUELLORA_KDE_IDLE
+        else if (kdeIdle_) {
+            timeout_ = org_kde_kwin_idle_get_idle_timeout(kdeIdle_, seat_, ms);
+            org_kde_kwin_idle_timeout_add_listener(timeout_, &kKdeListener, this);
+        }
+#endif
+    }
+
+    void Said(Event e) {
+        idle_ = e == Event::Idle;
+        events_.push_back(e);
+    }
+
     std::string Gone() const {
         const int code = wl_display_get_error(display_);
         if (code == EPROTO) return "Wayland protocol error";
@@ -128,19 +160,13 @@ private:
     static void GlobalRemove(void*, wl_registry*, uint32_t) {}
     static constexpr wl_registry_listener kRegistryListener = {Global, GlobalRemove};
 
-    static void Idled(void* data, ext_idle_notification_v1*) {
-        static_cast<WaylandIdle*>(data)->events_.push_back(Event::Idle);
-    }
-    static void Resumed(void* data, ext_idle_notification_v1*) {
-        static_cast<WaylandIdle*>(data)->events_.push_back(Event::Active);
-    }
+    static void Idled(void* data, ext_idle_notification_v1*) { static_cast<WaylandIdle*>(data)->Said(Event::Idle); }
+    static void Resumed(void* data, ext_idle_notification_v1*) { static_cast<WaylandIdle*>(data)->Said(Event::Active); }
     static constexpr ext_idle_notification_v1_listener kExtListener = {Idled, Resumed};
 #ifdef QUELLORA_KDE_IDLE
-    static void KdeIdle(void* data, org_kde_kwin_idle_timeout*) {
-        static_cast<WaylandIdle*>(data)->events_.push_back(Event::Idle);
-    }
+    static void KdeIdle(void* data, org_kde_kwin_idle_timeout*) { static_cast<WaylandIdle*>(data)->Said(Event::Idle); }
     static void KdeResumed(void* data, org_kde_kwin_idle_timeout*) {
-        static_cast<WaylandIdle*>(data)->events_.push_back(Event::Active);
+        static_cast<WaylandIdle*>(data)->Said(Event::Active);
     }
     static constexpr org_kde_kwin_idle_timeout_listener kKdeListener = {KdeIdle, KdeResumed};
     org_kde_kwin_idle* kdeIdle_ = nullptr;
@@ -155,13 +181,14 @@ private:
     ext_idle_notification_v1* notification_ = nullptr;
     std::string name_;
     std::vector<Event> events_;
+    bool idle_ = false;  // the last event said Idle
 };
 
 }  // namespace
 
-std::unique_ptr<IdleSource> OpenWaylandIdle(uint32_t seconds, std::string& why) {
+std::unique_ptr<IdleSource> OpenWaylandIdle(uint32_t seconds, const std::string& display, std::string& why) {
     auto source = std::make_unique<WaylandIdle>();
-    if (!source->Open(seconds, why)) return nullptr;
+    if (!source->Open(seconds, display, why)) return nullptr;
     return source;
 }
 

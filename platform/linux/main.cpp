@@ -2,8 +2,9 @@
 // takes the host's switches (/s, /p ID, /c, none); run by XScreenSaver it is
 // a hack that draws into the window it is given (--root, --window-id ID).
 // The full-screen saver runs on Wayland instead when a compositor answers
-// (platform/wayland). It also edits the XScreenSaver programs list, and with
-// --idle watches the session and starts the saver when it is idle.
+// (platform/wayland). It also edits the XScreenSaver programs list, with
+// --idle watches the session and starts the saver when it is idle, and with
+// --settings runs the settings window.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -15,6 +16,8 @@
 #include "app/entry.h"
 #include "platform/linux/autostart.h"
 #include "platform/linux/idle_watcher.h"
+#include "platform/linux/launch.h"
+#include "platform/linux/settings_window.h"
 #include "platform/text.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/xscreensaver_list.h"
@@ -26,11 +29,7 @@
 namespace {
 
 using quellora::posix::CommandLine;
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "quellora: %s\n", message.c_str());
-    return 1;
-}
+using quellora::posix::Fail;
 
 std::string Hex(unsigned long id) {
     char buf[32];
@@ -77,6 +76,7 @@ int main(int argc, char** argv) {
     using quellora::posix::Quoted;
     std::vector<std::string> args(argv + 1, argv + argc);
     const CommandLine cl = quellora::posix::ParseCommandLine(args);
+    const auto env = quellora::linux_entry::LaunchEnvironment::Read();
     if (cl.kind == CommandLine::Kind::Help) {
         std::fputs(quellora::posix::kUsage, stdout);
         return 0;
@@ -89,28 +89,37 @@ int main(int argc, char** argv) {
     if (cl.kind == CommandLine::Kind::ListAdd || cl.kind == CommandLine::Kind::ListRemove)
         // QUELLORA_HACK_FOLDER: where this install puts its hacks, from CMake
         return quellora::posix::RunXScreenSaverListCommand(cl.kind == CommandLine::Kind::ListAdd, QUELLORA_HACK_FOLDER);
-    if (cl.kind == CommandLine::Kind::Idle) return quellora::linux_entry::RunIdleWatcher(cl.idleSeconds);
+    if (cl.kind == CommandLine::Kind::Idle) return quellora::linux_entry::RunIdleWatcher(cl.idleSeconds, env);
     if (cl.kind == CommandLine::Kind::Autostart)
         return quellora::linux_entry::RunAutostartCommand(cl.autostart, QUELLORA_HACK_FOLDER);
+    // QUELLORA_BINDIR: where this install puts its commands, from CMake
+    if (cl.kind == CommandLine::Kind::Settings) return quellora::linux_entry::RunSettingsWindow(QUELLORA_BINDIR);
 
     // The full-screen saver runs on a Wayland compositor when one answers.
-    const char* backend = std::getenv("QUELLORA_BACKEND");
-    std::string noWayland;  // why the saver did not run on Wayland, when it could have
 #ifdef QUELLORA_WAYLAND
-    if (cl.kind == CommandLine::Kind::Host)
-        if (const auto status = quellora::wayland::RunOnWayland(args, &noWayland)) return *status;
+    constexpr bool kWayland = true;
 #else
-    if (backend && std::string(backend) == "wayland") return Fail("built without the Wayland backend");
+    constexpr bool kWayland = false;
 #endif
-    if (backend && *backend && std::string(backend) != "x11" && std::string(backend) != "wayland")
-        return Fail("QUELLORA_BACKEND is x11 or wayland, not " + Quoted(backend));
+    using Host = quellora::linux_entry::HostChoice::Host;
+    const auto choice = quellora::linux_entry::ChooseHost(env, cl, args, kWayland);
+    if (choice.host == Host::Fail) return Fail(choice.why);
+    std::string noWayland = choice.why;  // why the saver did not run on Wayland, when it could have
+#ifdef QUELLORA_WAYLAND
+    if (choice.host == Host::Wayland || choice.host == Host::WaylandFirst) {
+        const auto connection = quellora::wayland::Connect(env.waylandSocket, env.waylandDisplay);
+        if (connection.display) return quellora::wayland::Run(connection.display, args);
+        if (choice.host == Host::Wayland) return Fail(connection.why);
+        noWayland = connection.why;
+    }
+#endif
 
     const char* displayName = cl.display.empty() ? nullptr : cl.display.c_str();
     Display* dpy = XOpenDisplay(displayName);
     if (!dpy) {
         // Both hosts the saver looked for, in one line.
         const std::string before = noWayland.empty() ? "" : noWayland + " and ";
-        if (!displayName && !std::getenv("DISPLAY")) return Fail(before + "no X display (DISPLAY is not set)");
+        if (!displayName && !env.display) return Fail(before + "no X display (DISPLAY is not set)");
         return Fail(before + "cannot open display " + Quoted(XDisplayName(displayName)));
     }
     quellora::x11::X11Platform platform(dpy);

@@ -2,7 +2,9 @@
 #include "platform/posix/command_line.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "settings/display_options.h"
 #include "settings/idle_timeout.h"
@@ -39,6 +41,14 @@ const HackOption* FindHackOption(const std::string& arg) {
     for (const auto& o : kHackOptions)
         if (name == o.name) return &o;
     return nullptr;
+}
+
+// One of the host's switches as a first argument: /s, -s, s, /p, /c, /a,
+// in either case, alone or with a colon and more after it (/c:123).
+bool IsHostSwitch(const std::string& arg) {
+    if (arg == "s" || arg == "S") return true;
+    return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && std::strchr("sSpPcCaA", arg[1]) &&
+           (arg.size() == 2 || arg[2] == ':');
 }
 
 CommandLine Error(std::string text) {
@@ -83,10 +93,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 cl.kind = CommandLine::Kind::Help;
                 return cl;
             }
+    // And of asking for the version, which the host would take for the saver.
+    if (!args.empty() && (args[0] == "-v" || args[0] == "-V" || args[0] == "-version")) {
+        cl.kind = CommandLine::Kind::Version;
+        return cl;
+    }
     bool hackForm = false;
     for (const auto& a : args) {
         if (a == "--help" || a == "--version") {
             cl.kind = a == "--help" ? CommandLine::Kind::Help : CommandLine::Kind::Version;
+            return cl;
+        }
+        if (a == "--settings") {
+            if (args.size() != 1) return Error("--settings takes no other options");
+            cl.kind = CommandLine::Kind::Settings;
             return cl;
         }
         if (a == "--xscreensaver-add" || a == "--xscreensaver-remove") {
@@ -103,6 +123,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         if (FindHackOption(a) || a.rfind("--", 0) == 0) hackForm = true;
     }
     if (!hackForm) return cl;  // the host's switches
+
+    // A host's switch with a hack's option after it: the switch stands alone.
+    if (IsHostSwitch(args[0]))
+        for (size_t i = 1; i < args.size(); ++i)
+            if (FindHackOption(args[i]) || args[i].rfind("--", 0) == 0) {
+                const HackOption* o = FindHackOption(args[i]);
+                return Error(Quoted(args[0]) + " takes no option " + Quoted(args[i]) +
+                             (o && std::string(o->name) == "display"
+                                  ? "; for another X display, put DISPLAY=NAME before the command"
+                                  : std::string()));
+            }
 
     cl.kind = CommandLine::Kind::Hack;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -196,6 +227,16 @@ std::string Quoted(const std::string& text) {
     }
     out += "'";
     return out;
+}
+
+int Fail(const std::string& line) {
+    std::fprintf(stderr, "quellora: %s\n", line.c_str());
+    return 1;
+}
+
+void Tell(const std::string& line) {
+    std::printf("quellora: %s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 }  // namespace quellora::posix

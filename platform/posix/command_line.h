@@ -17,11 +17,12 @@ struct CommandLine {
         Host,   // switches for RunQuellora
         Hack,   // draw into a window that a daemon (or the user) names
         Help,   // --help
-        Version,  // --version
+        Version,  // --version (or first -v, -V, -version)
         ListAdd,     // --xscreensaver-add: into the user's XScreenSaver programs list
         ListRemove,  // --xscreensaver-remove: out of it again
         Idle,        // --idle [SECONDS]: start the saver whenever the session is idle
         Autostart,   // --autostart on|off: the idle watcher at login, or not
+        Settings,    // --settings: the settings window, quellora-settings
         Error,  // `error` says what is wrong
     };
     enum class Target {
@@ -49,10 +50,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 // stays on one line and reaches the terminal as plain text.
 std::string Quoted(const std::string& text);
 
+// The program's own lines, each "quellora: LINE": Fail puts one on stderr
+// and returns 1, the exit status of a command that failed; Tell puts one on
+// stdout, for what a command did.
+int Fail(const std::string& line);
+void Tell(const std::string& line);
+
 inline constexpr const char* kUsage =
     "usage: quellora [/s | /p WINDOW-ID | /c | /a]\n"
     "       quellora --root | --window-id WINDOW-ID | --window  [hack options]\n"
-    "       quellora --xscreensaver-add | --xscreensaver-remove\n"
+    "       quellora --xscreensaver-add | --xscreensaver-remove | --settings\n"
     "  /s           the screen saver, full screen (also -s, s)\n"
     "  /p ID        the preview picture in window ID\n"
     "  /c           the About dialog (also with no arguments)\n"
@@ -65,16 +72,18 @@ inline constexpr const char* kUsage =
     "               largest that fits whole); without it, Scale in the settings file\n"
     "  --fps        show the frame rate in the bottom-left corner (--no-fps: don't)\n"
     "  --display D  the X display D instead of $DISPLAY\n"
-    "  --version    the program's name and version\n"
+    "  --version    the program's name and version (also -v, -V, -version)\n"
     "  --xscreensaver-add     put Quellora into your XScreenSaver programs list\n"
     "  --xscreensaver-remove  take it out again (~/.xscreensaver)\n"
     "  --idle [SECONDS]       stay running and start the saver whenever the session\n"
     "                         has been idle SECONDS (default: IdleTimeout, else 600)\n"
     "  --autostart on|off     start --idle at login (~/.config/autostart), or not\n"
+    "  --settings             the settings window (quellora-settings)\n"
     "  -install, -visual V, -delay N, -pair, -geometry G and the other usual\n"
     "  hack options are accepted and ignored. A window id wins over --root.\n"
     "Settings: [ScreenSaverSample] in $XDG_CONFIG_HOME/Orvandel/settings.ini\n"
-    "(~/.config/Orvandel/settings.ini): Scale=auto|1..8, Monitors=all|primary.\n"
+    "(~/.config/Orvandel/settings.ini): Scale=auto|1..8, Monitors=all|primary,\n"
+    "IdleTimeout=SECONDS (1 to 86400, for --idle).\n"
     "On a Wayland compositor /s runs natively; QUELLORA_BACKEND=x11 or =wayland\n"
     "forces a backend. More in the manual: man 6x quellora.\n";
 

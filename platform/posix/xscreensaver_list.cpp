@@ -5,7 +5,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 #include <cstring>
 
 #include "platform/posix/command_line.h"
+#include "platform/posix/user_paths.h"
 
 namespace quellora::posix {
 
@@ -422,14 +422,9 @@ ListEdit RemoveQuellora(const std::string& text, const std::string& defaults, co
 }
 
 std::string UserXScreenSaverFile() {
-    const char* home = std::getenv("HOME");
-    std::string base = home && home[0] == '/' ? home : "";
-    if (base.empty()) {
-        if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') base = pw->pw_dir;
-    }
-    if (base.empty()) return {};
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return (base == "/" ? "" : base) + "/.xscreensaver";
+    const std::string home = HomeFolder();
+    if (home.empty()) return {};
+    return (home == "/" ? "" : home) + "/.xscreensaver";
 }
 
 namespace {
@@ -521,7 +516,7 @@ ListCommandResult EditXScreenSaverFile(bool add, const std::string& givenPath, c
                                        const std::string& command, const std::string& procFolder) {
     ListCommandResult r;
     if (givenPath.empty()) {
-        r.message = "no home folder (HOME is not set)";
+        r.message = kNoHomeFolder;
         return r;
     }
     std::string path = givenPath;
@@ -633,20 +628,18 @@ bool DaemonAnswers() {
 }  // namespace
 
 int RunXScreenSaverListCommand(bool add, const std::string& hackFolder) {
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
-        std::fprintf(stderr, "quellora: cannot tell where this program is: %s\n", std::strerror(errno));
-        return 1;
-    }
-    const std::string command = HackCommand(std::string(self, static_cast<size_t>(n)), hackFolder);
+    std::string error;
+    const std::string self = ThisProgram(error);
+    if (self.empty()) return Fail(error);
+    const std::string command = HackCommand(self, hackFolder);
     const ListCommandResult r = EditXScreenSaverFile(add, UserXScreenSaverFile(), kXScreenSaverDefaultsFile, command);
-    std::fprintf(r.exitCode == 0 ? stdout : stderr, "quellora: %s\n", r.message.c_str());
+    if (r.exitCode != 0) return Fail(r.message);
+    Tell(r.message);
     // The daemon looks at the file's time before it starts a hack and reads
     // it again when it has changed.
     if (r.changed && DaemonAnswers())
-        std::puts("quellora: XScreenSaver is running; it reads the new list before it starts its next hack");
-    return r.exitCode;
+        Tell("XScreenSaver is running; it reads the new list before it starts its next hack");
+    return 0;
 }
 
 }  // namespace quellora::posix

@@ -1,9 +1,7 @@
+// The connection to the compositor and the saver's run on it.
 #include "platform/wayland/wayland_host.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/entry.h"
 #include "platform/posix/command_line.h"
@@ -19,36 +17,20 @@ void DropLog(const char*, va_list) {}
 
 }  // namespace
 
-std::optional<int> RunOnWayland(const std::vector<std::string>& args, std::string* unreached) {
-    const char* backend = std::getenv("QUELLORA_BACKEND");
-    const bool forced = backend && std::strcmp(backend, "wayland") == 0;
-    if (backend && *backend && !forced) return std::nullopt;  // x11, or a name we don't know: X11's to judge
-    const bool saver = ModeOf(ModeString(args)) == RunMode::Saver;
-    if (!saver) {
-        if (!forced) return std::nullopt;
-        std::fputs("quellora: on Wayland only the saver (/s) runs; the other modes need X11\n", stderr);
-        return 1;
-    }
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    const char* socket = std::getenv("WAYLAND_SOCKET");
-    const bool named = (name && *name) || (socket && *socket);
-    if (!named && !forced) {
-        if (unreached) *unreached = "no Wayland compositor (WAYLAND_DISPLAY is not set)";
-        return std::nullopt;
-    }
+Connection Connect(const std::optional<std::string>& socket, const std::optional<std::string>& name) {
     wl_log_set_handler_client(DropLog);
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display) {
-        const std::string why = "cannot connect to the Wayland compositor " +
-                                (socket && *socket ? "on WAYLAND_SOCKET " + posix::Quoted(socket)
-                                                   : posix::Quoted(name && *name ? name : "wayland-0"));
-        if (!forced) {
-            if (unreached) *unreached = why;
-            return std::nullopt;
-        }
-        std::fprintf(stderr, "quellora: %s\n", why.c_str());
-        return 1;
-    }
+    const bool bySocket = socket && !socket->empty();
+    const std::string displayName = name && !name->empty() ? *name : "wayland-0";
+    // libwayland takes WAYLAND_SOCKET itself, before any name.
+    Connection c;
+    c.display = wl_display_connect(bySocket ? nullptr : displayName.c_str());
+    if (!c.display)
+        c.why = "cannot connect to the Wayland compositor " +
+                (bySocket ? "on WAYLAND_SOCKET " + posix::Quoted(*socket) : posix::Quoted(displayName));
+    return c;
+}
+
+int Run(wl_display* display, const std::vector<std::string>& args) {
     WlPlatform platform(display);
     RunQuellora(platform, args);  // the saver reports no errors of its own
     return 0;

@@ -1,20 +1,28 @@
-// Which backend runs the program: the full-screen saver (/s) runs on Wayland
-// when a compositor answers, everything else on X11. QUELLORA_BACKEND=wayland
-// or =x11 forces one.
+// The Wayland host's way in for the Linux program: a connection to the
+// compositor, and the full-screen saver run on it. Which host runs is the
+// program's choice (platform/linux), not this one's.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+struct wl_display;
+
 namespace quellora::wayland {
 
-// Runs the host's switches `args` on Wayland and returns the exit status, or
-// nullopt when they are X11's to run. A compositor is looked for only when
-// WAYLAND_DISPLAY or WAYLAND_SOCKET is set (or QUELLORA_BACKEND=wayland);
-// when the saver could have run on one but none answers, `unreached` says
-// why, in words that go before X11's own: "no Wayland compositor
-// (WAYLAND_DISPLAY is not set)". libwayland's own log never reaches stderr.
-std::optional<int> RunOnWayland(const std::vector<std::string>& args, std::string* unreached = nullptr);
+struct Connection {
+    wl_display* display = nullptr;
+    std::string why;  // when there is none: one line, "cannot connect to the Wayland compositor 'wayland-1'"
+};
+
+// Connects to the compositor that WAYLAND_SOCKET (`socket`, a descriptor
+// libwayland takes over) or else WAYLAND_DISPLAY (`name`; unset or empty:
+// wayland-0) names. libwayland's own log never reaches stderr.
+Connection Connect(const std::optional<std::string>& socket, const std::optional<std::string>& name);
+
+// Runs the host's switches `args` (the saver) on `display` to their end,
+// disconnects, and returns the exit status.
+int Run(wl_display* display, const std::vector<std::string>& args);
 
 }  // namespace quellora::wayland

@@ -13,6 +13,7 @@ usage: idle_e2e.py --quellora BIN --input BIN --inhibit BIN --renders DIR
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import socket
@@ -28,7 +29,7 @@ TESTS = os.path.dirname(HERE)
 sys.path.insert(0, TESTS)
 sys.path.insert(0, os.path.join(TESTS, 'wayland'))
 sys.path.insert(0, os.path.join(TESTS, 'x11'))
-from e2e_common import check, die_with_parent, poll, start_xvfb, stop  # noqa: E402
+from e2e_common import Failure, check, die_with_parent, poll, start_xvfb, stop  # noqa: E402
 import wayland_e2e  # noqa: E402  (the headless sway, wlinput, the saver's frames on an output)
 from wayland_e2e import Input, Quellora, Sway, frames_on  # noqa: E402
 
@@ -57,6 +58,12 @@ def gone(pid):
     return not os.path.exists('/proc/%d' % pid)
 
 
+def lock_of(host):
+    """The watcher's lock on a host: one for each display it serves."""
+    display = host.env.get('WAYLAND_DISPLAY') or re.sub(r'\.\d+$', '', host.env.get('DISPLAY', ''))
+    return os.path.join(host.runtime, 'quellora-idle@%s.lock' % display)
+
+
 def one_saver(host, watcher, label):
     """Polls until the watcher runs one saver that draws; its pid."""
     pids = poll(lambda: savers(host, watcher) or None, 30, 0.1)
@@ -72,10 +79,11 @@ def no_saver(host, watcher, label, timeout=20):
 
 
 class Watcher(Quellora):
-    """quellora --idle SECONDS on a host; the saver it starts inherits the frame log."""
+    """quellora --idle SECONDS (or, with None, the settings' IdleTimeout) on a
+    host; the saver it starts inherits the frame log."""
 
     def __init__(self, host, seconds, env=None, name='watcher'):
-        super().__init__(host, ['--idle', str(seconds)], env, name)
+        super().__init__(host, ['--idle'] + ([str(seconds)] if seconds else []), env, name)
 
 
 def copy_for(host, name, path):
@@ -179,8 +187,8 @@ def case_sway_once(sway):
             w.close()
     w = Watcher(sway, 600)
     try:
-        check(poll(lambda: w.proc.poll() is None and os.path.exists(os.path.join(sway.runtime, 'quellora-idle.lock'))
-                   or None, 10), 'the watcher did not start')
+        check(poll(lambda: w.proc.poll() is None and os.path.exists(lock_of(sway)) or None, 10),
+              'the watcher did not start')
         time.sleep(0.5)
         stop(sway.proc)
         rc = w.wait_exit()
@@ -260,16 +268,20 @@ class Helper:
     through Mutter's RemoteDesktop interface) or fake_session (GNOME's
     session manager, inhibited or not)."""
 
-    def __init__(self, mutter, name):
-        self.proc = subprocess.Popen(mutter.as_user + ['/usr/bin/python3', mutter.bin[name]], env=mutter.env,
+    def __init__(self, mutter, name, options=()):
+        self.proc = subprocess.Popen(mutter.as_user + ['/usr/bin/python3', mutter.bin[name]] + list(options),
+                                     env=mutter.env,
                                      cwd=mutter.home, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                                      preexec_fn=die_with_parent)
         check(self.proc.stdout.readline().strip() == 'ready', name + ' did not start')
 
     def do(self, line):
+        check(self.ask(line) == 'ok', 'did not do: ' + line)
+
+    def ask(self, line):
         self.proc.stdin.write(line + '\n')
         self.proc.stdin.flush()
-        check(self.proc.stdout.readline().strip() == 'ok', 'did not do: ' + line)
+        return self.proc.stdout.readline().strip()
 
     def close(self):
         if self.proc.poll() is None:
@@ -284,7 +296,8 @@ def need_mutter():
 def case_mutter(_):
     """GNOME's idle monitor: the saver starts after the timeout (a full-screen
     window: Mutter has no layer shell); a key through RemoteDesktop ends it;
-    pointer motion ends the next one; Mutter gone, one line and status 1."""
+    pointer motion ends the next one; a new IdleTimeout in the settings file
+    gets an idle watch of its own; Mutter gone, one line and status 1."""
     need_mutter()
     mutter = Mutter()
     w = inp = None
@@ -301,6 +314,20 @@ def case_mutter(_):
         inp.do('motion 40 30')
         no_saver(mutter, w, 'pointer motion through RemoteDesktop')
         print('pointer motion ended saver %d' % second)
+        w.close()
+        folder = os.path.join(mutter.settings, 'Orvandel')
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=600\n')
+        w = Watcher(mutter, None, name='settings')
+        end = time.monotonic() + 3
+        while time.monotonic() < end:
+            check(not savers(mutter, w), 'a saver before IdleTimeout=600 s')
+            time.sleep(0.1)
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=1\n')
+        third = one_saver(mutter, w, 'IdleTimeout=1 written')
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=600\n')  # none after it, before Mutter goes
+        inp.do('key %d' % XK_a)
+        no_saver(mutter, w, 'a key through RemoteDesktop')
+        print('IdleTimeout 600, then 1 written: saver %d' % third)
         os.kill(mutter.mutter, signal.SIGTERM)
         rc = w.wait_exit()
         err = w.error()
@@ -316,8 +343,8 @@ def case_mutter(_):
 
 def case_mutter_inhibit(_):
     """GNOME's session manager saying that something inhibits idle keeps
-    the saver away; once nothing does, the saver comes while the session is
-    still idle."""
+    the saver away (Mutter's idle monitor follows the manager too); once
+    nothing does, the saver comes while the session is still idle."""
     need_mutter()
     mutter = Mutter()
     w = manager = None
@@ -333,6 +360,7 @@ def case_mutter_inhibit(_):
         manager.do('uninhibit')
         pid = one_saver(mutter, w, 'the inhibitor gone')
         print('the inhibitor gone, the session still idle: saver %d' % pid)
+
     finally:
         if w:
             w.close()
@@ -357,8 +385,8 @@ class IdleCompositor:
 
     GLOBALS = [(1, 'wl_seat', 1), (2, 'org_kde_kwin_idle', 1), (3, 'ext_idle_notifier_v1', 1)]
 
-    def __init__(self, runtime):
-        self.name = 'wayland-idle-test'
+    def __init__(self, runtime, name='wayland-idle-test'):
+        self.name = name
         self.path = os.path.join(runtime, self.name)
         self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.listener.bind(self.path)
@@ -366,7 +394,7 @@ class IdleCompositor:
         self.clients = []     # sockets, in the order they came
         self.closed = set()   # indexes of the clients that went away
         self.bound = []       # interfaces the first client bound
-        self.notification = None  # (object id, timeout in ms) of the first client's request
+        self.notifications = []  # (object id, timeout in ms) of the first client's requests, in order
         self.lock = threading.Lock()
         threading.Thread(target=self.serve, daemon=True).start()
 
@@ -415,14 +443,25 @@ class IdleCompositor:
                 elif obj == registry and opcode == 0 and index == 0:  # wl_registry.bind
                     length = struct.unpack_from('<I', msg, 4)[0]
                     self.bound.append(msg[8:8 + length - 1].decode())
-                elif index == 0 and opcode == 1 and len(msg) == 12 and self.notification is None:
+                elif index == 0 and opcode == 1 and len(msg) == 12:
                     # ext_idle_notifier_v1.get_idle_notification(id, timeout, seat)
                     new_id, timeout, _ = struct.unpack('<III', msg)
-                    self.notification = (new_id, timeout)
+                    self.notifications.append((new_id, timeout))
+
+    @property
+    def notification(self):
+        """The watcher's latest idle notification, or None."""
+        return self.notifications[-1] if self.notifications else None
 
     def event(self, opcode):
-        """idled (0) or resumed (1) to the watcher."""
+        """idled (0) or resumed (1) to the watcher, on its latest notification."""
         self.send(self.clients[0], self.notification[0], opcode)
+
+    def idled(self):
+        self.event(0)
+
+    def resumed(self):
+        self.event(1)
 
     def close(self):
         self.listener.close()
@@ -468,6 +507,314 @@ def case_ext_idle(_):
         if os.path.exists(comp.path):
             comp.close()
         x.close()
+
+
+class SessionBus:
+    """A D-Bus daemon of the test's own, as the session bus of a host and,
+    for the stand-in logind, as its system bus too."""
+
+    def __init__(self, host):
+        self.log = open(os.path.join(ARGS.work, 'dbus-daemon.log'), 'w')
+        self.proc = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                                     stdout=subprocess.PIPE, stderr=self.log, text=True, preexec_fn=die_with_parent)
+        address = self.proc.stdout.readline().strip()
+        check(address, 'dbus-daemon did not start')
+        host.env['DBUS_SESSION_BUS_ADDRESS'] = host.env['DBUS_SYSTEM_BUS_ADDRESS'] = address
+
+    def close(self):
+        stop(self.proc)
+        self.log.close()
+
+
+class StandIn:
+    """The stand-in compositor on a host of its own without a display, with
+    a session bus and the stand-in desktop services on it when asked
+    (fake_session.py with `services` as its options), and a watcher."""
+
+    def __init__(self, seconds=7, services=None):
+        self.x = Xserver(display=False)
+        self.bus = self.desktop = self.w = None
+        self.comp = IdleCompositor(self.x.runtime)
+        self.x.env['WAYLAND_DISPLAY'] = self.comp.name
+        try:
+            if services is not None:
+                wayland_e2e.need('dbus-daemon')
+                if subprocess.run(['/usr/bin/python3', '-c', 'import dbus, gi'], stderr=subprocess.DEVNULL).returncode:
+                    raise wayland_e2e.Skip('python3-dbus or python3-gi is not installed')
+                self.bus = SessionBus(self.x)
+                copy_for(self.x, 'fake_session', os.path.join(HERE, 'fake_session.py'))
+                self.desktop = Helper(self.x, 'fake_session', services)
+            self.w = Watcher(self.x, seconds)
+            check(poll(lambda: self.comp.notification, 20), 'the watcher asked for no idle notification: ' +
+                  self.w.error())
+        except BaseException:
+            self.close()
+            raise
+
+    def savers(self):
+        return savers(self.x, self.w)
+
+    def one_saver(self, label):
+        """The saver the watcher runs (which waits in its first roundtrip),
+        once it runs as `quellora /s`: before that it is the watcher's copy."""
+        def started():
+            pids = self.savers()
+            try:
+                return pids if pids and open('/proc/%d/cmdline' % pids[0], 'rb').read() == b'quellora\0/s\0' else None
+            except OSError:
+                return None
+        pids = poll(started, 30, 0.1)
+        check(pids, label + ': the watcher started no saver: ' + self.w.error())
+        check(len(pids) == 1, label + ': more than one saver: %s' % pids)
+        return pids[0]
+
+    def no_saver_for(self, seconds, label):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            check(not self.savers(), label + ': a saver started')
+            time.sleep(0.1)
+
+    def close(self):
+        if self.w:
+            self.w.close()
+        if self.desktop:
+            self.desktop.close()
+        if self.bus:
+            self.bus.close()
+        if os.path.exists(self.comp.path):
+            self.comp.close()
+        self.x.close()
+
+
+def case_inhibit(_):
+    """GNOME's session manager with an inhibitor of idle keeps the saver
+    away while the session is idle; the inhibitor gone, the saver comes at
+    once, the session still idle. The watcher follows the manager's signals
+    on its one connection to the session bus, never asking on one of its own."""
+    s = StandIn(services=[])
+    try:
+        for period in (1, 2):
+            s.comp.idled()
+            s.no_saver_for(2, 'idle period %d, inhibited' % period)
+            s.desktop.do('uninhibit')
+            pid = s.one_saver('idle period %d, the inhibitor gone' % period)
+            print('idle period %d: no saver while inhibited; the inhibitor gone, saver %d' % (period, pid))
+            s.comp.resumed()
+            check(poll(lambda: gone(pid) or None, 20), 'resumed did not end the saver')
+            s.desktop.do('inhibit')
+        callers = s.desktop.ask('callers')
+        print('the session manager was asked by %s' % callers)
+        check(callers == 'callers 1', 'not one connection: ' + callers)
+    finally:
+        s.close()
+
+
+def case_saver_faults(_):
+    """A saver still ending when idleness returns is followed by a new one
+    once it has gone (here it is stopped, so the watcher's SIGTERM waits);
+    a saver that cannot be started is tried again while the session stays
+    idle, with one line each time."""
+    s = StandIn()
+    try:
+        s.comp.idled()
+        first = s.one_saver('idled')
+        os.kill(first, signal.SIGSTOP)
+        # Stopped before the SIGTERM comes, which it would otherwise take first.
+        check(poll(lambda: open('/proc/%d/stat' % first).read().rsplit(')', 1)[1].split()[0] == 'T', 10),
+              'the saver did not stop')
+        s.comp.resumed()
+        s.comp.idled()
+        time.sleep(1)
+        check(s.savers() == [first], 'not the stopped saver %d alone: %s' % (first, s.savers()))
+        os.kill(first, signal.SIGCONT)
+        check(poll(lambda: gone(first) or None, 20), 'the saver did not end')
+        second = s.one_saver('idle again while the last saver ended')
+        print('idle again while saver %d ended: saver %d once it had gone' % (first, second))
+        s.comp.resumed()
+        check(poll(lambda: gone(second) or None, 20), 'resumed did not end the saver')
+
+        os.chmod(s.x.bin['quellora'], 0o644)
+        s.comp.idled()
+        check(poll(lambda: 'cannot start the saver' in s.w.error() or None, 20), 'no line about the failed start: '
+              + s.w.error())
+        check(not s.savers() and s.w.alive(), 'a saver runs, or the watcher ended')
+        os.chmod(s.x.bin['quellora'], 0o755)
+        third = s.one_saver('the program back, the session still idle')
+        lines = s.w.error().splitlines()
+        check(lines and all(l.startswith('quellora: cannot start the saver') for l in lines), 'said: %r' % lines)
+        print('the saver could not start (%r), then saver %d came without input' % (lines[0], third))
+    finally:
+        s.close()
+
+
+SHIELDS = {'gnome': "GNOME Shell's org.gnome.ScreenSaver", 'kde': "KDE Plasma's org.freedesktop.ScreenSaver",
+           'locked': "logind's LockedHint"}
+
+
+def shield_case(kind):
+    """The desktop's own shield (%s): it ends a running saver and lets none
+    start, the session idle beneath it; once it is gone, idleness counts
+    afresh, so the saver comes a whole timeout later; a shield already up
+    when the watcher starts counts too."""
+    def case(_):
+        s = StandIn(seconds=3, services=['--free', '--shields'])
+        other = w = None
+        try:
+            s.comp.idled()
+            first = s.one_saver('idle')
+            s.desktop.do(kind + ' on')
+            check(poll(lambda: gone(first) or None, 20), 'the shield came and the saver runs on')
+            s.no_saver_for(2, 'under the shield')
+            s.comp.resumed()
+            s.comp.idled()
+            s.no_saver_for(2, 'idle again under the shield')
+            print('%s up: saver %d ended, none started beneath it' % (SHIELDS[kind], first))
+            s.desktop.do(kind + ' off')
+            s.no_saver_for(1.5, 'just after the shield, the timeout not yet over')
+            second = s.one_saver('a timeout after the shield')
+            print('the shield gone, the session still idle: saver %d a timeout later' % second)
+            s.comp.resumed()
+            check(poll(lambda: gone(second) or None, 20), 'resumed did not end the saver')
+
+            # Up before the watcher starts (GetActive, LockedHint): a watcher of a session of its own.
+            s.desktop.do(kind + ' on')
+            other = IdleCompositor(s.x.runtime, 'wayland-idle-shielded')
+            w = Watcher(s.x, 3, {'WAYLAND_DISPLAY': other.name}, name='shielded')
+            check(poll(lambda: other.notification, 20), 'no idle notification: ' + w.error())
+            other.idled()
+            end = time.monotonic() + 2
+            while time.monotonic() < end:
+                check(not savers(s.x, w), 'a saver under the shield that was up at the start')
+                time.sleep(0.1)
+            s.desktop.do(kind + ' off')
+            check(poll(lambda: savers(s.x, w) or None, 20), 'no saver once the shield had gone')
+            print('up at the start: no saver until it had gone')
+            check(s.w.error() == '' and w.error() == '', 'the watchers said: %r %r' % (s.w.error(), w.error()))
+        finally:
+            if w:
+                w.close()
+            if other:
+                other.close()
+            s.close()
+    case.__doc__ = shield_case.__doc__ % SHIELDS[kind]
+    return case
+
+
+case_shield_gnome = shield_case('gnome')
+case_shield_kde = shield_case('kde')
+case_shield_logind = shield_case('locked')
+
+
+def write_settings(folder, text, in_place=False):
+    """The settings file as the settings window writes it (a new file
+    renamed into place) or as an editor may (in place)."""
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, 'settings.ini')
+    temporary = path if in_place else os.path.join(folder, '.settings.ini-test')
+    with open(temporary, 'w') as f:
+        f.write(text)
+    if not in_place:
+        os.rename(temporary, path)
+
+
+def case_new_timeout(_):
+    """A running watcher follows a new IdleTimeout as it is written, without
+    a restart: the compositor is asked for an idle notification of the new
+    timeout, however the file or its folder came; the saver then comes on
+    the new notification. With --idle SECONDS the file does not count."""
+    x = Xserver(display=False)
+    comp = IdleCompositor(x.runtime)
+    x.env['WAYLAND_DISPLAY'] = comp.name
+    folder = os.path.join(x.env['XDG_CONFIG_HOME'], 'Orvandel')
+    os.makedirs(x.env['XDG_CONFIG_HOME'])
+    w = fixed = other = None
+    try:
+        w = Watcher(x, None)
+        check(poll(lambda: comp.notification, 20), 'no idle notification: ' + w.error())
+        check(comp.notification[1] == 600000, 'without a settings file: %d ms' % comp.notification[1])
+        steps = [
+            ('the folder and the file made', lambda: write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=30\n'),
+             30000),
+            ('the file written in place', lambda: write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=45\n',
+                                                                  in_place=True), 45000),
+            ('the file removed', lambda: os.remove(os.path.join(folder, 'settings.ini')), 600000),
+            ('the file renamed into place again', lambda: write_settings(folder, '[ScreenSaverSample]\n'
+                                                                          'IdleTimeout=7\n'), 7000),
+        ]
+        for label, act, ms in steps:
+            before = len(comp.notifications)
+            act()
+            check(poll(lambda: len(comp.notifications) > before or None, 20),
+                  label + ': the compositor was not asked anew')
+            check(comp.notification[1] == ms, '%s: %d ms, not %d' % (label, comp.notification[1], ms))
+            print('%s: a new idle notification of %d ms' % (label, ms))
+        comp.idled()
+        check(poll(lambda: savers(x, w) or None, 20), 'idled on the new notification started no saver')
+        comp.resumed()
+        check(poll(lambda: not savers(x, w) or None, 20), 'resumed did not end the saver')
+        print('idled on the new notification started the saver, resumed ended it')
+        check(w.alive() and w.error() == '', 'the watcher said: %r' % w.error())
+        # The timeout given on the command line stands (a watcher of a
+        # session of its own, on a compositor of its own).
+        other = IdleCompositor(x.runtime, 'wayland-idle-fixed')
+        fixed = Watcher(x, 9, {'WAYLAND_DISPLAY': other.name}, name='fixed')
+        check(poll(lambda: other.notification, 20), 'no idle notification: ' + fixed.error())
+        write_settings(folder, '[ScreenSaverSample]\nIdleTimeout=60\n')
+        check(poll(lambda: comp.notification[1] == 60000 or None, 20), 'the first watcher did not follow')
+        time.sleep(1)
+        check(other.notifications == other.notifications[:1] and other.notification[1] == 9000,
+              'with --idle 9: %s' % other.notifications)
+        print('with --idle 9 a new IdleTimeout changes nothing')
+    finally:
+        for watcher in (w, fixed):
+            if watcher:
+                watcher.close()
+        for c in (comp, other):
+            if c and os.path.exists(c.path):
+                c.close()
+        x.close()
+
+
+def case_sessions(_):
+    """One watcher per session: a second session of the same user (another
+    compositor, the same runtime folder) gets its own, a second watcher in
+    the same session is refused. With only WAYLAND_SOCKET, one connection
+    that the saver could not share, the watcher says so in one line."""
+    s = StandIn()
+    other = IdleCompositor(s.x.runtime, 'wayland-idle-other')
+    w2 = w3 = None
+    try:
+        w2 = Watcher(s.x, 7, {'WAYLAND_DISPLAY': other.name}, name='other-session')
+        check(poll(lambda: other.notification or not w2.alive() or None, 20) and w2.alive(),
+              'the watcher of the second session did not run: ' + w2.error())
+        check(s.w.alive(), 'the first watcher ended: ' + s.w.error())
+        print('two sessions, two watchers: %s' % sorted(n for n in os.listdir(s.x.runtime) if n.endswith('.lock')))
+        w3 = Watcher(s.x, 7, name='same-session')
+        rc, err = w3.wait_exit(), w3.error()
+        check(rc == 1 and err.count('\n') == 1 and 'pid %d' % s.w.proc.pid in err,
+              'a second watcher: %d %r' % (rc, err))
+        print('a second watcher in the first session: %r' % err.strip())
+
+        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        sock.connect(other.path)
+        env = dict(s.x.env, WAYLAND_SOCKET=str(sock.fileno()))
+        del env['WAYLAND_DISPLAY']
+        try:
+            r = subprocess.run([s.x.bin['quellora'], '--idle', '7'], env=env, pass_fds=[sock.fileno()],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('with only WAYLAND_SOCKET the watcher ran on')
+        finally:
+            sock.close()
+        check(r.returncode == 1 and r.stderr.count('\n') == 1 and 'WAYLAND_SOCKET' in r.stderr,
+              'with only WAYLAND_SOCKET: %d %r' % (r.returncode, r.stderr))
+        print('only WAYLAND_SOCKET: %r' % r.stderr.strip())
+    finally:
+        for w in (w2, w3):
+            if w:
+                w.close()
+        other.close()
+        s.close()
 
 
 # --- X11 ------------------------------------------------------------------------
@@ -539,8 +886,7 @@ def case_x11(_):
         x.run('xprop', '-root', '-remove', '_SCREENSAVER_VERSION')
         w = Watcher(x, 600, name='gone')
         try:
-            check(poll(lambda: os.path.exists(os.path.join(x.runtime, 'quellora-idle.lock')) or None, 10),
-                  'the watcher did not start')
+            check(poll(lambda: os.path.exists(lock_of(x)) or None, 10), 'the watcher did not start')
             time.sleep(0.5)
             stop(x.proc)
             rc = w.wait_exit()

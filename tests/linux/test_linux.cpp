@@ -2,12 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -15,7 +20,12 @@
 
 #include "platform/linux/autostart.h"
 #include "platform/linux/idle_watcher.h"
+#include "platform/linux/launch.h"
+#include "platform/linux/settings_watch.h"
+#include "platform/linux/settings_window.h"
+#include "platform/linux/watcher_lock.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/xscreensaver_list.h"
 #include "settings/idle_timeout.h"
 
 namespace fs = std::filesystem;
@@ -94,6 +104,50 @@ TEST(WatcherCommandLine, IdleAndAutostart) {
             EXPECT_FALSE(cl.error.empty()) << joined;
             EXPECT_EQ(cl.error.find('\n'), std::string::npos) << joined;
         }
+    }
+}
+
+TEST(Launch, HostByBackendModeAndCompositor) {
+    using Host = HostChoice::Host;
+    const std::optional<std::string> unset;
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<std::string> backend, waylandDisplay, waylandSocket;
+        bool waylandBuilt;
+        Host host;
+        const char* why;  // part of the line, or "" for none
+    };
+    const Case cases[] = {
+        // The saver goes to a compositor that is named, else to X11 with the reason.
+        {{"/s"}, unset, "wayland-1", unset, true, Host::WaylandFirst, ""},
+        {{"-s"}, "", unset, "5", true, Host::WaylandFirst, ""},
+        {{"/s"}, unset, unset, unset, true, Host::X11, "no Wayland compositor (WAYLAND_DISPLAY is not set)"},
+        {{"/s"}, unset, "", "", true, Host::X11, "WAYLAND_DISPLAY is not set"},
+        {{"/s"}, unset, "wayland-1", unset, false, Host::X11, ""},
+        // The other modes and the hack are X11's.
+        {{"/c"}, unset, "wayland-1", unset, true, Host::X11, ""},
+        {{"/p", "123"}, unset, "wayland-1", unset, true, Host::X11, ""},
+        {{"--root"}, unset, "wayland-1", unset, true, Host::X11, ""},
+        {{"--root"}, "wayland", "wayland-1", unset, true, Host::X11, ""},
+        // Forced.
+        {{"/s"}, "wayland", unset, unset, true, Host::Wayland, ""},
+        {{"/c"}, "wayland", "wayland-1", unset, true, Host::Fail, "on Wayland only the saver (/s) runs"},
+        {{"/s"}, "wayland", unset, unset, false, Host::Fail, "built without the Wayland backend"},
+        {{"--root"}, "wayland", unset, unset, false, Host::Fail, "built without the Wayland backend"},
+        {{"/s"}, "x11", "wayland-1", unset, true, Host::X11, ""},
+        {{"/s"}, "X11", "wayland-1", unset, true, Host::Fail, "QUELLORA_BACKEND is x11 or wayland, not 'X11'"},
+        {{"--root"}, "gtk", unset, unset, false, Host::Fail, "not 'gtk'"},
+    };
+    for (const auto& c : cases) {
+        LaunchEnvironment env;
+        env.backend = c.backend;
+        env.waylandDisplay = c.waylandDisplay;
+        env.waylandSocket = c.waylandSocket;
+        const auto choice = ChooseHost(env, ParseCommandLine(c.args), c.args, c.waylandBuilt);
+        const std::string label = c.args[0] + " backend " + c.backend.value_or("(unset)");
+        EXPECT_EQ(choice.host, c.host) << label;
+        if (*c.why) EXPECT_NE(choice.why.find(c.why), std::string::npos) << label << ": " << choice.why;
+        else EXPECT_EQ(choice.why, "") << label;
     }
 }
 
@@ -210,9 +264,17 @@ TEST_F(LinuxFilesTest, AutostartPathFollowsXdgConfigHome) {
         ScopedEnv c("XDG_CONFIG_HOME", config);
         EXPECT_EQ(AutostartPath(), "/home/me/.config/autostart/quellora-idle.desktop");
     }
-    ScopedEnv noHome("HOME", nullptr);
+    // Without HOME, or with one that is no absolute path, the passwd
+    // entry's home counts, as it does for the XScreenSaver list.
+    const passwd* pw = getpwuid(getuid());
+    ASSERT_TRUE(pw && pw->pw_dir && pw->pw_dir[0] == '/');
+    const std::string passwdHome = std::string(pw->pw_dir) == "/" ? "" : pw->pw_dir;
     ScopedEnv c("XDG_CONFIG_HOME", nullptr);
-    EXPECT_EQ(AutostartPath(), "");
+    for (const char* unset : {static_cast<const char*>(nullptr), "", "relative"}) {
+        ScopedEnv noHome("HOME", unset);
+        EXPECT_EQ(AutostartPath(), passwdHome + "/.config/autostart/quellora-idle.desktop");
+        EXPECT_EQ(posix::UserXScreenSaverFile(), passwdHome + "/.xscreensaver");
+    }
 }
 
 TEST_F(LinuxFilesTest, AutostartEntryIsValid) {
@@ -246,4 +308,142 @@ TEST_F(LinuxFilesTest, IdleTimeoutFromTheSettingsFile) {
     }
     fs::remove_all(config_);
     EXPECT_EQ(IdleSecondsFromSettings(), kDefaultIdleSeconds);
+}
+
+TEST_F(LinuxFilesTest, OneWatcherLockForEachSession) {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir_.c_str());
+    struct Case {
+        const char *wayland, *display, *session;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"wayland-1", ":0", "3", "quellora-idle@wayland-1.lock"},
+        {"", ":0.0", "3", "quellora-idle@:0.lock"},
+        {nullptr, "localhost:10.0", nullptr, "quellora-idle@localhost:10.lock"},
+        {nullptr, "host.example:0", nullptr, "quellora-idle@host.example:0.lock"},
+        {nullptr, nullptr, "c2", "quellora-idle@session-c2.lock"},
+        {nullptr, nullptr, nullptr, "quellora-idle.lock"},
+        {"/tmp/my socket", nullptr, nullptr, "quellora-idle@%2Ftmp%2Fmy%20socket.lock"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv w("WAYLAND_DISPLAY", c.wayland), d("DISPLAY", c.display), s("XDG_SESSION_ID", c.session);
+        EXPECT_EQ(WatcherLockPath(), (dir_ / c.name).string());
+    }
+    ScopedEnv relative("XDG_RUNTIME_DIR", "run/user");
+    EXPECT_EQ(WatcherLockPath(), "");
+}
+
+TEST_F(LinuxFilesTest, RunningWatcherIsTheOneOfThisSession) {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir_.c_str());
+    ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-1");
+    EXPECT_EQ(RunningWatcher(), std::nullopt);
+    // A watcher holds the lock of this session, with its pid in the file.
+    const int fd = open(WatcherLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "4242", 4), 4);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(RunningWatcher(), std::optional<pid_t>(4242));
+    {
+        ScopedEnv other("WAYLAND_DISPLAY", "wayland-2");
+        EXPECT_EQ(RunningWatcher(), std::nullopt);
+    }
+    close(fd);
+    EXPECT_EQ(RunningWatcher(), std::nullopt);
+}
+
+TEST_F(LinuxFilesTest, SettingsWatchSeesTheFileWhereverItComesFrom) {
+    const std::string folder = config_ + "/Orvandel", file = folder + "/settings.ini";
+    fs::create_directories(config_);
+    SettingsWatch watch(folder);
+    ASSERT_GE(watch.Fd(), 0);
+    EXPECT_FALSE(watch.Changed());
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        bool changed;
+    };
+    const Step steps[] = {
+        {"the folder made", [&] { fs::create_directory(folder); }, true},
+        {"the file written whole and renamed into place",
+         [&] {
+             std::ofstream(folder + "/.settings.ini-1") << "[ScreenSaverSample]\nIdleTimeout=30\n";
+             fs::rename(folder + "/.settings.ini-1", file);
+         },
+         true},
+        {"another file", [&] { std::ofstream(folder + "/notes.txt") << "x"; }, false},
+        {"the file written in place", [&] { std::ofstream(file, std::ios::app) << "; more\n"; }, true},
+        {"the file read", [&] { Read(file); }, false},
+        {"the file removed", [&] { fs::remove(file); }, true},
+        {"the folder removed", [&] { fs::remove_all(folder); }, true},
+        {"the folder renamed into place",
+         [&] {
+             fs::create_directory(config_ + "/new");
+             std::ofstream(config_ + "/new/settings.ini") << "[ScreenSaverSample]\nIdleTimeout=60\n";
+             fs::rename(config_ + "/new", folder);
+         },
+         true},
+        {"the file written again in the new folder", [&] { std::ofstream(file) << "[ScreenSaverSample]\n"; }, true},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(watch.Changed(), step.changed) << step.what;
+        EXPECT_FALSE(watch.Changed()) << step.what << ", asked again";
+    }
+    // Nothing to watch without a folder.
+    EXPECT_LT(SettingsWatch("").Fd(), 0);
+}
+
+// --settings: the settings window beside the program, else in the install's
+// bindir, else on the PATH; run in the program's place, or one line.
+TEST_F(LinuxFilesTest, SettingsWindowIsFoundWhereItIsInstalled) {
+    const auto tool = [&](const std::string& folder, const std::string& marker) {
+        fs::create_directories(folder);
+        const std::string file = folder + "/quellora-settings";
+        std::ofstream(file) << "#!/bin/sh\necho \"$0 $#\" > '" << marker << "'\n";
+        chmod(file.c_str(), 0755);
+        return file;
+    };
+    const std::string build = (dir_ / "build").string(), bindir = (dir_ / "bin").string();
+    const std::string onPath = (dir_ / "path").string(), marker = (dir_ / "ran").string();
+    fs::create_directories(build);
+    const std::string self = build + "/quellora";
+    EXPECT_EQ(FindSettingsWindow(self, bindir, "/nonexistent:" + onPath), "");
+    const std::string inPath = tool(onPath, marker);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, "relative:/nonexistent:" + onPath), inPath);
+    const std::string installed = tool(bindir, marker);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, onPath), installed);
+    const std::string beside = tool(build, marker);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, onPath), beside);
+    // Not one that cannot be run, nor a folder of that name.
+    chmod(beside.c_str(), 0644);
+    fs::remove(installed);
+    fs::create_directories(installed);
+    EXPECT_EQ(FindSettingsWindow(self, bindir, onPath), inPath);
+
+    // Run: in this process's place (a child here), with no arguments.
+    const auto run = [&](const std::string& path, std::string& err) {
+        int pipeFds[2];
+        EXPECT_EQ(pipe(pipeFds), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(pipeFds[1], 2);
+            setenv("PATH", path.c_str(), 1);
+            _exit(RunSettingsWindow(bindir));
+        }
+        close(pipeFds[1]);
+        char buf[512];
+        ssize_t n;
+        while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string err;
+    EXPECT_EQ(run(onPath, err), 0) << err;
+    EXPECT_EQ(Read(marker), inPath + " 0\n");
+    err.clear();
+    EXPECT_EQ(run("/nonexistent", err), 1);
+    EXPECT_EQ(err.rfind("quellora: the settings window is not installed (", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }

@@ -74,6 +74,13 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         {{"/s", "-h"}, K::Host, T::Own, "", ""},  // only as the first argument: here /s's
         {{"--version"}, K::Version, T::Own, "", ""},
         {{"--root", "--version"}, K::Version, T::Own, "", ""},
+        // The usual short ways of asking, as the first argument.
+        {{"-v"}, K::Version, T::Own, "", ""},
+        {{"-V"}, K::Version, T::Own, "", ""},
+        {{"-version"}, K::Version, T::Own, "", ""},
+        {{"/s", "-v"}, K::Host, T::Own, "", ""},
+        {{"/v"}, K::Host, T::Own, "", ""},
+        {{"-vv"}, K::Host, T::Own, "", ""},
         {{"--frobnicate"}, K::Error, T::Own, "", ""},
         {{"-root", "-frobnicate"}, K::Error, T::Own, "", ""},
         {{"-root", "/s"}, K::Error, T::Own, "", ""},
@@ -83,6 +90,9 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         {{"--xscreensaver-remove"}, K::ListRemove, T::Own, "", ""},
         {{"--xscreensaver-add", "--root"}, K::Error, T::Own, "", ""},
         {{"/s", "--xscreensaver-remove"}, K::Error, T::Own, "", ""},
+        {{"--settings"}, K::Settings, T::Own, "", ""},
+        {{"--settings", "--root"}, K::Error, T::Own, "", ""},
+        {{"/c", "--settings"}, K::Error, T::Own, "", ""},
     };
     for (const auto& c : cases) {
         const auto cl = ParseCommandLine(c.args);
@@ -99,6 +109,24 @@ TEST(CommandLine, SortsHostSwitchesFromHackOptions) {
         if (cl.kind == K::Error) {
             EXPECT_FALSE(cl.error.empty()) << joined;
         }
+    }
+}
+
+TEST(CommandLine, AHostSwitchWithAHackOptionSaysWhichOption) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"/s", "--display", ":99"}, "'/s' takes no option '--display'; for another X display, put DISPLAY=NAME"},
+        {{"-s", "-fps"}, "'-s' takes no option '-fps'"},
+        {{"s", "--root"}, "'s' takes no option '--root'"},
+        {{"/p", "123", "--window-id", "5"}, "'/p' takes no option '--window-id'"},
+        {{"/c:77", "--frobnicate"}, "'/c:77' takes no option '--frobnicate'"},
+        // What is no host switch stays an unknown option.
+        {{"/x", "--root"}, "unknown option '/x'"},
+        {{"-root", "/s"}, "unknown option '/s'"},
+    };
+    for (const auto& [args, want] : cases) {
+        const auto cl = ParseCommandLine(args);
+        EXPECT_EQ(cl.kind, K::Error) << want;
+        EXPECT_EQ(cl.error.rfind(want, 0), 0u) << cl.error;
     }
 }
 

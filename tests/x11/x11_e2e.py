@@ -659,6 +659,8 @@ ERRORS = [
     (['--root'], {}, '0x12\n', 1, "XSCREENSAVER_WINDOW is no window id: '0x12\\n'"),
     (['/s'], {'DISPLAY': ':99\x1b]0;x\x07'}, None, 1, "cannot open display ':99\\x1b]0;x\\x07'"),
     (['/a', '1234'], {}, None, 0, None),  # no password service on Linux: nothing to do
+    # The host's switches stand alone: the option after one is named.
+    (['/s', '--display', ':99'], {}, None, 1, "'/s' takes no option '--display'"),
 ]
 
 
@@ -703,9 +705,18 @@ def run_errors(x, input_only):
             raise Failure('quellora %s: still running after 20 s (the saver?)' % ask)
         check(r.returncode == 0 and r.stdout.startswith('usage: quellora') and r.stderr == '',
               'quellora %s: exit %d, stdout %r, stderr %r' % (ask, r.returncode, r.stdout[:60], r.stderr))
-    # It names the settings file and the manual.
-    for words in ('Orvandel/settings.ini', 'Scale in the settings file', 'man 6x quellora', '/a '):
+    # It names the settings file, its entries and the manual.
+    for words in ('Orvandel/settings.ini', 'Scale in the settings file', 'IdleTimeout=', 'man 6x quellora', '/a '):
         check(words in r.stdout, '--help does not say %r' % words)
+    # Every usual way of asking for the version prints it, and starts no saver.
+    for ask in ('--version', '-v', '-V', '-version'):
+        try:
+            r = subprocess.run([ARGS.quellora, ask], env=x.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora %s: still running after 20 s (the saver?)' % ask)
+        check(r.returncode == 0 and re.fullmatch(r'quellora \d+\.\d+(\.\d+)?\n', r.stdout) and r.stderr == '',
+              'quellora %s: exit %d, stdout %r, stderr %r' % (ask, r.returncode, r.stdout[:60], r.stderr))
 
 
 def program_of(pid):
@@ -730,7 +741,8 @@ def programs_entries(text):
 
 def case_daemon(x):
     """A user puts quellora into the programs list with its own command, and
-    the real XScreenSaver daemon runs it when it is the one chosen."""
+    the real XScreenSaver daemon runs it when it is the one chosen; the idle
+    watcher leaves a display with the daemon to it."""
     user = None
     if os.getuid() == 0:
         # The daemon refuses to run as root: it runs as a user of its own.
@@ -791,6 +803,23 @@ def case_daemon(x):
         pids = [p for p in os.listdir('/proc') if p.isdigit() and program_of(p) == os.path.realpath(hack)]
         check(pids, 'no quellora process under the daemon')
         print('daemon: quellora --root (pid %s) draws the frame of step %d' % (','.join(pids), step))
+        # The idle watcher sees the daemon (its mark is on a window of its
+        # own) and leaves the display to it, in one line.
+        runtime = os.path.join(home, 'runtime')
+        os.makedirs(runtime, mode=0o700)
+        if user:
+            os.chown(runtime, entry.pw_uid, entry.pw_gid)
+        watcher_env = dict(env, XDG_RUNTIME_DIR=runtime)
+        for name in ('WAYLAND_DISPLAY', 'WAYLAND_SOCKET', 'DBUS_SESSION_BUS_ADDRESS'):
+            watcher_env.pop(name, None)
+        try:
+            r = subprocess.run(as_user + [hack, '--idle', '5'], env=watcher_env, cwd=home, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure('quellora --idle runs beside the XScreenSaver daemon')
+        check(r.returncode == 1 and r.stderr.count('\n') == 1 and 'XScreenSaver daemon' in r.stderr,
+              'quellora --idle beside the daemon: status %d, %r' % (r.returncode, r.stderr))
+        print('quellora --idle beside the daemon: %s' % r.stderr.strip())
         # With the daemon running, the command says that it sees the change.
         r = subprocess.run(as_user + [hack, '--xscreensaver-remove'], env=env, cwd=home,
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
