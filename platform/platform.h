@@ -54,6 +54,7 @@ enum class PlatformFamily : uint32_t {
     Windows95 = 1,  // the Windows 95 family
     WindowsNT = 2,  // the NT family
     X11 = 0x100,    // X11: no host password service and no screen-saver-running flag
+    Wayland = 0x101,  // Wayland: the same
 };
 
 // System commands.

@@ -214,7 +214,9 @@ void TForm1::FormActivate() {
     }
     anim_.SetStartTick(platform_.TickCount());
     activated_ = true;
-    PaintViewports();
+    // The window was just shown: its first paint is all of it, the first
+    // frame in its viewports and the black around them.
+    PaintViewports(true);
 }
 
 int TForm1::SampleX() const { return -HalfRoundedEven(SamplePicture().width - width_); }
@@ -247,15 +249,16 @@ void TForm1::InvalidateViewport() {
     viewportsChanged_ = true;
 }
 
-void TForm1::PaintViewports() {
-    if (!viewportsChanged_) return;
+void TForm1::PaintViewports(bool wholeWindow) {
+    if (!viewportsChanged_ && !wholeWindow) return;
     viewportsChanged_ = false;
     if (!window_ || !panelVisible_) return;
     // Straight to the screen, viewport by viewport, as the display image
     // repaints itself: no round through the loop's paint message.
+    if (wholeWindow) window_->PaintNow();
     for (const Viewport& v : viewports_) {
         const Rect r = Intersect(v.rect, Rect{0, 0, width_, height_});
-        if (!r.Empty()) window_->PaintNow(&r);
+        if (!r.Empty() && !wholeWindow) window_->PaintNow(&r);
     }
     window_->SetCrossCursorRects(PictureRects());
 }
@@ -470,7 +473,8 @@ void TForm1::FormCloseQuery(bool& canClose) {
     canClose = true;
     if (previewParent_ != 0) return;                        // a preview never asks
     if (platformId_ == PlatformFamily::WindowsNT) return;  // the NT family's system asks for it itself
-    if (platformId_ == PlatformFamily::X11) return;        // X11 has no host password service
+    if (platformId_ == PlatformFamily::X11 || platformId_ == PlatformFamily::Wayland)
+        return;  // no host password service on either
 
     KeyStore& keys = platform_.Keys();
     if (!keys.KeyExists(kDesktopKey)) return;

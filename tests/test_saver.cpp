@@ -584,6 +584,7 @@ TEST(PasswordCheck, Situations) {
         const char* path;  // library asked for, or nullptr when none
     } cases[] = {
         {"X11", X11, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
+        {"Wayland", PlatformFamily::Wayland, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
         {"NT family", NT, true, One, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
         {"no desktop key", W95, false, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},
         {"no flag", W95, true, None, "C:\\WINDOWS\\SYSTEM", true, true, 0, true, false, nullptr},

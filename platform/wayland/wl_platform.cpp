@@ -130,7 +130,7 @@ T* Bind(wl_registry* registry, uint32_t name, const wl_interface& interface, uin
 
 }  // namespace
 
-WlPlatform::WlPlatform(wl_display* display) : display_(display), keys_(posix::SettingsFile::DefaultFolder()) {
+WlPlatform::WlPlatform(wl_display* display) : display_(display) {
     wl_log_set_handler_client(KeepLog);
     if (const char* only = std::getenv("SWAYLOCK_PLUGIN_OUTPUT_NAME")) onlyOutput_ = only;
     measuring_ = std::getenv("QUELLORA_FRAME_LOG") != nullptr;
@@ -309,15 +309,9 @@ bool WlPlatform::GetWindowRect(WindowHandle window, Rect& out) {
     return true;
 }
 
-int WlPlatform::ShowCursor(bool show) {
-    cursorCount_ += show ? 1 : -1;
+void WlPlatform::CursorChanged() {
     if (seat_) seat_->ApplyCursor();
-    return cursorCount_;
 }
-
-uint32_t WlPlatform::TickCount() { return posix::TickCount(); }
-
-std::unique_ptr<LineFile> WlPlatform::OpenFrameLog() { return posix::OpenFrameLogOfEnvironment(); }
 
 void WlPlatform::Lost() {
     const int code = wl_display_get_error(display_);

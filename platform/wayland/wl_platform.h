@@ -11,8 +11,8 @@
 //
 // What the other modes need (a host's window to draw into, the About dialog)
 // stays on X11: CreateWindow makes nothing but the saver's own window here.
-// Services of platform.h without an equivalent are as on X11: there are no
-// host libraries, no system flag and no window manager to ask.
+// What it shares with the X11 host, the services only Windows has among
+// them, is posix/desktop_platform.h's.
 #pragma once
 
 #include <wayland-client.h>
@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/desktop_platform.h"
 #include "platform/posix/output_layout.h"
-#include "platform/posix/settings_file.h"
 
 struct zwlr_layer_shell_v1;
 struct zxdg_output_manager_v1;
@@ -72,14 +72,12 @@ struct WlOutput {
     }
 };
 
-class WlPlatform : public Platform {
+class WlPlatform : public posix::DesktopPlatform {
 public:
     // Takes over an open connection; ends the process with one line on
     // stderr when a global the saver cannot do without is missing.
     explicit WlPlatform(wl_display* display);
     ~WlPlatform() override;
-    WlPlatform(const WlPlatform&) = delete;
-    WlPlatform& operator=(const WlPlatform&) = delete;
 
     // The globals, for the window.
     wl_display* Display() const { return display_; }
@@ -102,45 +100,25 @@ public:
     std::vector<WlOutput*> CoveredOutputs() const;
     // Whether the compositor has the output on (its display not in power saving).
     bool OutputOn(const WlOutput& o) const;
-    bool CursorHidden() const { return cursorCount_ < 0; }
 
     // Dispatching failed: says why in one line and ends the process.
     [[noreturn]] void Lost();
 
-    // Application object.
-    void HideApplicationWindow() override {}
-    void SetApplicationTitle(const std::string&) override {}
-
     // Message loop primitives.
     bool ProcessOneMessage() override;
     void WaitUntil(std::optional<uint32_t> dueTick) override;
-    void PostQuit() override { quit_ = true; }
-    bool QuitPosted() const override { return quit_; }
 
     // Windows.
     std::unique_ptr<quellora::Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
     bool GetWindowRect(WindowHandle window, Rect& out) override;
     bool IsWindow(WindowHandle window) override;
     bool CanDrawInto(WindowHandle window) override { return IsWindow(window); }
-    WindowHandle ForegroundWindow() override { return 0; }
-    void EnableWindow(WindowHandle, bool) override {}
     int ScreenWidth() override;
     int ScreenHeight() override;
     Rect VirtualScreen() override;
     std::vector<Monitor> Monitors() override;
-    void DialogFrameSize(int& extraWidth, int& extraHeight) override { extraWidth = extraHeight = 0; }
-    int ShowModal(ModalDialog&) override { return 0; }
 
-    // System.
-    int ShowCursor(bool show) override;
-    DoubleClickLimits SystemDoubleClickLimits() override { return {500, 8, 8}; }
-    uint32_t TickCount() override;
-    std::optional<PlatformFamily> PlatformId() override { return PlatformFamily::X11; }
-    void SetScreenSaverRunning(bool) override {}
-    std::string SystemDirectory() override { return {}; }
-    std::unique_ptr<Library> LoadLibrary(const std::string&) override { return nullptr; }
-    KeyStore& Keys() override { return keys_; }
-    std::unique_ptr<LineFile> OpenFrameLog() override;
+    std::optional<PlatformFamily> PlatformId() override { return PlatformFamily::Wayland; }
 
     // What the listeners of wl_platform.cpp and wl_power.cpp report.
     void AddGlobal(uint32_t name, const char* interface, uint32_t version);
@@ -152,6 +130,7 @@ public:
     }
 
 private:
+    void CursorChanged() override;
     void WatchPower(WlOutput& o);
     // Presents what is due, sends it and waits for the compositor (and the
     // bus) until `wait` (nullptr: for ever; zero: not at all).
@@ -177,9 +156,6 @@ private:
     WlWindow* window_ = nullptr;
     std::string onlyOutput_;  // SWAYLOCK_PLUGIN_OUTPUT_NAME: cover this output alone
     bool measuring_ = false;  // QUELLORA_FRAME_LOG is set
-    bool quit_ = false;
-    int cursorCount_ = 0;
-    posix::SettingsFile keys_;
 };
 
 // The saver's own window (wl_window.cpp).

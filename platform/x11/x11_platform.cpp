@@ -67,8 +67,7 @@ X11Platform::X11Platform(Display* display)
     : dpy_(display),
       screen_(DefaultScreen(display)),
       wmProtocols_(XInternAtom(display, "WM_PROTOCOLS", False)),
-      wmDeleteWindow_(XInternAtom(display, "WM_DELETE_WINDOW", False)),
-      keys_(posix::SettingsFile::DefaultFolder()) {
+      wmDeleteWindow_(XInternAtom(display, "WM_DELETE_WINDOW", False)) {
     InstallErrorHandlers();
     // Held keys repeat as presses alone, without the releases in between.
     Bool supported = False;
@@ -321,18 +320,8 @@ Cursor X11Platform::CrossCursor() {
     return cross_;
 }
 
-int X11Platform::ShowCursor(bool show) {
-    cursorCount_ += show ? 1 : -1;
-    ApplyCursor();
-    return cursorCount_;
-}
-
-void X11Platform::ApplyCursor() {
+void X11Platform::CursorChanged() {
     for (EventSink* s : painters_) s->CursorChanged();
 }
-
-uint32_t X11Platform::TickCount() { return posix::TickCount(); }
-
-std::unique_ptr<LineFile> X11Platform::OpenFrameLog() { return posix::OpenFrameLogOfEnvironment(); }
 
 }  // namespace quellora::x11

@@ -1,17 +1,10 @@
 // The platform on Xlib: the message loop primitives over the X connection,
 // windows that put 1-bit frames with XPutImage (shared memory when the server
 // is local), the monitors from XRandR (or Xinerama), the per-user settings file and the
-// About dialog drawn with Xft.
-//
-// Services of platform.h that X has no equivalent for, and what they do here:
-// - HideApplicationWindow, SetApplicationTitle: there is no application
-//   window; nothing happens.
-// - EnableWindow: another client's window can't be disabled; the About
-//   dialog marks itself a modal transient of its owner instead.
-// - SetScreenSaverRunning: there is no such system flag; nothing happens.
-// - SystemDirectory, LoadLibrary: there are no host libraries, so password
-//   change does nothing (and PlatformId says X11, so no password is asked).
-// - SystemDoubleClickLimits: X has no setting; half a second, 4 pixels.
+// About dialog drawn with Xft; what it shares with the Wayland host, the
+// services only Windows has among them, is posix/desktop_platform.h's.
+// EnableWindow does nothing here as there: the About dialog marks itself a
+// modal transient of its owner instead.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -24,7 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/settings_file.h"
+#include "platform/posix/desktop_platform.h"
 
 namespace quellora::x11 {
 
@@ -43,13 +36,11 @@ public:
     virtual void MonitorsChanged() {}
 };
 
-class X11Platform : public Platform {
+class X11Platform : public posix::DesktopPlatform {
 public:
     // Takes over an open connection.
     explicit X11Platform(Display* display);
     ~X11Platform() override;
-    X11Platform(const X11Platform&) = delete;
-    X11Platform& operator=(const X11Platform&) = delete;
 
     Display* Dpy() const { return dpy_; }
     int ScreenNumber() const { return screen_; }
@@ -74,20 +65,13 @@ public:
 
     void Register(::Window window, EventSink* sink);
     void Unregister(::Window window, EventSink* sink);
-    bool CursorHidden() const { return cursorCount_ < 0; }
     // An invisible cursor, and the cross-hair.
     Cursor BlankCursor();
     Cursor CrossCursor();
 
-    // Application object.
-    void HideApplicationWindow() override {}
-    void SetApplicationTitle(const std::string& title) override { title_ = title; }
-
     // Message loop primitives.
     bool ProcessOneMessage() override;
     void WaitUntil(std::optional<uint32_t> dueTick) override;
-    void PostQuit() override { quit_ = true; }
-    bool QuitPosted() const override { return quit_; }
 
     // Windows.
     std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
@@ -95,9 +79,6 @@ public:
     bool IsWindow(WindowHandle window) override;
     bool CanDrawInto(WindowHandle window) override;
     WindowHandle ForegroundWindow() override;
-    // There is no disabling another client's window on X; the About dialog
-    // marks itself modal for its owner instead.
-    void EnableWindow(WindowHandle, bool) override {}
     int ScreenWidth() override { return primary_.Width(); }
     int ScreenHeight() override { return primary_.Height(); }
     Rect VirtualScreen() override;
@@ -105,18 +86,7 @@ public:
     void DialogFrameSize(int& extraWidth, int& extraHeight) override;
     int ShowModal(ModalDialog& dialog) override;
 
-    // System.
-    int ShowCursor(bool show) override;
-    // X has no system setting for it: half a second, within 4 pixels.
-    DoubleClickLimits SystemDoubleClickLimits() override { return {500, 8, 8}; }
-    uint32_t TickCount() override;
     std::optional<PlatformFamily> PlatformId() override { return PlatformFamily::X11; }
-    void SetScreenSaverRunning(bool) override {}
-    std::string SystemDirectory() override { return {}; }
-    // No host libraries exist here: password change does nothing.
-    std::unique_ptr<Library> LoadLibrary(const std::string&) override { return nullptr; }
-    KeyStore& Keys() override { return keys_; }
-    std::unique_ptr<LineFile> OpenFrameLog() override;
 
 private:
     void Dispatch(XEvent& event);
@@ -125,7 +95,7 @@ private:
     // are read again and the windows hear of it when they changed. True when
     // the event was RandR's own and needs no further dispatch.
     bool MonitorsNotified(XEvent& event);
-    void ApplyCursor();
+    void CursorChanged() override;
 
     Display* dpy_;
     int screen_;
@@ -134,14 +104,10 @@ private:
     std::vector<Monitor> monitors_;  // on the X screen
     int shmCompletion_ = 0;
     int randrEvents_ = -1;  // RandR's first event code, when it tells of changes
-    bool quit_ = false;
     bool usedFonts_ = false;
-    int cursorCount_ = 0;
     Cursor blank_ = 0, cross_ = 0;
-    std::string title_;
     std::multimap<::Window, EventSink*> sinks_;
     std::vector<EventSink*> painters_;  // every sink, in registration order
-    posix::SettingsFile keys_;
 };
 
 // Tells whether any request made while it lives failed: for the few requests
