@@ -113,7 +113,9 @@ private:
     // The black window's place: every monitor, in their coordinates.
     Rect CoveredScreen() const;
     void InvalidateViewport();
-    void PaintViewports();
+    // Puts a new picture of the display image on screen (`wholeWindow`: the
+    // window's first paint, all of it).
+    void PaintViewports(bool wholeWindow = false);
     Rect PictureRectIn(const Viewport& v) const;
     // The viewport whose picture holds the point, or nullptr.
     const Viewport* PictureAt(int x, int y) const;

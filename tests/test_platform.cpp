@@ -1,9 +1,11 @@
 // The shared helpers below the core: text to integers (one set of rules for
-// handles, settings and command lines) and the recognition of double clicks.
+// handles, settings and command lines), the recognition of double clicks and
+// a window's waiting paint.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "platform/dirty_region.h"
 #include "platform/double_click.h"
 #include "platform/frame_log.h"
 #include "platform/text.h"
@@ -80,6 +82,51 @@ TEST(DoubleClicks, TimeAndPlaceLimits) {
         for (size_t i = 0; i < c.presses.size(); ++i) {
             const Press& p = c.presses[i];
             EXPECT_EQ(clicks.Press(p.button, p.x, p.y, p.time), p.doubleClick) << c.what << ", press " << i;
+        }
+    }
+}
+
+// The rules of a window's waiting paint, the same for every host: marks
+// gather, clipped to the window; a paint done at once covers what it was
+// asked for and clears what it covers whole; a hidden window paints nothing.
+TEST(DirtyRegion, Rules) {
+    const Rect client{0, 0, 100, 80};
+    const Rect a{10, 10, 20, 20}, b{50, 40, 60, 50}, wide{-5, -5, 200, 30};
+    struct Step {
+        enum { Mark, MarkAll, Paint, PaintAll, Take } what;
+        Rect r;
+        Rect painted;  // what a paint or Take gave
+        bool pending;  // visible, after the step
+    };
+    const struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"marks gather into one rectangle",
+         {{Step::Mark, a, {}, true}, {Step::Mark, b, {}, true}, {Step::Take, {}, Rect{10, 10, 60, 50}, false}}},
+        {"a mark is clipped to the window", {{Step::Mark, wide, {}, true}, {Step::Take, {}, Rect{0, 0, 100, 30}, false}}},
+        {"no rectangle: the whole window", {{Step::MarkAll, {}, {}, true}, {Step::Take, {}, client, false}}},
+        {"a paint covers what it is asked for, the rest still waits",
+         {{Step::Mark, Rect{0, 0, 100, 80}, {}, true}, {Step::Paint, a, a, true}, {Step::Take, {}, client, false}}},
+        {"a paint that covers all that waits leaves nothing",
+         {{Step::Mark, a, {}, true}, {Step::Paint, Rect{0, 0, 50, 50}, Rect{0, 0, 50, 50}, false}}},
+        {"a paint of the whole window leaves nothing", {{Step::Mark, b, {}, true}, {Step::PaintAll, {}, client, false}}},
+        {"a paint outside the window paints nothing", {{Step::Paint, Rect{200, 200, 300, 300}, {}, false}}},
+    };
+    for (const Case& c : cases) {
+        DirtyRegion d;
+        for (const Step& s : c.steps) {
+            Rect got;
+            switch (s.what) {
+                case Step::Mark: d.Mark(&s.r, client); break;
+                case Step::MarkAll: d.Mark(nullptr, client); break;
+                case Step::Paint: got = d.PaintNow(&s.r, client); break;
+                case Step::PaintAll: got = d.PaintNow(nullptr, client); break;
+                case Step::Take: got = d.Take(); break;
+            }
+            EXPECT_EQ(got, s.painted) << c.what;
+            EXPECT_EQ(d.Pending(true), s.pending) << c.what;
+            EXPECT_FALSE(d.Pending(false)) << c.what << ": a hidden window paints nothing";
         }
     }
 }

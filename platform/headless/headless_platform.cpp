@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "moire/raster.h"
+#include "platform/dirty_region.h"
 #include "platform/text.h"
 
 namespace quellora::headless {
@@ -15,24 +16,15 @@ struct HeadlessPlatform::WindowState {
     WindowEvents* events = nullptr;  // nullptr for foreign windows
     bool alive = true;
     bool visible = false;
-    bool paintPending = false;
     bool inputOnly = false;
     Rect rect;                       // screen rectangle (foreign) or params' rectangle
     std::vector<int16_t> screen;     // client pixels, -1 where nothing was drawn
     Bitmap1 layer;                   // the latest 1-bit frame, over `screen`
     Rect layerRect;
-    Rect invalid;                    // the part waiting to be painted
+    DirtyRegion dirty;               // the part waiting to be painted
     std::vector<Rect> cross;
 
-    void Invalidate(const Rect& r) {
-        if (invalid.Width() <= 0 || invalid.Height() <= 0) {
-            invalid = r;
-        } else {
-            invalid = {std::min(invalid.left, r.left), std::min(invalid.top, r.top), std::max(invalid.right, r.right),
-                       std::max(invalid.bottom, r.bottom)};
-        }
-        paintPending = true;
-    }
+    bool PaintPending() const { return alive && events && dirty.Pending(visible); }
 
     int W() const { return rect.Width(); }
     int H() const { return rect.Height(); }
@@ -198,7 +190,7 @@ std::unique_ptr<Window> HeadlessPlatform::CreateWindow(const WindowParams& param
     }
     w->ResizeScreen();
     w->visible = params.shownAtCreation;
-    if (w->visible) w->Invalidate(w->Client());
+    if (w->visible) w->dirty.Mark(nullptr, w->Client());
     created.push_back({w->handle, params});
     const WindowHandle h = w->handle;
     windows_.push_back(std::move(w));
@@ -215,19 +207,22 @@ void HeadlessPlatform::ShowOurs(WindowHandle h) {
     WindowState* w = Find(h);
     if (!w || !w->alive) return;
     w->visible = true;
-    w->Invalidate(w->Client());
+    w->dirty.Mark(nullptr, w->Client());
     w->events->OnActivate();
 }
 
 void HeadlessPlatform::InvalidateOurs(WindowHandle h, const Rect* r) {
-    if (WindowState* w = Find(h); w && w->alive && w->visible) w->Invalidate(r ? Intersect(*r, w->Client()) : w->Client());
+    if (WindowState* w = Find(h); w && w->alive) w->dirty.Mark(r, w->Client());
 }
 
 void HeadlessPlatform::PaintOurs(WindowHandle h, const Rect* r) {
-    if (WindowState* w = Find(h); w && w->alive && w->visible) {
-        w->Invalidate(r ? Intersect(*r, w->Client()) : w->Client());
-        Paint(*w);
+    WindowState* w = Find(h);
+    if (!w || !w->alive) return;
+    if (!w->visible) {
+        w->dirty.Mark(r, w->Client());
+        return;
     }
+    Paint(*w, w->dirty.PaintNow(r, w->Client()));
 }
 
 Rect HeadlessPlatform::ClientOf(WindowHandle h) const {
@@ -245,7 +240,7 @@ void HeadlessPlatform::PlaceOurs(WindowHandle h, const Rect& r) {
     if (!w || !w->alive) return;
     w->rect = r;
     w->ResizeScreen();
-    if (w->visible) w->Invalidate(w->Client());
+    if (w->visible) w->dirty.Mark(nullptr, w->Client());
 }
 
 std::vector<Rect> HeadlessPlatform::CrossCursorRects(WindowHandle h) const {
@@ -253,10 +248,7 @@ std::vector<Rect> HeadlessPlatform::CrossCursorRects(WindowHandle h) const {
     return w ? w->cross : std::vector<Rect>{};
 }
 
-void HeadlessPlatform::Paint(WindowState& w) {
-    const Rect clip = w.invalid;
-    w.paintPending = false;
-    w.invalid = {};
+void HeadlessPlatform::Paint(WindowState& w, const Rect& clip) {
     HeadlessSurface s(*this, w, clip, tick_);
     w.events->OnPaint(s);
 }
@@ -275,8 +267,7 @@ void HeadlessPlatform::DestroyTree(WindowHandle h, bool external) {
 }
 
 bool HeadlessPlatform::PaintPending() const {
-    return std::any_of(windows_.begin(), windows_.end(),
-                       [](const auto& w) { return w->alive && w->events && w->paintPending; });
+    return std::any_of(windows_.begin(), windows_.end(), [](const auto& w) { return w->PaintPending(); });
 }
 
 void HeadlessPlatform::Dispatch(Event& e) {
@@ -305,7 +296,7 @@ void HeadlessPlatform::Dispatch(Event& e) {
                 c->rect = {0, 0, e.x, e.y};
                 c->ResizeScreen();
                 c->events->OnResize(e.x, e.y);
-                c->Invalidate(c->Client());
+                c->dirty.Mark(nullptr, c->Client());
             }
         }
         return;
@@ -341,8 +332,8 @@ bool HeadlessPlatform::ProcessOneMessage() {
         return true;
     }
     for (auto& w : windows_) {
-        if (w->alive && w->events && w->paintPending) {
-            Paint(*w);
+        if (w->PaintPending()) {
+            Paint(*w, w->dirty.Take());
             return true;
         }
     }

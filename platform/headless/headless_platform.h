@@ -189,7 +189,7 @@ public:
 private:
     WindowState* Find(WindowHandle h) const;
     void Dispatch(Event& e);
-    void Paint(WindowState& w);
+    void Paint(WindowState& w, const Rect& clip);
     void DestroyTree(WindowHandle h, bool external);
     bool PaintPending() const;
 

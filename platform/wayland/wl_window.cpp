@@ -147,7 +147,7 @@ void WlWindow::Show() {
         visible_ = true;
         SurfacesFollowOutputs();
     }
-    dirty_ = ClientRect();
+    dirty_.Mark(nullptr, ClientRect());
     events_.OnActivate();
 }
 
@@ -292,7 +292,7 @@ void WlWindow::PowerChanged() {
     const bool dark = Dark();
     if (dark == dark_) return;
     dark_ = dark;
-    if (!dark) dirty_ = ClientRect();
+    if (!dark) dirty_.Mark(nullptr, ClientRect());
     events_.OnSeenChanged(!dark);
 }
 
@@ -628,7 +628,7 @@ void WlWindow::SetPlacement(const Rect& r) {
     picture_.Resize(w_, h_);
     picture_.Fill(true);
     changed_.Resize(h_);
-    dirty_ = ClientRect();
+    dirty_.Mark(nullptr, ClientRect());
     for (auto& s : surfaces_) {
         for (Canvas* c : {&s->base, s->picture.get()})
             if (c) {
@@ -645,28 +645,19 @@ void WlWindow::SetCrossCursorRects(const std::vector<Rect>& rects) {
     for (auto& s : surfaces_) s->replan = true;
 }
 
-void WlWindow::Invalidate(const Rect* r) {
-    if (!visible_) return;
-    dirty_ = Union(dirty_, r ? Intersect(*r, ClientRect()) : ClientRect());
-}
+void WlWindow::Invalidate(const Rect* r) { dirty_.Mark(r, ClientRect()); }
 
 void WlWindow::PaintNow(const Rect* r) {
-    if (!visible_) return;
-    const Rect clip = r ? Intersect(*r, ClientRect()) : ClientRect();
-    if (Dark()) {
-        // Nobody sees it: marked, and painted once an output is on again.
-        dirty_ = Union(dirty_, clip);
+    if (!visible_ || Dark()) {
+        dirty_.Mark(r, ClientRect());
         return;
     }
-    if (!r) dirty_ = {};
-    Paint(clip);
+    Paint(dirty_.PaintNow(r, ClientRect()));
 }
 
 bool WlWindow::PaintIfDirty() {
     if (!Dirty()) return false;
-    const Rect clip = dirty_;
-    dirty_ = {};
-    Paint(clip);
+    Paint(dirty_.Take());
     return true;
 }
 

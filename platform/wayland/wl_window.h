@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "moire/bitmap1.h"
+#include "platform/dirty_region.h"
 #include "platform/platform.h"
 #include "platform/posix/surface_plan.h"
 #include "platform/wayland/rows.h"
@@ -107,7 +108,7 @@ public:
     ~WlWindow() override;
 
     // quellora::Window
-    WindowHandle Handle() const override { return 1; }
+    WindowHandle Handle() const override { return reinterpret_cast<WindowHandle>(this); }
     void Show() override;
     void Invalidate(const Rect* r) override;
     void PaintNow(const Rect* r) override;
@@ -119,7 +120,8 @@ public:
     // For the platform.
     Rect Placement() const { return Rect{x_, y_, x_ + w_, y_ + h_}; }
     bool PaintIfDirty();
-    bool Dirty() const { return visible_ && !dirty_.Empty() && !Dark(); }
+    // A dark window is a hidden one: nothing is painted while every output is off.
+    bool Dirty() const { return dirty_.Pending(visible_ && !Dark()); }
     // Acks, plans and presents what is due, on every surface.
     void Pass();
     // An output came, went or changed: the core lays the viewports out
@@ -173,7 +175,7 @@ private:
     int w_ = 0, h_ = 0;
     bool visible_ = false;
     bool dark_ = false;  // every output was off at the last look
-    Rect dirty_;
+    DirtyRegion dirty_;
     // What the core painted: 1 bit a pixel, w_ x h_, and the rows that
     // changed since the surfaces last took them.
     Bitmap1 picture_;

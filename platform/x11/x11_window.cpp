@@ -114,7 +114,7 @@ X11Window::X11Window(X11Platform& p, const WindowParams& params, WindowEvents& e
     gv.graphics_exposures = False;
     gc_ = XCreateGC(dpy_, xwin_, GCForeground | GCBackground | GCGraphicsExposures, &gv);
     upload_ = std::make_unique<FrameUpload>(p_, visual_, xwin_, gc_);
-    if (visible_) dirty_ = Client();
+    if (visible_) dirty_.Mark(nullptr, Client());
 }
 
 void X11Window::CreateOwn(const WindowParams& params) {
@@ -210,26 +210,26 @@ void X11Window::Show() {
         visible_ = true;
         if (topLevel_ && params_.topMost && inputEnabled_) GrabInput();
     }
-    dirty_ = Client();
+    dirty_.Mark(nullptr, Client());
     events_.OnActivate();
 }
 
 void X11Window::Invalidate(const Rect* r) {
-    if (!alive_ || !visible_) return;
-    dirty_ = Union(dirty_, r ? Intersect(*r, Client()) : Client());
+    if (alive_) dirty_.Mark(r, Client());
 }
 
 void X11Window::PaintNow(const Rect* r) {
-    if (!alive_ || !visible_) return;
-    if (!r) dirty_ = {};
-    Paint(r ? Intersect(*r, Client()) : Client());
+    if (!alive_) return;
+    if (!visible_) {
+        dirty_.Mark(r, Client());
+        return;
+    }
+    Paint(dirty_.PaintNow(r, Client()));
 }
 
 bool X11Window::PaintIfDirty() {
     if (!Dirty()) return false;
-    const Rect clip = dirty_;
-    dirty_ = {};
-    Paint(clip);
+    Paint(dirty_.Take());
     return true;
 }
 
@@ -329,10 +329,11 @@ void X11Window::HandleEvent(XEvent& e) {
     if (upload_ && upload_->HandleCompletion(e)) return;
     switch (e.type) {
         case Expose:
-            if (e.xexpose.window == xwin_)
-                dirty_ = Union(dirty_, Intersect(Rect{e.xexpose.x, e.xexpose.y, e.xexpose.x + e.xexpose.width,
-                                                      e.xexpose.y + e.xexpose.height},
-                                                 Client()));
+            if (e.xexpose.window == xwin_) {
+                const Rect exposed{e.xexpose.x, e.xexpose.y, e.xexpose.x + e.xexpose.width,
+                                   e.xexpose.y + e.xexpose.height};
+                dirty_.Mark(&exposed, Client());
+            }
             return;
         case ConfigureNotify:
             if (e.xconfigure.window == xwin_ && (e.xconfigure.width != w_ || e.xconfigure.height != h_)) {

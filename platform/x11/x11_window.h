@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/dirty_region.h"
 #include "platform/platform.h"
 #include "platform/x11/x11_frame_upload.h"
 #include "platform/x11/x11_platform.h"
@@ -49,7 +50,7 @@ public:
     // EventSink
     void HandleEvent(XEvent& e) override;
     bool PaintIfDirty() override;
-    bool Dirty() const override { return visible_ && alive_ && !dirty_.Empty(); }
+    bool Dirty() const override { return alive_ && dirty_.Pending(visible_); }
     void CursorChanged() override { UpdateCursor(lastX_, lastY_); }
     void MonitorsChanged() override;
 
@@ -85,7 +86,7 @@ private:
     bool visible_ = false;
     bool grabbed_ = false;
     int w_ = 0, h_ = 0;
-    Rect dirty_;
+    DirtyRegion dirty_;
     std::vector<Rect> cross_;
     int lastX_ = -1, lastY_ = -1;
     Cursor shownCursor_ = None;
