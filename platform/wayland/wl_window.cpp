@@ -110,10 +110,9 @@ const wl_callback_listener kSettledListener = {[](void* data, wl_callback* cb, u
 // Asked only for the measuring scripts, which read the answers off the wire.
 const wp_presentation_feedback_listener kFeedbackListener = {
     [](void*, struct wp_presentation_feedback*, wl_output*) {},
-    [](void*, struct wp_presentation_feedback* f, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
-        wp_presentation_feedback_destroy(f);
-    },
-    [](void*, struct wp_presentation_feedback* f) { wp_presentation_feedback_destroy(f); }};
+    [](void* data, struct wp_presentation_feedback* f, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+       uint32_t) { static_cast<WlWindow*>(data)->Answered(f); },
+    [](void* data, struct wp_presentation_feedback* f) { static_cast<WlWindow*>(data)->Answered(f); }};
 
 // A buffer of `n` x `n` pixels of one colour.
 std::unique_ptr<ShmBuffer> Pixels(wl_shm* shm, int n, uint32_t format, uint32_t pixel) {
@@ -135,6 +134,7 @@ WlWindow::WlWindow(WlPlatform& p, const WindowParams& params, WindowEvents& even
 }
 
 WlWindow::~WlWindow() {
+    for (auto* f : feedbacks_) wp_presentation_feedback_destroy(f);
     while (!surfaces_.empty()) DropSurface(*surfaces_.back());
     if (blackPixel_) FreeShmBuffer(*blackPixel_);
     if (clearPixel_) FreeShmBuffer(*clearPixel_);
@@ -539,9 +539,12 @@ void WlWindow::PresentCanvas(OutputSurface& s, Canvas& c, uint32_t now) {
         // The next frame waits until the compositor has shown this one.
         c.frame = wl_surface_frame(c.surface);
         wl_callback_add_listener(c.frame, &kFrameListener, &c);
-        if (p_.Presentation())
-            wp_presentation_feedback_add_listener(wp_presentation_feedback(p_.Presentation(), c.surface),
-                                                  &kFeedbackListener, nullptr);
+        // A compositor that never answers (headless sway) is asked no more
+        // once a few dozen questions wait.
+        if (p_.Presentation() && feedbacks_.size() < kMostFeedbacks) {
+            feedbacks_.push_back(wp_presentation_feedback(p_.Presentation(), c.surface));
+            wp_presentation_feedback_add_listener(feedbacks_.back(), &kFeedbackListener, this);
+        }
         c.pool.Committed(*b, now);
     }
     wl_surface_commit(c.surface);
@@ -614,6 +617,11 @@ void WlWindow::WriteRows(const Canvas& c, ShmBuffer& b) {
         y += k;
     }
     WrittenPixels();
+}
+
+void WlWindow::Answered(struct wp_presentation_feedback* f) {
+    feedbacks_.erase(std::remove(feedbacks_.begin(), feedbacks_.end(), f), feedbacks_.end());
+    wp_presentation_feedback_destroy(f);
 }
 
 // --- the core's side ------------------------------------------------------------------

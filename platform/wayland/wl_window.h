@@ -31,6 +31,7 @@ struct xdg_surface;
 struct xdg_toplevel;
 struct wp_viewport;
 struct wp_fractional_scale_v1;
+struct wp_presentation_feedback;
 
 namespace quellora::wayland {
 
@@ -135,6 +136,7 @@ public:
     void Configured(OutputSurface& s, uint32_t serial, int width, int height);
     void Closed(OutputSurface& s);
     void ScalePreferred(OutputSurface& s, int scale120);
+    void Answered(struct wp_presentation_feedback* f);
 
     // Input, from the seat: where the pointer is on one of the surfaces (in
     // its logical pixels), taken into the window's coordinates; `moved`:
@@ -184,6 +186,9 @@ private:
     std::unique_ptr<ShmBuffer> blackPixel_, clearPixel_;
     std::vector<std::unique_ptr<OutputSurface>> surfaces_;
     int lastX_ = 0, lastY_ = 0;  // where the pointer was last, in the window
+    // When frames were presented, asked for the measuring scripts.
+    static constexpr size_t kMostFeedbacks = 64;
+    std::vector<struct wp_presentation_feedback*> feedbacks_;
 };
 
 }  // namespace quellora::wayland
