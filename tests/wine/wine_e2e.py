@@ -277,7 +277,9 @@ class CountedFrames:
     about once a second, so the step on screen lies a little past the count
     read. Rendered in blocks as the count moves on; the title card's blocks
     beside the plain ones for the first steps (the card shows for 4.5 s, at
-    most 113 steps)."""
+    most 113 steps). While the display is off the saver goes on with its
+    steps but counts no frame: `uncounted` is how many steps it may have made
+    so, at most 25 a second."""
 
     BLOCK = 100
     TITLE_STEPS = 150
@@ -285,6 +287,7 @@ class CountedFrames:
     def __init__(self, args, log_path):
         self.args, self.log_path = args, log_path
         self.blocks = {}
+        self.uncounted = 0
 
     def count(self):
         try:
@@ -297,7 +300,8 @@ class CountedFrames:
         count = self.count()
         if count is None:
             return None
-        for first in range(max(0, count - 10) // self.BLOCK * self.BLOCK, count + 150, self.BLOCK):
+        lowest = max(0, count - 10) // self.BLOCK * self.BLOCK
+        for first in range(lowest, count + self.uncounted + 150, self.BLOCK):
             for title in (False, True) if first < self.TITLE_STEPS else (False,):
                 if (first, title) not in self.blocks:
                     self.blocks[first, title] = Frames(self.args, first, first + self.BLOCK - 1, title)
@@ -957,6 +961,7 @@ def case_saver_display_off(args):
         # Off: the last frame stays, and no frame is counted.
         check(poll(lambda: frames.count(), 30) is not None, "the saver writes no frame log")
         display(0)
+        off_at = time.monotonic()
         time.sleep(0.5)  # what GDI had drawn before reaches the X server
         off_count, off_shot = frames.count(), w.screenshot()
         off_view = enlarged_viewport(off_shot, 2, *DOUBLED_AT)
@@ -970,6 +975,7 @@ def case_saver_display_off(args):
         # On: the picture of the moment, past the one the display went off on
         # (3 s of the clock: 75 steps, at the least 5 on a loaded machine).
         display(1)
+        frames.uncounted += int((time.monotonic() - off_at + 1) * 25)
         on_step = doubled_step(other_than=off_step)
         check(on_step is not None and on_step >= off_step + 5,
               "after the display came on: step %s, where it went off at %d" % (on_step, off_step))
@@ -985,8 +991,12 @@ def case_saver_display_off(args):
         # nothing drawn until it comes on, then the held frame, laid out anew.
         w.xdotool("keydown", "space")
         time.sleep(0.5)
-        held = enlarged_viewport(w.screenshot(), 2, *DOUBLED_AT)
-        check(held is not None and frames.find(held) is not None, "Space held: no frame of the renderer's")
+
+        def held_frame():
+            small = enlarged_viewport(w.screenshot(), 2, *DOUBLED_AT)
+            return small if small is not None and frames.find(small) is not None else None
+        held = poll(held_frame, 30, 0.1)
+        check(held is not None, "Space held: no frame of the renderer's")
         display(0)
         switch_to_1280x1024(w, args)
         time.sleep(1.0)
