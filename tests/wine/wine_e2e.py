@@ -875,14 +875,17 @@ def case_installer(args):
 
 def case_saver_big(args):
     """/s on a 2560x1600 screen: the frame doubled, 2048x1536, every picture
-    pixel a 2x2 block, centred at (256, 32) with black around it."""
-    frames = Frames(args, 0, 200, title=True)
+    pixel a 2x2 block, centred at (256, 32) with black around it. The frame
+    looked for is the one the saver has reached, with the title card or
+    after it, however loaded the machine."""
     w_, h_ = 2560, 1600
     x0, y0, n = (w_ - 2 * VIEW_W) // 2, (h_ - 2 * VIEW_H) // 2, 2
     with World(args, "saver_big", screen=(w_, h_)) as w:
-        saver, shown = w.start_saver()
+        frame_log = os.path.join(w.dir, "frames.txt")
+        frames = CountedFrames(args, frame_log)
+        saver, shown = w.start_saver(QUELLORA_FRAME_LOG=windows_path(frame_log))
         step = None
-        deadline = time.monotonic() + 6.0
+        deadline = time.monotonic() + 60
         while step is None and time.monotonic() < deadline:
             shot = w.screenshot()
             small = enlarged_viewport(shot, n, x0, y0)
