@@ -83,6 +83,20 @@ install(CODE "
   include(\"${CMAKE_SOURCE_DIR}/cmake/install_texts.cmake\")
 ")
 install(FILES LICENSE packaging/debian/copyright ${_quellora_changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Every install of this build is recorded, after all the other install rules
+# of every folder have run, and `cmake --build BUILD --target uninstall`
+# takes out what they wrote (cmake/install_record.cmake, cmake/uninstall.cmake).
+function(_quellora_record_installs)
+  install(CODE "
+    set(QUELLORA_BUILD_DIR \"${CMAKE_BINARY_DIR}\")
+    include(\"${CMAKE_SOURCE_DIR}/cmake/install_record.cmake\")
+  ")
+endfunction()
+cmake_language(DEFER CALL _quellora_record_installs)
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -DQUELLORA_BUILD_DIR=${CMAKE_BINARY_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/uninstall.cmake
+  COMMENT "Removing what the installs of this build wrote"
+  VERBATIM)
 
 # The settings window, where it is built: the program on the PATH beside
 # quellora, found in the application grid by its desktop entry (written
@@ -212,4 +226,6 @@ if(TARGET quellora_mingw)
   else()
     quellora_summary("Windows setup program" "no: makensis is missing (apt install nsis)")
   endif()
+elseif(NOT QUELLORA_SANITIZE AND NOT QUELLORA_FUZZ)
+  quellora_summary("Windows zip and setup program" "no: quellora.scr is not built")
 endif()

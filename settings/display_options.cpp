@@ -22,6 +22,16 @@ std::optional<int> ParseScale(std::string_view text) {
     return t[0] - '0';
 }
 
+std::string ScaleProblem(std::string_view text) {
+    if (Trimmed(text).empty() || ParseScale(text)) return {};
+    return "is not auto or 1 to " + std::to_string(kMaxScaleSetting) + "; auto stands";
+}
+
+std::string MonitorsProblem(std::string_view text) {
+    if (Trimmed(text).empty() || ParseMonitors(text)) return {};
+    return "is not all or primary; all stands";
+}
+
 std::optional<MonitorChoice> ParseMonitors(std::string_view text) {
     const std::string lower = ToLowerAscii(Trimmed(text));
     if (lower == "all") return MonitorChoice::All;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quellora {
@@ -22,5 +23,12 @@ enum class MonitorChoice { All, Primary };
 std::optional<int> ParseScale(std::string_view text);
 // "all" or "primary", any case, blanks around allowed; anything else nullopt.
 std::optional<MonitorChoice> ParseMonitors(std::string_view text);
+
+// What is wrong with a setting's text, and what stands instead, for a line
+// to the user ("is not auto or 1 to 8; auto stands"); empty for text that
+// the Parse function above takes and for blank text, which asks for the
+// default.
+std::string ScaleProblem(std::string_view text);
+std::string MonitorsProblem(std::string_view text);
 
 }  // namespace quellora

@@ -1,6 +1,7 @@
 // Saver windows: one plain window procedure that hands each message to a
 // small handler, and a GDI surface that puts 1-bit frames on screen through
 // the window's MonoBlitter and grey pictures as device-independent bitmaps.
+// While the system says the display is off, a window draws nothing.
 #include "platform/win32/win32_platform.h"
 
 #include <imm.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -124,6 +126,10 @@ public:
                         p.width, p.height, parent, nullptr, platform_.Instance(), this);
         if (!hwnd_) return false;
         if (p.inputMethodDisabled) ImmAssociateContextEx(hwnd_, nullptr, 0);
+        // The system tells the window when the display goes off, dims and
+        // comes on again (WM_POWERBROADCAST).
+        displayNotice_ =
+            RegisterPowerSettingNotification(hwnd_, &GUID_CONSOLE_DISPLAY_STATE, DEVICE_NOTIFY_WINDOW_HANDLE);
         return true;
     }
 
@@ -151,7 +157,7 @@ public:
     }
 
     void PaintNow(const Rect* r) override {
-        if (!hwnd_) return;
+        if (!hwnd_ || displayOff_) return;
         if (!r || !IsWindowVisible(hwnd_)) {
             RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
             return;
@@ -180,11 +186,18 @@ public:
     }
 
     LRESULT OnMessage(UINT msg, WPARAM w, LPARAM l);
+    // The window is gone: no more notices for it.
+    void OnNcDestroy() {
+        if (displayNotice_) UnregisterPowerSettingNotification(displayNotice_);
+        displayNotice_ = nullptr;
+        hwnd_ = nullptr;
+    }
 
     HWND hwnd_ = nullptr;
 
 private:
     LRESULT OnPaint();
+    LRESULT OnPowerBroadcast(WPARAM w, LPARAM l);
     LRESULT OnSetCursor(WPARAM w, LPARAM l);
     LRESULT OnMouseMove(WPARAM w, LPARAM l);
     LRESULT OnButtonDown(MouseButton button, WPARAM w, LPARAM l) {
@@ -200,15 +213,36 @@ private:
     bool destroying_ = false;
     POINT cursorAtShow_{};
     bool stillAtShow_ = false;
+    HPOWERNOTIFY displayNotice_ = nullptr;
+    bool displayOff_ = false;
 };
 
 LRESULT Win32Window::OnPaint() {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd_, &ps);
-    GdiSurface surface(blitter_, dc);
-    events_.OnPaint(surface);
+    // While the display is off the update region is only validated.
+    if (!displayOff_) {
+        GdiSurface surface(blitter_, dc);
+        events_.OnPaint(surface);
+    }
     EndPaint(hwnd_, &ps);
     return 0;
+}
+
+LRESULT Win32Window::OnPowerBroadcast(WPARAM w, LPARAM l) {
+    const auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(l);
+    if (w != PBT_POWERSETTINGCHANGE || !setting || !IsEqualGUID(setting->PowerSetting, GUID_CONSOLE_DISPLAY_STATE) ||
+        setting->DataLength < sizeof(DWORD))
+        return DefWindowProcW(hwnd_, WM_POWERBROADCAST, w, l);
+    // The display's state: 0 off, 1 on, 2 dimmed (still showing). The core
+    // goes on with its frames meanwhile; when the display comes on, the
+    // whole window shows the frame of the moment.
+    DWORD state = 0;
+    std::memcpy(&state, setting->Data, sizeof state);
+    const bool wasOff = displayOff_;
+    displayOff_ = state == 0;
+    if (wasOff && !displayOff_) InvalidateRect(hwnd_, nullptr, FALSE);
+    return TRUE;
 }
 
 LRESULT Win32Window::OnSetCursor(WPARAM w, LPARAM l) {
@@ -237,6 +271,8 @@ LRESULT Win32Window::OnMessage(UINT msg, WPARAM w, LPARAM l) {
     if (destroying_) return DefWindowProcW(hwnd_, msg, w, l);
     switch (msg) {
         case WM_PAINT: return OnPaint();
+        case WM_ERASEBKGND: return displayOff_ ? 1 : DefWindowProcW(hwnd_, msg, w, l);
+        case WM_POWERBROADCAST: return OnPowerBroadcast(w, l);
         case WM_SETCURSOR: return OnSetCursor(w, l);
         case WM_MOUSEMOVE: return OnMouseMove(w, l);
         // A second press that the system calls a double click is a press
@@ -284,7 +320,7 @@ LRESULT CALLBACK SaverWindowProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
     if (!self) return DefWindowProcW(hwnd, msg, w, l);
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->hwnd_ = nullptr;
+        self->OnNcDestroy();
         return DefWindowProcW(hwnd, msg, w, l);
     }
     return self->OnMessage(msg, w, l);

@@ -7,6 +7,10 @@ for Windows (the setup program is tested under Wine, tests/wine/wine_e2e.py).
         of INSTALLED (and SETTINGS_WINDOW where the settings window is built),
         nothing outside the root, the programs stripped and working, the
         desktop entries and the AppStream metadata valid
+    package_e2e.py uninstall --cmake CMAKE --build DIR --work DIR
+        the target uninstall: with nothing installed it says so; after installs
+        into a prefix and a DESTDIR (and a package made meanwhile, which is no
+        install) it removes exactly what they wrote
     package_e2e.py zip --zip ZIP --scr SCR --license LICENSE
     package_e2e.py deb_fields --deb DEB --version V [--settings-window]
         the control fields and the files of the package
@@ -174,6 +178,8 @@ def case_install(args):
         ]
         for name, extra, env, top, listed in installs:
             shutil.rmtree(root, ignore_errors=True)
+            # The build's own record of its installs, for `uninstall`, is left alone.
+            env = dict(env, QUELLORA_INSTALL_RECORD=os.path.join(work, 'record.txt'))
             run([args.cmake, '--install', args.build] + extra, env=dict(os.environ, **env))
             found = modes_under(root)
             expected = {os.path.relpath(os.path.join(top, rel), root): mode for rel, mode in installed(args).items()}
@@ -191,6 +197,48 @@ def case_install(args):
             if args.settings_window:
                 check_settings_window(top, listed, args.version)
             print('%s: %d files under %s, the program stripped and running' % (name, len(found), top))
+
+
+def case_uninstall(args):
+    with tempfile.TemporaryDirectory(prefix='uninstall-', dir=args.work) as work:
+        record = os.path.join(work, 'record.txt')
+        env = dict(os.environ, QUELLORA_INSTALL_RECORD=record)
+        uninstall = [args.cmake, '--build', args.build, '--target', 'uninstall']
+
+        # Nothing installed: said, and nothing changes.
+        out = run(uninstall, env=env)
+        check('quellora: nothing to uninstall' in out, 'with nothing installed: %s' % out)
+
+        # Two installs; a package made between them is no install.
+        a, b = os.path.join(work, 'a'), os.path.join(work, 'b')
+        run([args.cmake, '--install', args.build, '--prefix', a], env=env)
+        cpack = os.path.join(os.path.dirname(args.cmake), 'cpack')
+        run([cpack, '-G', 'DEB', '--config', os.path.join(args.build, 'CPackConfig.cmake'), '-B',
+             os.path.join(work, 'cpack')], env=env)
+        run([args.cmake, '--install', args.build], env=dict(env, DESTDIR=b))
+        prefix = configured_prefix(args.build)
+        written = {os.path.join(a, rel) for rel in INSTALLED} | {b + os.path.join(prefix, rel) for rel in INSTALLED}
+        listed = set(open(record).read().split('\n')) - {''}
+        check(listed == written, 'the record lists %s, expected %s' % (sorted(listed), sorted(written)))
+        # A file of the user's beside them stays.
+        mine = os.path.join(a, 'share/doc/quellora/notes.txt')
+        open(mine, 'w').write('mine\n')
+        out = run(uninstall, env=env)
+        check('quellora: uninstalled: %d files removed, 0 gone already' % len(written) in out, out)
+        left = sorted(set(files_under(a, b)) - {mine})
+        check(not left, 'left behind: %s' % left)
+        check(os.path.exists(mine), 'a file the install did not write was removed')
+        check(not os.path.exists(record), 'the record is still there')
+
+        # Once more: nothing to do.
+        out = run(uninstall, env=env)
+        check('quellora: nothing to uninstall' in out, 'a second uninstall: %s' % out)
+    print('uninstall: nothing to do, then %d files of two installs removed, then nothing to do' % len(written))
+
+
+def files_under(*roots):
+    """Every file and link under the roots."""
+    return [os.path.join(folder, name) for root in roots for folder, _, names in os.walk(root) for name in names]
 
 
 def case_zip(args):

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <map>
 
 #include "platform/posix/command_line.h"
 #include "platform/posix/keysym.h"
@@ -154,7 +156,7 @@ TEST(CommandLine, QuotedArgumentsStayOnOneLine) {
 
 
 TEST(Ini, Parses) {
-    const auto s = ParseIni(
+    const auto ini = ParseIni(
         "\xEF\xBB\xBF; comment\n"
         "# another\n\n"
         "[ScreenSaverSample]\r\n"
@@ -166,20 +168,41 @@ TEST(Ini, Parses) {
         "dispstr=x\n"
         "[screensaversample]\n"
         "SleepTime=12\n");
-    ASSERT_TRUE(s);
-    const auto& sec = s->at("screensaversample");
+    EXPECT_TRUE(ini.skipped.empty());
+    const auto& sec = ini.sections.at("screensaversample");
     EXPECT_EQ(sec.at("dispstr"), "Hello there");
     EXPECT_EQ(sec.at("sleeptime"), "12");  // a later entry wins, sections merge
     EXPECT_EQ(sec.at("quoted"), "  kept  ");
     EXPECT_EQ(sec.at("empty"), "");
-    EXPECT_EQ(s->at("other").at("dispstr"), "x");
+    EXPECT_EQ(ini.sections.at("other").at("dispstr"), "x");
 }
 
-TEST(Ini, RejectsMalformedText) {
-    const char* bad[] = {"DispStr=before any section\n", "[Section\nA=1\n", "[]\n", "[S]\njust words\n",
-                         "[S]\n=no name\n"};
-    for (const char* text : bad) EXPECT_FALSE(ParseIni(text)) << text;
-    EXPECT_FALSE(ParseIni(std::string("[S]\nA=1\0\n", 10)));
+TEST(Ini, SkipsWhatIsNotAnEntryAndKeepsTheRest) {
+    using W = IniSkip::Why;
+    struct Case {
+        std::string text;
+        std::vector<std::pair<size_t, W>> skipped;
+        std::map<std::string, std::string> kept;  // section s
+    };
+    const Case cases[] = {
+        {"A=before any section\n[S]\nB=1\n", {{1, W::OutsideSection}}, {{"b", "1"}}},
+        {"[S]\njust words\nB=1\n", {{2, W::NotAnEntry}}, {{"b", "1"}}},
+        {"[S]\n=no name\nB=1\n", {{2, W::NotAnEntry}}, {{"b", "1"}}},
+        {"[S]\nB=1\n[Section\nA=1\n[S]\nC=2\n", {{3, W::BadSection}}, {{"b", "1"}, {"c", "2"}}},
+        {"[S]\nB=1\n[]\nA=1\nwords\n", {{3, W::BadSection}, {5, W::NotAnEntry}}, {{"b", "1"}}},
+        {"[S]\r\nB=1\r\nA=" + std::string(1, '\0') + "\r\n", {{3, W::NotAnEntry}}, {{"b", "1"}}},
+        // The section line that breaks ends the section before it.
+        {"[S]\nB=1\n[S\nB=2\n", {{3, W::BadSection}}, {{"b", "1"}}},
+    };
+    for (const auto& c : cases) {
+        const auto ini = ParseIni(c.text);
+        std::vector<std::pair<size_t, W>> skipped;
+        for (const auto& s : ini.skipped) skipped.emplace_back(s.line, s.why);
+        EXPECT_EQ(skipped, c.skipped) << c.text;
+        const auto s = ini.sections.find("s");
+        EXPECT_EQ(s == ini.sections.end() ? decltype(c.kept){} : s->second, c.kept) << c.text;
+        EXPECT_EQ(ini.sections.count("section"), 0u) << c.text;
+    }
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -252,24 +275,28 @@ TEST_F(SettingsFileTest, KeysOutsideTheSettingsHaveNoEquivalent) {
     EXPECT_FALSE(f.ReadValue("Software\\Orvandel\\ScreenSaverSample\\Deeper", "DispStr"));
 }
 
-TEST_F(SettingsFileTest, BadFilesReadAsMissing) {
+TEST_F(SettingsFileTest, BadFilesReadAsMissingAndSaySo) {
     struct Bad {
         const char* what;
         std::function<void(const std::string& path)> make;
+        std::string problem;  // PATH stands for the file's path
     };
     const Bad cases[] = {
-        {"malformed", [](const std::string& p) { std::ofstream(p) << "DispStr=no section\n"; }},
         {"oversized",
          [](const std::string& p) {
              std::ofstream(p) << "[ScreenSaverSample]\nDispStr=Hi\n;" << std::string(kMaxSettingsFileBytes, 'x');
-         }},
-        {"a folder", [](const std::string& p) { fs::create_directories(p); }},
-        {"a FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }},
+         },
+         "'PATH' is larger than 64 KiB; the defaults stand"},
+        {"a folder", [](const std::string& p) { fs::create_directories(p); }, "'PATH' is not a file; the defaults stand"},
+        {"a FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, "'PATH' is not a file; the defaults stand"},
         {"unreadable",
          [](const std::string& p) {
              std::ofstream(p) << "[ScreenSaverSample]\nDispStr=Hi\n";
              chmod(p.c_str(), 0);
-         }},
+         },
+         "cannot read 'PATH': Permission denied; the defaults stand"},
+        {"a link to itself", [](const std::string& p) { symlink(p.c_str(), p.c_str()); },
+         "cannot read 'PATH': Too many levels of symbolic links; the defaults stand"},
     };
     for (const auto& c : cases) {
         fs::remove_all(folder_);
@@ -277,9 +304,93 @@ TEST_F(SettingsFileTest, BadFilesReadAsMissing) {
         const std::string path = folder_ + "/settings.ini";
         c.make(path);
         if (std::string(c.what) == "unreadable" && access(path.c_str(), R_OK) == 0) continue;  // root reads anyway
-        SettingsFile f(folder_);
+        SettingsFile f(folder_, true);
         EXPECT_TRUE(f.CreateKey("Software\\Orvandel\\")) << c.what;
         EXPECT_FALSE(Read(f, "DispStr")) << c.what;
+        const auto read = ReadSettingsFile(path);
+        EXPECT_TRUE(read.sections.empty()) << c.what;
+        std::string problem = c.problem;
+        problem.replace(problem.find("PATH"), 4, path);
+        EXPECT_EQ(read.problems, std::vector<std::string>{problem}) << c.what;
+    }
+    // A file (or folder) that is not there says nothing.
+    fs::remove_all(folder_);
+    EXPECT_TRUE(ReadSettingsFile(folder_ + "/settings.ini").problems.empty());
+    fs::create_directories(folder_);
+    EXPECT_TRUE(ReadSettingsFile(folder_ + "/settings.ini").problems.empty());
+}
+
+TEST_F(SettingsFileTest, SaysWhatWasNotUsedAndWhatStands) {
+    const std::string head = "[ScreenSaverSample]\n";
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {head + "garbage line\nIdleTimeout=5\n", {"settings.ini line 2 is not an entry; skipped"}},
+        {"IdleTimeout=5\n" + head, {"settings.ini line 1 is an entry outside any section; skipped"}},
+        {head + "[Other\nScale=2\n", {"settings.ini line 2 is not a section line; skipped, with the entries under it"}},
+        {head + "IdleTimeout=0\nScale=9\nMonitors=left\n",
+         {"settings.ini: Scale=9 is not auto or 1 to 8; auto stands",
+          "settings.ini: Monitors=left is not all or primary; all stands",
+          "settings.ini: IdleTimeout=0 is not a whole number of seconds from 1 to 86400; 600 stands"}},
+        {head + "IdleTimeout=10m\nScale = 2.5\n",
+         {"settings.ini: Scale=2.5 is not auto or 1 to 8; auto stands",
+          "settings.ini: IdleTimeout=10m is not a whole number of seconds from 1 to 86400; 600 stands"}},
+        // Whatever the value holds reaches the terminal as plain text on one line.
+        {head + "Monitors=\x1b[31mleft\n", {"settings.ini: Monitors='\\x1b[31mleft' is not all or primary; all stands"}},
+        {head + "Monitors=" + std::string(50, 'x') + "\n",
+         {"settings.ini: Monitors='" + std::string(40, 'x') + "'... is not all or primary; all stands"}},
+        // Good values, blank ones (the default asked for) and other sections say nothing.
+        {head + "Scale=AUTO\nMonitors= primary\nIdleTimeout=86400\n", {}},
+        {head + "Scale=\nMonitors=\nIdleTimeout=\n[Other]\nScale=9\n", {}},
+        {head + "a\nb\nc\nd\ne\nf\ng\nScale=0\n",
+         {"settings.ini line 2 is not an entry; skipped", "settings.ini line 3 is not an entry; skipped",
+          "settings.ini line 4 is not an entry; skipped", "settings.ini line 5 is not an entry; skipped",
+          "settings.ini line 6 is not an entry; skipped", "settings.ini: 2 more lines are not entries; skipped",
+          "settings.ini: Scale=0 is not auto or 1 to 8; auto stands"}},
+    };
+    for (const auto& [text, problems] : cases) {
+        Write(text);
+        EXPECT_EQ(ReadSettingsFile(folder_ + "/settings.ini").problems, problems) << text;
+    }
+    // Reading never changes the file.
+    Write(head + "garbage\nScale=9\n");
+    SettingsFile f(folder_, true);
+    EXPECT_EQ(Read(f, "Scale"), "9");  // the reader falls back to the default itself
+    std::ifstream in(folder_ + "/settings.ini");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), head + "garbage\nScale=9\n");
+}
+
+TEST_F(SettingsFileTest, EachProblemIsSaidOnceOnStderr) {
+    // A value of its own, so that no other test has said it already.
+    Write("[ScreenSaverSample]\nMonitors=once-" + std::to_string(getpid()) + "\nIdleTimeout=5\n");
+    const std::string line = "quellora: settings.ini: Monitors=once-" + std::to_string(getpid()) +
+                             " is not all or primary; all stands\n";
+    testing::internal::CaptureStderr();
+    SettingsFile(folder_, true).ReadValue("Software\\Orvandel\\ScreenSaverSample", "Monitors");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    testing::internal::CaptureStderr();
+    SettingsFile f(folder_);
+    EXPECT_EQ(Read(f, "IdleTimeout"), "5");
+    EXPECT_EQ(Read(f, "Monitors"), "once-" + std::to_string(getpid()));
+    SettingsFile g(folder_);
+    EXPECT_TRUE(g.KeyExists("Software\\Orvandel\\ScreenSaverSample"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), line);
+}
+
+TEST_F(SettingsFileTest, ALineThatIsNotAnEntryLeavesTheOthersStanding) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"a bad line before", "[ScreenSaverSample]\ngarbage line\nIdleTimeout=5\n"},
+        {"a bad line after", "[ScreenSaverSample]\nIdleTimeout=5\ngarbage line\n"},
+        {"a bad line before the section", "garbage line\n[ScreenSaverSample]\nIdleTimeout=5\n"},
+        {"an entry outside any section", "IdleTimeout=9\n[ScreenSaverSample]\nIdleTimeout=5\n"},
+        {"an entry without a name", "[ScreenSaverSample]\n= 7\nIdleTimeout=5\n"},
+        {"a zero byte in a line", "[ScreenSaverSample]\nIdleTimeout=5\nScale=" + std::string(1, '\0') + "2\n"},
+        {"a broken section line and its entries",
+         "[ScreenSaverSample]\nIdleTimeout=5\n[ScreenSaverSample\nIdleTimeout=7\n"},
+    };
+    for (const auto& [what, text] : cases) {
+        Write(text);
+        SettingsFile f(folder_);
+        EXPECT_EQ(Read(f, "IdleTimeout"), "5") << what;
+        EXPECT_FALSE(Read(f, "Scale")) << what;
     }
 }
 

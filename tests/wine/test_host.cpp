@@ -13,12 +13,16 @@
 //                                         pictures that SCR carries
 //   test_host display-mode W H            switches the display to W x H, as the
 //                                         display settings do; prints the result
+//   test_host display-state N             tells the running saver's window that the
+//                                         display is off (0), on (1) or dimmed (2),
+//                                         as the system does; prints its answer
 #ifndef UNICODE
 #define UNICODE
 #endif
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -326,6 +330,36 @@ int Resources(const std::wstring& scr) {
 
 }  // namespace
 
+// The system's notice of the display's state, GUID_CONSOLE_DISPLAY_STATE, as
+// the window it was registered for gets it: WM_POWERBROADCAST with a
+// POWERBROADCAST_SETTING in the saver's own memory (a message between
+// processes carries only the pointer).
+int DisplayState(DWORD state) {
+    HWND saver = nullptr;
+    EnumWindows(FindSaverProc, reinterpret_cast<LPARAM>(&saver));
+    std::printf("found=%d\n", saver ? 1 : 0);
+    if (!saver) return 1;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(saver, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return 1;
+    struct {
+        GUID setting;
+        DWORD length;
+        DWORD data;
+    } notice{GUID_CONSOLE_DISPLAY_STATE, sizeof(DWORD), state};
+    static_assert(offsetof(decltype(notice), data) == offsetof(POWERBROADCAST_SETTING, Data));
+    void* remote = VirtualAllocEx(process, nullptr, sizeof notice, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    const bool written = remote && WriteProcessMemory(process, remote, &notice, sizeof notice, nullptr);
+    DWORD_PTR result = 0;
+    const bool sent = written && SendMessageTimeoutW(saver, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                                                     reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 5000, &result);
+    std::printf("sent=%d\nresult=%lu\n", sent ? 1 : 0, static_cast<unsigned long>(result));
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return sent ? 0 : 1;
+}
+
 // The display settings' own way of changing the mode: every top-level
 // window hears WM_DISPLAYCHANGE.
 int DisplayMode(int width, int height) {
@@ -349,8 +383,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"resources" && argc == 3) return Resources(argv[2]);
     if (command == L"saver-window" && argc == 2) return SaverWindow();
     if (command == L"display-mode" && argc == 4) return DisplayMode(_wtoi(argv[2]), _wtoi(argv[3]));
+    if (command == L"display-state" && argc == 3) return DisplayState(static_cast<DWORD>(_wtoi(argv[2])));
     std::fprintf(stderr,
                  "usage: test_host preview SCR close|destroy | configure SCR | saver-window | resources SCR | "
-                 "display-mode W H\n");
+                 "display-mode W H | display-state 0|1|2\n");
     return 2;
 }

@@ -232,6 +232,18 @@ def outside_is_black(shot):
     return not shot[mask].any()
 
 
+def enlarged_viewport(shot, n, x0, y0):
+    """The viewport of a picture enlarged n times at (x0, y0), one boolean a
+    picture pixel (True for white); None unless every n x n block is of one
+    colour."""
+    big = shot[y0:y0 + n * VIEW_H, x0:x0 + n * VIEW_W].min(axis=-1) > 127
+    small = big[::n, ::n]
+    if big.shape != (n * VIEW_H, n * VIEW_W) or not np.array_equal(
+            np.repeat(np.repeat(small, n, axis=0), n, axis=1), big):
+        return None
+    return small
+
+
 def viewport_black_and_white(shot):
     return only_black_and_white(shot[VIEW_Y:VIEW_Y + VIEW_H, VIEW_X:VIEW_X + VIEW_W])
 
@@ -257,6 +269,46 @@ class Frames:
 
     def find(self, view):
         return self.steps.get(np.packbits(view).tobytes())
+
+
+class CountedFrames:
+    """The renderer's frames near the count in the saver's frame log: the saver
+    puts one frame on screen a step, whatever the load, and rewrites the log
+    about once a second, so the step on screen lies a little past the count
+    read. Rendered in blocks as the count moves on; the title card's blocks
+    beside the plain ones for the first steps (the card shows for 4.5 s, at
+    most 113 steps). While the display is off the saver goes on with its
+    steps but counts no frame: `uncounted` is how many steps it may have made
+    so, at most 25 a second."""
+
+    BLOCK = 100
+    TITLE_STEPS = 150
+
+    def __init__(self, args, log_path):
+        self.args, self.log_path = args, log_path
+        self.blocks = {}
+        self.uncounted = 0
+
+    def count(self):
+        try:
+            with open(self.log_path) as f:
+                return int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            return None
+
+    def find(self, view):
+        count = self.count()
+        if count is None:
+            return None
+        lowest = max(0, count - 10) // self.BLOCK * self.BLOCK
+        for first in range(lowest, count + self.uncounted + 150, self.BLOCK):
+            for title in (False, True) if first < self.TITLE_STEPS else (False,):
+                if (first, title) not in self.blocks:
+                    self.blocks[first, title] = Frames(self.args, first, first + self.BLOCK - 1, title)
+                step = self.blocks[first, title].find(view)
+                if step is not None:
+                    return step
+        return None
 
 
 def find_frame(world, frames, until):
@@ -823,19 +875,21 @@ def case_installer(args):
 
 def case_saver_big(args):
     """/s on a 2560x1600 screen: the frame doubled, 2048x1536, every picture
-    pixel a 2x2 block, centred at (256, 32) with black around it."""
-    frames = Frames(args, 0, 200, title=True)
+    pixel a 2x2 block, centred at (256, 32) with black around it. The frame
+    looked for is the one the saver has reached, with the title card or
+    after it, however loaded the machine."""
     w_, h_ = 2560, 1600
     x0, y0, n = (w_ - 2 * VIEW_W) // 2, (h_ - 2 * VIEW_H) // 2, 2
     with World(args, "saver_big", screen=(w_, h_)) as w:
-        saver, shown = w.start_saver()
+        frame_log = os.path.join(w.dir, "frames.txt")
+        frames = CountedFrames(args, frame_log)
+        saver, shown = w.start_saver(QUELLORA_FRAME_LOG=windows_path(frame_log))
         step = None
-        deadline = time.monotonic() + 6.0
+        deadline = time.monotonic() + 60
         while step is None and time.monotonic() < deadline:
             shot = w.screenshot()
-            big = shot[y0:y0 + n * VIEW_H, x0:x0 + n * VIEW_W].min(axis=-1) > 127
-            small = big[::n, ::n]
-            if np.array_equal(np.repeat(np.repeat(small, n, axis=0), n, axis=1), big):
+            small = enlarged_viewport(shot, n, x0, y0)
+            if small is not None:
                 step = frames.find(small)
         check(step is not None, "no doubled frame of the renderer's on the 2560x1600 screen")
         mask = np.ones(shot.shape[:2], dtype=bool)
@@ -846,26 +900,117 @@ def case_saver_big(args):
         check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
 
 
+def switch_to_1280x1024(w, args):
+    """Xvfb offers only the mode it started with: one more, which the display
+    settings then switch to."""
+    for argv in (["--newmode", "1280x1024", "108", "1280", "1328", "1440", "1688", "1024", "1025", "1028", "1066"],
+                 ["--addmode", "screen", "1280x1024"]):
+        r = subprocess.run(["xrandr", *argv], env=w.env(), capture_output=True, text=True)
+        check(r.returncode == 0, "xrandr %s: %s" % (argv[0], r.stderr.strip()))
+    r = w.wine(os.path.join(args.helpers, "test_host.exe"), "display-mode", "1280", "1024")
+    check(r.returncode == 0, "the display settings could not switch to 1280x1024: " + r.stdout.strip())
+
+
 def case_saver_display_change(args):
     """The display switched to another mode while the saver runs, as the
     display settings do it (every window hears WM_DISPLAYCHANGE): the picture is laid out again for the new
-    size, one to one at (128, 128) where it was doubled at (256, 32)."""
-    frames = Frames(args, 0, 400, title=True)
+    size, one to one at (128, 128) where it was doubled at (256, 32). However
+    long the switch takes on a loaded machine, the frame looked for is the
+    one the saver has reached, with the title card or after it."""
     with World(args, "saver_display_change", screen=(2560, 1600)) as w:
-        saver, shown = w.start_saver()
-        # Xvfb offers only the mode it started with: one more, which the
-        # display settings then switch to.
-        for argv in (["--newmode", "1280x1024", "108", "1280", "1328", "1440", "1688", "1024", "1025", "1028", "1066"],
-                     ["--addmode", "screen", "1280x1024"]):
-            r = subprocess.run(["xrandr", *argv], env=w.env(), capture_output=True, text=True)
-            check(r.returncode == 0, "xrandr %s: %s" % (argv[0], r.stderr.strip()))
-        r = w.wine(os.path.join(args.helpers, "test_host.exe"), "display-mode", "1280", "1024")
-        check(r.returncode == 0, "the display settings could not switch to 1280x1024: " + r.stdout.strip())
-        step, shot = find_frame(w, frames, time.monotonic() + 10)
+        frame_log = os.path.join(w.dir, "frames.txt")
+        frames = CountedFrames(args, frame_log)
+        saver, shown = w.start_saver(QUELLORA_FRAME_LOG=windows_path(frame_log))
+        switch_to_1280x1024(w, args)
+        step, shot = find_frame(w, frames, time.monotonic() + 60)
         check(step is not None and shot.shape[:2] == (SCREEN_H, SCREEN_W),
               "no frame of the renderer's at (%d, %d) after the switch to 1280x1024" % (VIEW_X, VIEW_Y))
         check(outside_is_black(shot), "the screen around the viewport is not black after the switch")
         log("switched from 2560x1600 to 1280x1024: the frame of step %d one to one at (%d, %d)" % (step, VIEW_X, VIEW_Y))
+        check(saver.poll() is None, "the saver ended")
+        w.xdotool("key", "Escape")
+        check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
+
+
+DOUBLED_AT = ((2560 - 2 * VIEW_W) // 2, (1600 - 2 * VIEW_H) // 2)  # (256, 32)
+
+
+def case_saver_display_off(args):
+    """The system's notices of the display's state, sent as it sends them (Wine
+    itself sends none): while the display is off the saver puts nothing on
+    screen, its frame log and the screen stand still; dimmed it goes on; when
+    the display comes on the whole window shows the frame of the moment: the
+    picture moved on meanwhile, and a picture held by Space shows laid out
+    for the monitors that changed while the display was off."""
+    with World(args, "saver_display_off", screen=(2560, 1600)) as w:
+        frame_log = os.path.join(w.dir, "frames.txt")
+        frames = CountedFrames(args, frame_log)
+        saver, _ = w.start_saver(QUELLORA_FRAME_LOG=windows_path(frame_log))
+
+        def display(state):
+            r = w.wine(os.path.join(args.helpers, "test_host.exe"), "display-state", str(state))
+            facts, _ = parse_facts(r.stdout)
+            expect_facts(facts, {"found": "1", "sent": "1", "result": "1"}, "display state %d" % state)
+
+        def doubled_step(other_than=None):
+            """The step of the doubled frame on screen, once one other than
+            `other_than` shows."""
+            def step():
+                small = enlarged_viewport(w.screenshot(), 2, *DOUBLED_AT)
+                found = None if small is None else frames.find(small)
+                return None if found == other_than else found
+            return poll(step, 60, 0.1)
+
+        # Off: the last frame stays, and no frame is counted.
+        check(poll(lambda: frames.count(), 30) is not None, "the saver writes no frame log")
+        display(0)
+        off_at = time.monotonic()
+        time.sleep(0.5)  # what GDI had drawn before reaches the X server
+        off_count, off_shot = frames.count(), w.screenshot()
+        off_view = enlarged_viewport(off_shot, 2, *DOUBLED_AT)
+        off_step = None if off_view is None else frames.find(off_view)
+        check(off_step is not None, "with the display off the screen shows no frame of the renderer's")
+        time.sleep(3.0)
+        check(frames.count() == off_count, "frames were counted while the display was off: %d, then %d" % (
+            off_count, frames.count()))
+        check(np.array_equal(w.screenshot(), off_shot), "the screen changed while the display was off")
+
+        # On: the picture of the moment, past the one the display went off on
+        # (3 s of the clock: 75 steps, at the least 5 on a loaded machine).
+        display(1)
+        frames.uncounted += int((time.monotonic() - off_at + 1) * 25)
+        on_step = doubled_step(other_than=off_step)
+        check(on_step is not None and on_step >= off_step + 5,
+              "after the display came on: step %s, where it went off at %d" % (on_step, off_step))
+        log("display off at step %d, on again at step %d" % (off_step, on_step))
+
+        # Dimmed: still showing, still drawing.
+        on_count = poll(lambda: frames.count() if frames.count() > off_count else None, 30)
+        check(on_count is not None, "no frame counted after the display came on")
+        display(2)
+        check(poll(lambda: frames.count() > on_count + 10, 30), "the dimmed display got no frames")
+
+        # A held picture, the monitors changed while the display was off:
+        # nothing drawn until it comes on, then the held frame, laid out anew.
+        w.xdotool("keydown", "space")
+        time.sleep(0.5)
+
+        def held_frame():
+            small = enlarged_viewport(w.screenshot(), 2, *DOUBLED_AT)
+            return small if small is not None and frames.find(small) is not None else None
+        held = poll(held_frame, 30, 0.1)
+        check(held is not None, "Space held: no frame of the renderer's")
+        display(0)
+        switch_to_1280x1024(w, args)
+        time.sleep(1.0)
+        shot = w.screenshot()
+        check(shot.shape[:2] == (SCREEN_H, SCREEN_W), "the screen is %dx%d" % shot.shape[1::-1])
+        check(not np.array_equal(viewport(shot), held), "the held frame was drawn while the display was off")
+        display(1)
+        check(poll(lambda: np.array_equal(viewport(w.screenshot()), held), 30),
+              "the held frame did not show at (%d, %d) when the display came on" % (VIEW_X, VIEW_Y))
+        check(outside_is_black(w.screenshot()), "the screen around the viewport is not black")
+        w.xdotool("keyup", "space")
         check(saver.poll() is None, "the saver ended")
         w.xdotool("key", "Escape")
         check(wait_end(saver, END_DEADLINE), "Escape did not end the saver within a second")
@@ -877,6 +1022,7 @@ CASES = {
     "saver_picture": case_saver_picture,
     "saver_big": case_saver_big,
     "saver_display_change": case_saver_display_change,
+    "saver_display_off": case_saver_display_off,
     "saver_space": case_saver_space,
     "preview": case_preview,
     "preview_pixels": case_preview_pixels,
