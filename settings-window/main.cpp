@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
 
     SettingsDocument document(posix::SettingsFile::DefaultFolder());
     document.Load();
-    posix::SettingsFile file(posix::SettingsFile::DefaultFolder());
+    posix::SettingsFile file(posix::SettingsFile::DefaultFolder(), true);  // the window says what it finds wrong
     UnsavedOverFile keys(file, document);
     PreviewPlatform platform(keys);
     // The core's own loop runs the program: it paces the preview's frames,

@@ -37,14 +37,14 @@ std::string Shown(const std::string& path) {
     return path;
 }
 
-// What the reader makes of the text, when it is not all well: with a line it
-// does not understand it reads the whole file as missing. (Where the reader
-// comes to list its problems one by one, this is the place to show them.)
-std::string ReaderProblem(const std::string& text, const std::string& path) {
-    if (posix::ParseIni(text)) return {};
-    return "Quellora can't read " + Shown(path) +
-           ": a line in it is not a [section], a Name=value entry or a comment, so the saver uses its defaults. "
-           "Correct or remove that line.";
+// What the saver's reader did not use in the file, and what stands instead,
+// as it says it on stderr ("settings.ini line 3 is not an entry; skipped").
+std::string ReaderProblem(const std::string& path) {
+    const posix::SettingsText read = posix::ReadSettingsFile(path);
+    if (read.problems.empty()) return {};
+    std::string text = "Quellora did not use all of " + Shown(path) + ":";
+    for (const std::string& line : read.problems) text += "\n" + line;
+    return text;
 }
 
 }  // namespace
@@ -104,11 +104,11 @@ void SettingsDocument::Load() {
         problem_ = "Quellora can't read " + Shown(path_) + ": " + trouble.why + ", so the saver uses its defaults." +
                    (trouble.fix.empty() ? "" : " " + trouble.fix);
     else if (exists)
-        problem_ = ReaderProblem(text, path_);
+        problem_ = ReaderProblem(path_);
     readProblem_ = problem_;
 
     // The values, read by the saver's own reader; changes not saved yet over them.
-    posix::SettingsFile file(folder_);
+    posix::SettingsFile file(folder_, true);  // what it finds wrong is shown in the window
     UnsavedOverFile keys(file, *this);
     SettingsStore store(keys, kSettingsKey);
     waitMinutes_ = MinutesOf(
@@ -194,7 +194,7 @@ bool SettingsDocument::Save() {
     std::string error;
     if (!posix::WriteFileAtomically(target, text, mode, kTempPrefix, error)) return fail(error, "");
     pending_.clear();
-    problem_ = ReaderProblem(text, path_);
+    problem_ = ReaderProblem(path_);
     readProblem_ = problem_;
     return true;
 }

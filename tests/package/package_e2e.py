@@ -7,7 +7,7 @@ for Windows (the setup program is tested under Wine, tests/wine/wine_e2e.py).
         of INSTALLED (and SETTINGS_WINDOW where the settings window is built),
         nothing outside the root, the programs stripped and working, the
         desktop entries and the AppStream metadata valid
-    package_e2e.py uninstall --cmake CMAKE --build DIR --work DIR
+    package_e2e.py uninstall --cmake CMAKE --build DIR --work DIR [--settings-window]
         the target uninstall: with nothing installed it says so; after installs
         into a prefix and a DESTDIR (and a package made meanwhile, which is no
         install) it removes exactly what they wrote
@@ -217,7 +217,8 @@ def case_uninstall(args):
              os.path.join(work, 'cpack')], env=env)
         run([args.cmake, '--install', args.build], env=dict(env, DESTDIR=b))
         prefix = configured_prefix(args.build)
-        written = {os.path.join(a, rel) for rel in INSTALLED} | {b + os.path.join(prefix, rel) for rel in INSTALLED}
+        written = ({os.path.join(a, rel) for rel in installed(args)} |
+                   {b + os.path.join(prefix, rel) for rel in installed(args)})
         listed = set(open(record).read().split('\n')) - {''}
         check(listed == written, 'the record lists %s, expected %s' % (sorted(listed), sorted(written)))
         # A file of the user's beside them stays.
