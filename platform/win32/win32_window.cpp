@@ -234,14 +234,16 @@ LRESULT Win32Window::OnPowerBroadcast(WPARAM w, LPARAM l) {
     if (w != PBT_POWERSETTINGCHANGE || !setting || !IsEqualGUID(setting->PowerSetting, GUID_CONSOLE_DISPLAY_STATE) ||
         setting->DataLength < sizeof(DWORD))
         return DefWindowProcW(hwnd_, WM_POWERBROADCAST, w, l);
-    // The display's state: 0 off, 1 on, 2 dimmed (still showing). The core
-    // goes on with its frames meanwhile; when the display comes on, the
-    // whole window shows the frame of the moment.
+    // The display's state: 0 off, 1 on, 2 dimmed (still showing). While it
+    // is off the core's pacer sleeps; when it comes on, the whole window
+    // shows the frame of the moment.
     DWORD state = 0;
     std::memcpy(&state, setting->Data, sizeof state);
     const bool wasOff = displayOff_;
     displayOff_ = state == 0;
-    if (wasOff && !displayOff_) InvalidateRect(hwnd_, nullptr, FALSE);
+    if (wasOff == displayOff_) return TRUE;
+    if (!displayOff_) InvalidateRect(hwnd_, nullptr, FALSE);
+    events_.OnSeenChanged(!displayOff_);
     return TRUE;
 }
 
