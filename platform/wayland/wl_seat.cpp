@@ -35,7 +35,10 @@ const wl_pointer_listener WlSeat::kPointerListener = {
     [](void* data, wl_pointer*, uint32_t serial, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
         S(data)->Enter(serial, surface, wl_fixed_to_double(x), wl_fixed_to_double(y));
     },
-    [](void* data, wl_pointer*, uint32_t, wl_surface*) { S(data)->focus_ = nullptr; },
+    [](void* data, wl_pointer*, uint32_t, wl_surface*) {
+        S(data)->left_ = S(data)->focus_;
+        S(data)->focus_ = nullptr;
+    },
     [](void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
         S(data)->Motion(wl_fixed_to_double(x), wl_fixed_to_double(y));
     },
@@ -77,7 +80,7 @@ void WlSeat::Capabilities(uint32_t caps) {
     } else if (!pointer && pointer_) {
         wl_pointer_destroy(pointer_);
         pointer_ = nullptr;
-        focus_ = nullptr;
+        focus_ = left_ = nullptr;
         buttons_ = 0;
     }
 }
@@ -129,10 +132,14 @@ void WlSeat::Enter(uint32_t serial, wl_surface* surface, double x, double y) {
     // gone arrives as none.
     focus_ = surface && p_.Window() ? static_cast<OutputSurface*>(wl_surface_get_user_data(surface)) : nullptr;
     ApplyCursor();
-    // Where the pointer is, for the presses to come; the pointer has not
-    // moved, so the core hears of no motion (as on X11, where a window that
-    // appears under the pointer gets no motion event).
-    if (focus_) p_.Window()->PointerAt(*focus_, x, y, Shift(), false);
+    // Where the pointer is, for the presses to come. Come from another of
+    // the window's surfaces (another output's), the pointer moved, and the
+    // core hears of it; else it has not, so the core hears of no motion (as
+    // on X11, where a window that appears under the pointer gets no motion
+    // event).
+    const bool moved = left_ != nullptr;
+    left_ = nullptr;
+    if (focus_) p_.Window()->PointerAt(*focus_, x, y, Shift(), moved);
 }
 
 void WlSeat::Motion(double x, double y) {
@@ -164,6 +171,7 @@ void WlSeat::ApplyCursor() {
 
 void WlSeat::Forget(const OutputSurface* s) {
     if (focus_ == s) focus_ = nullptr;
+    if (left_ == s) left_ = nullptr;
 }
 
 }  // namespace quellora::wayland

@@ -51,6 +51,7 @@ private:
     xkb_state* state_ = nullptr;
     uint32_t buttons_ = 0;           // kLeftButton, kRightButton, kMiddleButton held
     OutputSurface* focus_ = nullptr;  // the surface the pointer is over
+    OutputSurface* left_ = nullptr;   // the one it left last, until it enters another
     uint32_t enterSerial_ = 0;
 };
 

@@ -518,46 +518,56 @@ def shown(d, n):
 
 def protocol_faults(d, s):
     """One full-screen surface per output (a layer surface where the
-    compositor offers the layer shell, else a toplevel), and on each the
-    output's device pixels: either a buffer of what was configured in device
-    pixels (the output's size when the compositor leaves the size to the
-    saver, 0 x 0, else the configured logical size times the output's scale;
-    with a viewport, the destination is the configured size), or a black
-    pixel stretched over the configured size with the picture on a
-    subsurface whose buffer has the device pixels of its logical size.
-    Prints what it saw; returns the faults."""
+    compositor offers the layer shell, else a toplevel), covering the
+    output's device pixels: its tiles (it and its subsurfaces, each a black
+    pixel stretched or the picture) side by side over what was configured,
+    the picture's buffer with the device pixels of its logical size; or one
+    buffer of what was configured in device pixels (the output's size when
+    the compositor leaves the size to the saver, 0 x 0, else the configured
+    logical size times the output's scale; with a viewport, the destination
+    is the configured size). Prints what it saw; returns the faults."""
     faults = []
     rows = s.shown()
     by_name = {o.name: o for o in d.outputs}
     for sid, output, size, configured in rows:
         surface = s.surfaces[sid]
         pic = s.picture(sid)
-        print('  surface %d (%s) on %s: configures %s (s after it was made), buffers %s, destination %s%s' % (
-            sid, surface['role'], output, ['%dx%d at %.2f' % (c + (t - surface['made'],))
-                                           for t, c in surface['configures']],
-            sorted({c[2] for c in surface['commits'] if c[2]}), surface['destination'],
-            '; its picture on subsurface %d at %s: buffers %s, destination %s' % (
-                pic, s.surfaces[pic]['position'], sorted({c[2] for c in s.surfaces[pic]['commits'] if c[2]}),
-                s.surfaces[pic]['destination']) if pic != sid else ''))
+        tiles = s.tree(sid)
+        print('  surface %d (%s) on %s: configures %s (s after it was made), buffers %s, destination %s; '
+              'tiles %s, the picture on %d: buffers %s, destination %s' % (
+                  sid, surface['role'], output, ['%dx%d at %.2f' % (c + (t - surface['made'],))
+                                                 for t, c in surface['configures']],
+                  sorted({c[2] for c in surface['commits'] if c[2]}), surface['destination'],
+                  [(t, s.surfaces[t]['position'], s.surfaces[t]['destination']) for t in tiles], pic,
+                  sorted({c[2] for c in s.surfaces[pic]['commits'] if c[2]}), s.surfaces[pic]['destination']))
         out = by_name.get(output)
         if not out:
             faults.append('surface %d: on no known output (%s)' % (sid, output))
             continue
         sizes = [c for _, c in surface['configures'] if c != (0, 0)]
         want = (sizes[-1][0] * out.scale, sizes[-1][1] * out.scale) if sizes else (out.w, out.h)
-        if s.stretched(sid):
-            if pic != sid:
-                p = s.surfaces[pic]
-                psize, dest = p['commits'][-1][2], p['destination']
-                if not dest or psize != (dest[0] * out.scale, dest[1] * out.scale):
-                    faults.append('surface %d on %s: its picture has a buffer of %s for %s logical pixels' % (
-                        sid, output, psize, dest))
-        elif size != want:
-            faults.append('surface %d on %s: a buffer of %s, configured %s (%s in device pixels)' % (
-                sid, output, size, sizes[-1] if sizes else (0, 0), want))
-        if surface['destination'] and sizes and surface['destination'] != sizes[-1]:
-            faults.append('surface %d: viewport destination %s, configured %s' % (sid, surface['destination'],
-                                                                                 sizes[-1]))
+        if len(tiles) > 1 or s.stretched(sid):
+            # Tiles: together at least the output, the picture's device-exact.
+            rects = [(0, 0) + tuple(surface['destination'] or (0, 0))]
+            rects += [s.surfaces[t]['position'] + s.surfaces[t]['destination'] for t in tiles
+                      if t != sid and s.surfaces[t]['position'] and s.surfaces[t]['destination']]
+            span = (max(x + w for x, _, w, _ in rects) - min(x for x, _, _, _ in rects),
+                    max(y + h for _, y, _, h in rects) - min(y for _, y, _, _ in rects))
+            if span[0] < out.w // out.scale or span[1] < out.h // out.scale:
+                faults.append('surface %d on %s: tiles over %s logical pixels, less than the output' % (
+                    sid, output, span))
+            p = s.surfaces[pic]
+            psize, dest = p['commits'][-1][2], p['destination']
+            if not s.stretched(pic) and (not dest or psize != (dest[0] * out.scale, dest[1] * out.scale)):
+                faults.append('surface %d on %s: its picture has a buffer of %s for %s logical pixels' % (
+                    sid, output, psize, dest))
+        else:
+            if size != want:
+                faults.append('surface %d on %s: a buffer of %s, configured %s (%s in device pixels)' % (
+                    sid, output, size, sizes[-1] if sizes else (0, 0), want))
+            if surface['destination'] and sizes and surface['destination'] != sizes[-1]:
+                faults.append('surface %d: viewport destination %s, configured %s' % (sid, surface['destination'],
+                                                                                     sizes[-1]))
     if len(rows) != len(d.outputs):
         faults.append('not one surface per output: %d for %d' % (len(rows), len(d.outputs)))
     roles = {s.surfaces[sid]['role'] for sid, _, _, _ in rows}

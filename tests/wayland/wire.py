@@ -389,18 +389,21 @@ class Summary:
                 if s['commits'] and s['commits'][-1][1] and s['commits'][-1][1] not in self.see_through and
                 s['role'] != 'subsurface']
 
+    def tree(self, sid):
+        """A surface and its subsurfaces that show something (not the
+        transparent placeholder or marker)."""
+        return [t for t in [sid] + self.surfaces[sid]['children']
+                if t in self.surfaces and self.surfaces[t]['commits'] and self.surfaces[t]['commits'][-1][1] and
+                self.surfaces[t]['commits'][-1][1] not in self.see_through]
+
     def picture(self, sid):
-        """The surface that carries a surface's frames: its subsurface that
-        shows pictures, where it has one, else itself."""
-        for child in self.surfaces[sid]['children']:
-            c = self.surfaces.get(child)
-            if c and any(b and b not in self.see_through for _, b, _ in c['commits']):
-                return child
-        return sid
+        """The surface that carries a surface's frames: of it and its
+        subsurfaces (its tiles), the one committed most."""
+        return max(self.tree(sid) or [sid], key=lambda t: len(self.surfaces[t]['commits']))
 
     def stretched(self, sid):
         """Whether a surface shows a buffer smaller than itself stretched
-        over it (the black pixel around a picture)."""
+        over it (a black tile)."""
         s = self.surfaces[sid]
         return bool(s['commits'] and s['commits'][-1][2] and s['source'] and s['destination'] and
                     s['commits'][-1][2][0] < s['destination'][0])
