@@ -441,25 +441,27 @@ class Mutter(KWin):
         """One frame of the monitor's stream; the stream draws the pointer
         always, so `cursor` changes nothing."""
         path = os.path.join(self.home, 'grab-%s.rgb' % out.name)
-        if os.path.exists(path):
-            os.unlink(path)
-        gst = subprocess.Popen(self.as_user + ['gst-launch-1.0', '-q', 'pipewiresrc', 'path=%d' % self.nodes[out.name],
-                                               'num-buffers=1', 'always-copy=true', '!', 'videoconvert', '!',
-                                               'video/x-raw,format=RGB', '!', 'filesink', 'location=' + path],
-                               env=self.env, cwd=self.home, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               preexec_fn=die_with_parent)
-        try:
-            # No session manager: link the cast's output ports to gst's input ports once both show.
-            size = out.w * out.h * 3
-            end = time.monotonic() + 20
-            while time.monotonic() < end and gst.poll() is None:
-                self.link_ports(self.nodes[out.name])
-                time.sleep(0.1)
-            check(gst.poll() == 0 and os.path.exists(path) and os.path.getsize(path) == size,
-                  'no frame of %s from the screen cast' % out.name)
-        finally:
-            stop(gst)
-        return np.fromfile(path, np.uint8).reshape(out.h, out.w, 3)
+        # A reader that gets no frame in 10 s is tried once more: one started
+        # just after the casts were made anew sometimes waits for ever.
+        for _ in range(2):
+            if os.path.exists(path):
+                os.unlink(path)
+            gst = subprocess.Popen(self.as_user + [
+                'gst-launch-1.0', '-q', 'pipewiresrc', 'path=%d' % self.nodes[out.name], 'num-buffers=1',
+                'always-copy=true', '!', 'videoconvert', '!', 'video/x-raw,format=RGB', '!', 'filesink',
+                'location=' + path], env=self.env, cwd=self.home, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+            try:
+                # No session manager: link the cast's output ports to gst's input ports once both show.
+                end = time.monotonic() + 10
+                while time.monotonic() < end and gst.poll() is None:
+                    self.link_ports(self.nodes[out.name])
+                    time.sleep(0.1)
+            finally:
+                stop(gst)
+            if gst.returncode == 0 and os.path.exists(path) and os.path.getsize(path) == out.w * out.h * 3:
+                return np.fromfile(path, np.uint8).reshape(out.h, out.w, 3)
+        raise Failure('no frame of %s from the screen cast' % out.name)
 
     def link_ports(self, node):
         """Links the stream `node`'s output port to gst's input port (a
@@ -538,18 +540,29 @@ class GnomeShell(Mutter):
         return r.stdout.strip() if r.returncode == 0 else None
 
     def close(self):
+        # The session's programs end with it, given time to clean up (a shell
+        # killed leaves Xwayland's lock behind, and the next session on the
+        # machine takes another display).
         group = getattr(self, 'group', None)
         if group:
-            try:
-                os.killpg(group.pid, signal.SIGTERM)
-            except OSError:
-                pass
-            stop(group)
-            try:
-                os.killpg(group.pid, signal.SIGKILL)
-            except OSError:
-                pass
+            for sig in (signal.SIGTERM, signal.SIGKILL):
+                try:
+                    os.killpg(group.pid, sig)
+                except OSError:
+                    break
+                poll(lambda: ended(group), 10, 0.1)
         super().close()
+
+
+def ended(group):
+    """Whether every process of the group started by `group` has ended (the
+    first reaped)."""
+    group.poll()
+    try:
+        os.killpg(group.pid, 0)
+        return False
+    except OSError:
+        return True
 
 
 def x11_sockets():
