@@ -565,6 +565,55 @@ def ended(group):
         return True
 
 
+class Plasma(KWin):
+    """KDE Plasma 5.27 as far as it runs here: plasmashell (its desktops and
+    panel) on `kwin_wayland --virtual`, whose own screen locker
+    (org.freedesktop.ScreenSaver, kscreenlocker_greet) locks. The session
+    bus's activation environment names the compositor, as Plasma's start
+    does, so the daemons it starts (kactivitymanagerd) find it. KWin's
+    scripting lists its windows and their stacking (windows())."""
+    name = 'plasma'
+
+    def start(self, layout):
+        super().start(layout)
+        self.env.update(QT_QPA_PLATFORM='wayland', XDG_CURRENT_DESKTOP='KDE', KDE_FULL_SESSION='true',
+                        KDE_SESSION_VERSION='5', XDG_SESSION_TYPE='wayland')
+        self.run('dbus-update-activation-environment', *['%s=%s' % (k, self.env[k]) for k in (
+            'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM', 'XDG_CURRENT_DESKTOP', 'KDE_FULL_SESSION', 'KDE_SESSION_VERSION',
+            'XDG_SESSION_TYPE')])
+        self.spawn('plasmashell', ['plasmashell'])
+        check(poll(lambda: any(w['dock'] for w in self.windows()), 60, 1), 'plasmashell showed no panel; see ' +
+              os.path.join(ARGS.work, 'plasmashell.log'))
+
+    def windows(self):
+        """KWin's windows, bottom to top: {class, dock, layer, x, y, w, h}
+        each, printed by a script of KWin's into its log."""
+        script = os.path.join(self.home, 'windows.js')
+        with open(script, 'w') as f:
+            f.write('workspace.clientList().forEach(function (w) { print("window " + w.stackingOrder + " " + '
+                    '(w.resourceClass || "-") + " " + w.dock + " " + w.layer + " " + w.frameGeometry.x + " " + '
+                    'w.frameGeometry.y + " " + w.frameGeometry.width + " " + w.frameGeometry.height); });\n')
+        os.chmod(script, 0o644)
+        log = os.path.join(ARGS.work, 'kwin.log')
+        seen = os.path.getsize(log)
+        plugin = 'windows-%d' % time.monotonic_ns()
+        for method, args in (('loadScript', [script, plugin]), ('start', []), ('unloadScript', [plugin])):
+            self.run('gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/Scripting', '-m',
+                     'org.kde.kwin.Scripting.' + method, *args)
+            if method == 'start':
+                time.sleep(0.5)
+        with open(log, errors='replace') as f:
+            f.seek(seen)
+            lines = sorted(line.split()[2:] for line in f if line.startswith('js: window '))
+        return [dict(order=int(o), cls=c, dock=dock == 'true', layer=int(layer), x=int(x), y=int(y), w=int(w), h=int(h))
+                for o, c, dock, layer, x, y, w, h in lines]
+
+    def screen_saver(self, method):
+        """What org.freedesktop.ScreenSaver's method answers, as gdbus prints it."""
+        return self.run('gdbus', 'call', '--session', '-d', 'org.freedesktop.ScreenSaver', '-o', '/ScreenSaver',
+                        '-m', 'org.freedesktop.ScreenSaver.' + method, text=True).stdout.strip()
+
+
 def x11_sockets():
     """Xwayland's socket folder as a system has it: root's, writable by all,
     sticky (Mutter makes it its user's and refuses it after)."""
@@ -580,21 +629,22 @@ def x11_sockets():
     os.chmod(path, 0o1777)
 
 
-COMPOSITORS = {c.name: c for c in (Sway, Cage, Weston, KWin, Mutter, GnomeShell)}
+COMPOSITORS = {c.name: c for c in (Sway, Cage, Weston, KWin, Mutter, GnomeShell, Plasma)}
 COMMANDS = {'sway': 'sway', 'cage': 'cage', 'weston': 'weston', 'kwin': 'kwin_wayland', 'mutter': 'mutter',
-            'gnome': 'gnome-session'}
+            'gnome': 'gnome-session', 'plasma': 'plasmashell'}
 # The outputs of the cases: one, and two where the compositor can have two
 # (the second at scale 2 where it can be).
 # GNOME has the two monitors of its users' session in every case.
 GNOME = [(1920, 1080, 1), (1280, 1024, 1)]
-ONE = {'cage': [(1280, 720, 1)], 'gnome': GNOME}
+ONE = {'cage': [(1280, 720, 1)], 'gnome': GNOME, 'plasma': [(1920, 1080, 1), (1920, 1080, 1)]}
 TWO = {'sway': [(1280, 1024, 1), (3840, 2160, 2)], 'mutter': [(1280, 1024, 1), (3840, 2160, 2)],
        'cage': [(1280, 720, 1), (1280, 720, 1)], 'kwin': [(1280, 1024, 1), (1280, 1024, 1)], 'gnome': GNOME}
 TWO_CASES = ('two_outputs', 'rate', 'pointer_rests')
 # The cases that need a desktop's own part (its method named).
-NEEDS = {'overview': ('shell', 'an Overview'), 'shield': ('screen_saver', 'a screen shield of its own'),
-         'monitor_plugged': ('add_monitor', 'a way here to add a monitor')}
-PACKAGES = {'kwin': 'kwin-wayland', 'gnome': 'gnome-session gjs'}
+NEEDS = {'overview': ('shell', 'an Overview'), 'shield': ('shell', 'GNOME\'s screen shield'),
+         'monitor_plugged': ('add_monitor', 'a way here to add a monitor'),
+         'above_panels': ('windows', 'panels of its own'), 'locker': ('windows', 'a screen locker of its own')}
+PACKAGES = {'kwin': 'kwin-wayland', 'gnome': 'gnome-session gjs', 'plasma': 'plasma-desktop qtwayland5'}
 
 
 # --- what a case checks ---------------------------------------------------------
@@ -1022,6 +1072,59 @@ def case_shield(d):
     finally:
         w.close()
         inp.close()
+
+
+def saver_windows(d):
+    """KWin's windows of the saver (neither Plasma's nor KWin's own) once
+    it shows on every output, and all the windows."""
+    def found():
+        every = d.windows()
+        mine = [w for w in every if w['cls'] not in ('org.kde.plasmashell', 'kwin_wayland')]
+        return len(mine) >= len(d.outputs) and (mine, every)
+    result = poll(found, 30, 0.5)
+    check(result, 'KWin lists no window of the saver on every output: %s' % d.windows())
+    return result
+
+
+def case_above_panels(d):
+    """The saver with Plasma's panels: a window of the saver covers each
+    output whole, stacked above every panel."""
+    q = d.saver()
+    try:
+        shown(d, len(d.outputs))
+        mine, every = saver_windows(d)
+        docks = [w for w in every if w['dock']]
+        print('%s: panels %s; the saver %s' % (d.name, docks, mine))
+        check(docks, 'Plasma shows no panel')
+        faults = ['%s not covered whole' % o for o in d.outputs
+                  if not any((w['x'], w['y'], w['w'], w['h']) == (o.x, o.y, o.w // o.scale, o.h // o.scale)
+                             for w in mine)]
+        faults += ['the saver\'s window %s under the panel %s' % (w, p) for w in mine for p in docks
+                   if w['order'] < p['order']]
+        check(q.alive(), 'the saver ended: ' + q.error())
+        report(faults)
+    finally:
+        q.close()
+
+
+def case_locker(d):
+    """Plasma's screen locker beside the saver: locked while the saver runs,
+    its greeter's windows come above the saver's on every output."""
+    q = d.saver()
+    try:
+        shown(d, len(d.outputs))
+        mine, _ = saver_windows(d)
+        d.screen_saver('Lock')
+        check(poll(lambda: d.screen_saver('GetActive') == '(true,)', 30, 0.5), 'the screen locker did not lock')
+
+        def above():
+            lock = [w for w in d.windows() if w['cls'] == 'kwin_wayland']
+            return len(lock) >= len(d.outputs) and all(w['order'] > m['order'] for w in lock for m in mine) and lock
+        lock = poll(above, 30, 0.5)
+        check(lock, 'the lock screen is not above the saver on every output: %s' % d.windows())
+        print('%s: locked; the lock screen %s above the saver %s' % (d.name, lock, mine))
+    finally:
+        q.close()
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith('case_')}
