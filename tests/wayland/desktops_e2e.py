@@ -9,10 +9,14 @@ its screen is captured (grim where wlroots offers screencopy, weston's
 screenshooter, Mutter's screen cast into PipeWire; KWin without OpenGL has
 none) and how input reaches it (wlinput's virtual keyboard and pointer,
 KWin's fake input, Mutter's remote desktop; headless weston and cage have no
-input to give). Where a capture can be taken the picture must be the
-renderer's frame, exact; everywhere the protocol must show one buffer per
-output at its device size on a full-screen surface, new buffers at the
-frame rate, the pointer's image hidden, and the end on Escape and on SIGTERM.
+input to give). Two desktops as their users have them sit beside them, a
+GNOME Shell session and KDE Plasma's shell on KWin, with cases of their own
+(the Overview, the pointer resting on another monitor, a monitor added, the
+desktop's own shield and lock, the panels). Where a capture can be taken
+the picture must be the renderer's frame, exact; everywhere the protocol
+must show one buffer per output at its device size on a full-screen
+surface, new buffers at the frame rate, the pointer's image hidden, and the
+end on Escape and on SIGTERM.
 A case the compositor cannot show (no input, one output only) is skipped
 with the reason (status 77). Waits poll with generous deadlines; rates are
 compared with the saver's own frame log of the same run, never with a clock.
