@@ -9,10 +9,14 @@ its screen is captured (grim where wlroots offers screencopy, weston's
 screenshooter, Mutter's screen cast into PipeWire; KWin without OpenGL has
 none) and how input reaches it (wlinput's virtual keyboard and pointer,
 KWin's fake input, Mutter's remote desktop; headless weston and cage have no
-input to give). Where a capture can be taken the picture must be the
-renderer's frame, exact; everywhere the protocol must show one buffer per
-output at its device size on a full-screen surface, new buffers at the
-frame rate, the pointer's image hidden, and the end on Escape and on SIGTERM.
+input to give). Two desktops as their users have them sit beside them, a
+GNOME Shell session and KDE Plasma's shell on KWin, with cases of their own
+(the Overview, the pointer resting on another monitor, a monitor added, the
+desktop's own shield and lock, the panels). Where a capture can be taken
+the picture must be the renderer's frame, exact; everywhere the protocol
+must show one buffer per output at its device size on a full-screen
+surface, new buffers at the frame rate, the pointer's image hidden, and the
+end on Escape and on SIGTERM.
 A case the compositor cannot show (no input, one output only) is skipped
 with the reason (status 77). Waits poll with generous deadlines; rates are
 compared with the saver's own frame log of the same run, never with a clock.
@@ -145,6 +149,9 @@ class Desktop:
         """Switches an output (None: every output) on or off, as the
         compositor's own power saving does."""
         raise Skip('%s: no way to switch its outputs off here' % self.name)
+
+    def at_desktop(self, inp):
+        """The desktop as its user works at it, before the saver starts."""
 
     def summary(self):
         return Summary(self.proxy.saver())
@@ -306,20 +313,22 @@ class KWin(Desktop):
         self.wait_socket(proc, 'wayland-kwin')
         self.outputs = [Output('Virtual-%d' % i, w, h, scale, i * w // scale, 0) for i in range(len(layout))]
 
-    def session_bus(self):
-        path = os.path.join(self.runtime, 'bus')
-        proc = self.spawn('dbus', ['dbus-daemon', '--session', '--nofork', '--address=unix:path=' + path])
+    def session_bus(self, name='bus', variable='DBUS_SESSION_BUS_ADDRESS'):
+        """A bus of its own (a session bus: only its user talks on it), its
+        address in the variable named."""
+        path = os.path.join(self.runtime, name)
+        proc = self.spawn('dbus-' + name, ['dbus-daemon', '--session', '--nofork', '--address=unix:path=' + path])
         check(poll(lambda: os.path.exists(path) or proc.poll() is not None, 10) and proc.poll() is None,
               'dbus-daemon did not start')
-        self.env['DBUS_SESSION_BUS_ADDRESS'] = 'unix:path=' + path
-        return self.env['DBUS_SESSION_BUS_ADDRESS']
+        self.env[variable] = 'unix:path=' + path
+        return self.env[variable]
 
 
 class MutterInput:
     """Input through Mutter's remote-desktop session (mutter_session.py)."""
 
     def __init__(self, desktop):
-        self.desktop, self.proc = desktop, desktop.session
+        self.desktop = desktop
         # Mutter's seat gains its keyboard with the session's first key, too
         # late for that key itself: a Shift, which the saver ignores, first,
         # and time for the saver to take the new keyboard.
@@ -328,9 +337,7 @@ class MutterInput:
 
     def do(self, *lines):
         for line in lines:
-            self.proc.stdin.write(line + '\n')
-            self.proc.stdin.flush()
-            check(self.proc.stdout.readline().strip() == 'ok', 'Mutter did not take: ' + line)
+            self.desktop.ask(line)
 
     def close(self):
         pass
@@ -354,22 +361,40 @@ class Mutter(KWin):
 
     def start(self, layout):
         self.session_bus()
+        self.pipewire()
+        proc = self.spawn('mutter', ['mutter', '--headless', '--wayland', '--no-x11', '--wayland-display',
+                                     'wayland-mutter'] + self.monitor_options(layout))
+        self.wait_socket(proc, 'wayland-mutter')
+        self.lay_out(layout)
+
+    def pipewire(self):
         self.spawn('pipewire', ['pipewire'])
         check(poll(lambda: os.path.exists(os.path.join(self.runtime, 'pipewire-0')), 10), 'pipewire did not start')
-        monitors = []
-        for w, h, scale in layout:
-            monitors += ['--virtual-monitor', '%dx%d' % (w, h)]
-        proc = self.spawn('mutter', ['mutter', '--headless', '--wayland', '--no-x11', '--wayland-display',
-                                     'wayland-mutter'] + monitors)
-        self.wait_socket(proc, 'wayland-mutter')
-        # Meta-0, Meta-1... in the order given, side by side, each at its scale.
+
+    @staticmethod
+    def monitor_options(layout):
+        return sum((['--virtual-monitor', '%dx%d' % (w, h)] for w, h, _ in layout), [])
+
+    def lay_out(self, layout, apply=True):
+        """Meta-0, Meta-1... in the order given, side by side, each at its
+        scale (`apply`: laid out so; else as they are); then cast."""
         x, wanted = 0, []
         for i, (w, h, scale) in enumerate(layout):
             self.outputs.append(Output('Meta-%d' % i, w, h, scale, x, 0))
             wanted.append('Meta-%d:%d:0:%g' % (i, x, scale))
             x += w // scale
+        self.added = []  # (its own cast, its reader) of each monitor added
+        self.session = None
+        self.cast(wanted if apply else [])
+
+    def cast(self, wanted=()):
+        """The remote-desktop session with a screen cast of every monitor
+        (mutter_session.py), made anew after a change of monitors (which
+        ends Mutter's casts of them)."""
+        if self.session:
+            stop(self.session)
         self.session = self.spawn('mutter-session', ['/usr/bin/python3', os.path.join(HERE, 'mutter_session.py')] +
-                                  wanted, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                                  list(wanted), stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.nodes = {}
         while True:
             line = self.session.stdout.readline().split()
@@ -377,11 +402,63 @@ class Mutter(KWin):
             if line[0] == 'stream':
                 self.nodes[line[1]] = int(line[2])
             elif line[0] == 'monitor':
-                print('Mutter monitor %s at %s,%s scale %s' % tuple(line[1:]))
+                print('Mutter monitor %s at %s,%s scale %s, %sx%s' % tuple(line[1:]))
             elif line[0] == 'ready':
                 break
             else:
                 raise Failure('Mutter gave no screen cast streams')
+
+    def ask(self, line):
+        """A line to mutter_session.py; the lines it answers before "ok"."""
+        self.session.stdin.write(line + '\n')
+        self.session.stdin.flush()
+        answer = []
+        while True:
+            said = self.session.stdout.readline().strip()
+            check(said, 'mutter_session.py ended; see ' + os.path.join(ARGS.work, 'mutter-session.log'))
+            if said in ('ok', 'bad'):
+                check(said == 'ok', 'Mutter did not take: ' + line)
+                return answer
+            answer.append(said)
+
+    def monitors(self):
+        """Mutter's monitors now: {connector: Output}."""
+        return {m[1]: Output(m[1], int(m[5]), int(m[6]), int(float(m[4])), int(m[2]), int(m[3]))
+                for m in (line.split() for line in self.ask('monitors'))}
+
+    def add_monitor(self, w, h):
+        """A monitor more, of w x h: a virtual one that Mutter makes for a
+        screen cast of its own (mutter_session.py --virtual), of the size its
+        reader asks for (gst-launch, reading until the monitor is removed);
+        its Output."""
+        cast = self.spawn('monitor-cast', ['/usr/bin/python3', os.path.join(HERE, 'mutter_session.py'), '--virtual'],
+                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        said = cast.stdout.readline().split()
+        check(said[:1] == ['virtual'], 'Mutter made no stream for a virtual monitor')
+        reader = self.spawn('monitor-reader', ['gst-launch-1.0', '-q', 'pipewiresrc', 'path=' + said[1], '!',
+                                               'video/x-raw,width=%d,height=%d' % (w, h), '!', 'fakesink'])
+        self.added.append((cast, reader))
+        known = {o.name for o in self.outputs}
+
+        def made():
+            self.link_ports(int(said[1]))
+            return [o for name, o in self.monitors().items() if name not in known] or None
+        found = poll(made, 20, 0.2)
+        check(found, 'Mutter made no monitor for the screen cast')
+        self.outputs.append(found[0])
+        print('Mutter added monitor %s' % found[0])
+        self.cast()
+        return found[0]
+
+    def remove_monitor(self):
+        """The monitor added last gone."""
+        gone = self.outputs.pop()
+        cast, reader = self.added.pop()
+        cast.stdin.close()
+        stop(reader)
+        check(poll(lambda: gone.name not in self.monitors(), 20, 0.2), 'Mutter kept monitor %s' % gone.name)
+        print('Mutter removed monitor %s' % gone)
+        self.cast()
 
     def input(self):
         return MutterInput(self)
@@ -399,25 +476,27 @@ class Mutter(KWin):
         """One frame of the monitor's stream; the stream draws the pointer
         always, so `cursor` changes nothing."""
         path = os.path.join(self.home, 'grab-%s.rgb' % out.name)
-        if os.path.exists(path):
-            os.unlink(path)
-        gst = subprocess.Popen(self.as_user + ['gst-launch-1.0', '-q', 'pipewiresrc', 'path=%d' % self.nodes[out.name],
-                                               'num-buffers=1', 'always-copy=true', '!', 'videoconvert', '!',
-                                               'video/x-raw,format=RGB', '!', 'filesink', 'location=' + path],
-                               env=self.env, cwd=self.home, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               preexec_fn=die_with_parent)
-        try:
-            # No session manager: link the cast's output ports to gst's input ports once both show.
-            size = out.w * out.h * 3
-            end = time.monotonic() + 20
-            while time.monotonic() < end and gst.poll() is None:
-                self.link_ports(self.nodes[out.name])
-                time.sleep(0.1)
-            check(gst.poll() == 0 and os.path.exists(path) and os.path.getsize(path) == size,
-                  'no frame of %s from the screen cast' % out.name)
-        finally:
-            stop(gst)
-        return np.fromfile(path, np.uint8).reshape(out.h, out.w, 3)
+        # A reader that gets no frame in 10 s is tried once more: one started
+        # just after the casts were made anew sometimes waits for ever.
+        for _ in range(2):
+            if os.path.exists(path):
+                os.unlink(path)
+            gst = subprocess.Popen(self.as_user + [
+                'gst-launch-1.0', '-q', 'pipewiresrc', 'path=%d' % self.nodes[out.name], 'num-buffers=1',
+                'always-copy=true', '!', 'videoconvert', '!', 'video/x-raw,format=RGB', '!', 'filesink',
+                'location=' + path], env=self.env, cwd=self.home, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+            try:
+                # No session manager: link the cast's output ports to gst's input ports once both show.
+                end = time.monotonic() + 10
+                while time.monotonic() < end and gst.poll() is None:
+                    self.link_ports(self.nodes[out.name])
+                    time.sleep(0.1)
+            finally:
+                stop(gst)
+            if gst.returncode == 0 and os.path.exists(path) and os.path.getsize(path) == out.w * out.h * 3:
+                return np.fromfile(path, np.uint8).reshape(out.h, out.w, 3)
+        raise Failure('no frame of %s from the screen cast' % out.name)
 
     def link_ports(self, node):
         """Links the stream `node`'s output port to gst's input port (a
@@ -435,13 +514,184 @@ class Mutter(KWin):
                                stderr=subprocess.DEVNULL)
 
 
-COMPOSITORS = {c.name: c for c in (Sway, Cage, Weston, KWin, Mutter)}
-COMMANDS = {'sway': 'sway', 'cage': 'cage', 'weston': 'weston', 'kwin': 'kwin_wayland', 'mutter': 'mutter'}
+class GnomeShell(Mutter):
+    """GNOME Shell 43 as its users have it: `gnome-session-binary --builtin
+    --session=gnome`, its settings daemons, Xwayland (the session fails
+    without X11), the Overview at login; the shell headless on virtual
+    monitors (the session starts it by its desktop entry: the user's own
+    gives the options). The shell dies at start without a system bus where
+    /run/systemd/seats exists, so it has one of its own, and it makes its
+    screen shield (the fade, the lock, org.gnome.ScreenSaver) only where the
+    display manager answers there: display_manager.py stands in. Settings go
+    through dconf (gsettings); layout, input and captures as on Mutter."""
+    name = 'gnome'
+
+    def start(self, layout):
+        x11_sockets()
+        self.session_bus('system_bus', 'DBUS_SYSTEM_BUS_ADDRESS')
+        dm = self.spawn('display-manager', ['/usr/bin/python3', os.path.join(HERE, 'display_manager.py')],
+                        stdout=subprocess.PIPE, text=True)
+        check(dm.stdout.readline().strip() == 'ready', 'the stand-in display manager did not start')
+        self.session_bus()
+        self.pipewire()
+        data = os.path.join(self.home, 'data')
+        os.makedirs(os.path.join(data, 'applications'))
+        with open('/usr/share/applications/org.gnome.Shell.desktop') as f:
+            entry = re.sub(r'(?m)^Exec=.*', ' '.join(['Exec=gnome-shell --wayland --headless --wayland-display',
+                                                      'wayland-gnome'] + self.monitor_options(layout)), f.read())
+        path = os.path.join(data, 'applications', 'org.gnome.Shell.desktop')
+        with open(path, 'w') as f:
+            f.write(entry)
+        if self.user:
+            for n in (data, os.path.dirname(path), path):
+                os.chown(n, self.user.pw_uid, self.user.pw_gid)
+        self.env.update(XDG_DATA_HOME=data, XDG_SESSION_TYPE='wayland', XDG_CURRENT_DESKTOP='GNOME')
+        # Now and then (1 start in 5 here) Xwayland never comes and the shell
+        # waits for it for good: a second session then.
+        for attempt in ('gnome', 'gnome-again'):
+            # A process group of its own: the shell, its daemons and Xwayland end with the session.
+            self.group = self.spawn(attempt, ['/usr/libexec/gnome-session-binary', '--builtin', '--session=gnome'],
+                                    start_new_session=True)
+            self.wait_socket(self.group, 'wayland-gnome')
+            if poll(lambda: self.shell('OverviewActive'), 60, 0.5):
+                break
+            print('GNOME Shell did not come up; see %s' % os.path.join(ARGS.work, attempt + '.log'))
+            self.end_session()
+        else:
+            raise Failure('GNOME Shell did not come up twice')
+        self.lay_out(layout, apply=False)
+
+    def at_desktop(self, inp):
+        """The Overview of the login closed, as a user has closed it."""
+        if self.shell('OverviewActive') != '(<false>,)':
+            inp.do('key Escape')
+            check(poll(lambda: self.shell('OverviewActive') == '(<false>,)', 10, 0.2), 'the Overview stays')
+
+    def screen_saver(self, method):
+        """What org.gnome.ScreenSaver's method answers, as gdbus prints it."""
+        return self.run('gdbus', 'call', '--session', '-d', 'org.gnome.ScreenSaver', '-o', '/org/gnome/ScreenSaver',
+                        '-m', 'org.gnome.ScreenSaver.' + method, text=True).stdout.strip()
+
+    def shell(self, name):
+        """A property of org.gnome.Shell as gdbus prints it; None while it
+        cannot be read."""
+        r = subprocess.run(self.as_user + ['gdbus', 'call', '--session', '-d', 'org.gnome.Shell', '-o',
+                                           '/org/gnome/Shell', '-m', 'org.freedesktop.DBus.Properties.Get',
+                                           'org.gnome.Shell', name], env=self.env, cwd=self.home,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        return r.stdout.strip() if r.returncode == 0 else None
+
+    def close(self):
+        self.end_session()
+        super().close()
+
+    def end_session(self):
+        # The session's programs end with it, given time to clean up (a shell
+        # killed leaves Xwayland's lock behind, and the next session on the
+        # machine takes another display).
+        group = getattr(self, 'group', None)
+        for sig in (signal.SIGTERM, signal.SIGKILL) if group else ():
+            try:
+                os.killpg(group.pid, sig)
+            except OSError:
+                break
+            poll(lambda: ended(group), 10, 0.1)
+
+
+def ended(group):
+    """Whether every process of the group started by `group` has ended (the
+    first reaped)."""
+    group.poll()
+    try:
+        os.killpg(group.pid, 0)
+        return False
+    except OSError:
+        return True
+
+
+class Plasma(KWin):
+    """KDE Plasma 5.27 as far as it runs here: plasmashell (its desktops and
+    panel) on `kwin_wayland --virtual`, whose own screen locker
+    (org.freedesktop.ScreenSaver, kscreenlocker_greet) locks. The session
+    bus's activation environment names the compositor, as Plasma's start
+    does, so the daemons it starts (kactivitymanagerd) find it. KWin's
+    scripting lists its windows and their stacking (windows())."""
+    name = 'plasma'
+
+    def start(self, layout):
+        super().start(layout)
+        self.env.update(QT_QPA_PLATFORM='wayland', XDG_CURRENT_DESKTOP='KDE', KDE_FULL_SESSION='true',
+                        KDE_SESSION_VERSION='5', XDG_SESSION_TYPE='wayland')
+        self.run('dbus-update-activation-environment', *['%s=%s' % (k, self.env[k]) for k in (
+            'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM', 'XDG_CURRENT_DESKTOP', 'KDE_FULL_SESSION', 'KDE_SESSION_VERSION',
+            'XDG_SESSION_TYPE')])
+        self.spawn('plasmashell', ['plasmashell'])
+        check(poll(lambda: any(w['dock'] for w in self.windows()), 60, 1), 'plasmashell showed no panel; see ' +
+              os.path.join(ARGS.work, 'plasmashell.log'))
+
+    def windows(self):
+        """KWin's windows, bottom to top: {class, dock, layer, x, y, w, h}
+        each, printed by a script of KWin's into its log; none while KWin
+        does not answer."""
+        script = os.path.join(self.home, 'windows.js')
+        with open(script, 'w') as f:
+            f.write('workspace.clientList().forEach(function (w) { print("window " + w.stackingOrder + " " + '
+                    '(w.resourceClass || "-") + " " + w.dock + " " + w.layer + " " + w.frameGeometry.x + " " + '
+                    'w.frameGeometry.y + " " + w.frameGeometry.width + " " + w.frameGeometry.height); });\n')
+        os.chmod(script, 0o644)
+        log = os.path.join(ARGS.work, 'kwin.log')
+        seen = os.path.getsize(log)
+        plugin = 'windows-%d' % time.monotonic_ns()
+        for method, args in (('loadScript', [script, plugin]), ('start', []), ('unloadScript', [plugin])):
+            if subprocess.run(self.as_user + ['gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/Scripting',
+                                              '-m', 'org.kde.kwin.Scripting.' + method] + args, env=self.env,
+                              cwd=self.home, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+                return []
+            if method == 'start':
+                time.sleep(0.5)
+        with open(log, errors='replace') as f:
+            f.seek(seen)
+            lines = sorted(line.split()[2:] for line in f if line.startswith('js: window '))
+        return [dict(order=int(o), cls=c, dock=dock == 'true', layer=int(layer), x=int(x), y=int(y), w=int(w), h=int(h))
+                for o, c, dock, layer, x, y, w, h in lines]
+
+    def screen_saver(self, method):
+        """What org.freedesktop.ScreenSaver's method answers, as gdbus prints it."""
+        return self.run('gdbus', 'call', '--session', '-d', 'org.freedesktop.ScreenSaver', '-o', '/ScreenSaver',
+                        '-m', 'org.freedesktop.ScreenSaver.' + method, text=True).stdout.strip()
+
+
+def x11_sockets():
+    """Xwayland's socket folder as a system has it: root's, writable by all,
+    sticky (Mutter makes it its user's and refuses it after)."""
+    path = '/tmp/.X11-unix'
+    st = os.lstat(path) if os.path.lexists(path) else None
+    if st and st.st_uid == 0 and st.st_mode & 0o1777 == 0o1777:
+        return
+    if os.getuid() != 0:
+        raise Skip('%s is not root\'s with mode 1777: Xwayland, which the GNOME session needs, cannot start' % path)
+    if not st:
+        os.mkdir(path)
+    os.chown(path, 0, 0)
+    os.chmod(path, 0o1777)
+
+
+COMPOSITORS = {c.name: c for c in (Sway, Cage, Weston, KWin, Mutter, GnomeShell, Plasma)}
+COMMANDS = {'sway': 'sway', 'cage': 'cage', 'weston': 'weston', 'kwin': 'kwin_wayland', 'mutter': 'mutter',
+            'gnome': 'gnome-session', 'plasma': 'plasmashell'}
 # The outputs of the cases: one, and two where the compositor can have two
 # (the second at scale 2 where it can be).
-ONE = {'cage': [(1280, 720, 1)]}
+# GNOME has the two monitors of its users' session in every case.
+GNOME = [(1920, 1080, 1), (1280, 1024, 1)]
+ONE = {'cage': [(1280, 720, 1)], 'gnome': GNOME, 'plasma': [(1920, 1080, 1), (1920, 1080, 1)]}
 TWO = {'sway': [(1280, 1024, 1), (3840, 2160, 2)], 'mutter': [(1280, 1024, 1), (3840, 2160, 2)],
-       'cage': [(1280, 720, 1), (1280, 720, 1)], 'kwin': [(1280, 1024, 1), (1280, 1024, 1)]}
+       'cage': [(1280, 720, 1), (1280, 720, 1)], 'kwin': [(1280, 1024, 1), (1280, 1024, 1)], 'gnome': GNOME}
+TWO_CASES = ('two_outputs', 'rate', 'power', 'pointer_rests')
+# The cases that need a desktop's own part (its method named).
+NEEDS = {'overview': ('shell', 'an Overview'), 'shield': ('shell', 'GNOME\'s screen shield'),
+         'monitor_plugged': ('add_monitor', 'a way here to add a monitor'),
+         'above_panels': ('windows', 'panels of its own'), 'locker': ('windows', 'a screen locker of its own')}
+PACKAGES = {'kwin': 'kwin-wayland', 'gnome': 'gnome-session gjs', 'plasma': 'plasma-desktop qtwayland5'}
 
 
 # --- what a case checks ---------------------------------------------------------
@@ -835,6 +1085,199 @@ def case_power(d):
         print('%s: on again: the frame of step %d on %s, then later ones' % (d.name, steps[0], names))
     finally:
         inp.close()
+
+def case_overview(d):
+    """The saver started while GNOME shows its Overview, as it does at
+    login: every monitor shows the saver's frame (not its windows as
+    thumbnails among the Overview's), and the first Escape ends it."""
+    check(poll(lambda: d.shell('OverviewActive') == '(<true>,)', 30, 0.2), 'no Overview at login')
+    inp = d.input()
+    q = d.saver()
+    try:
+        shown(d, len(d.outputs))
+        faults = []
+        try:
+            print('%s: over the Overview, the frames of steps %s' % (d.name, frames_on(d, d.outputs, same=False)))
+        except Failure as e:
+            faults.append(str(e))
+        inp.do('key Escape')
+        if poll(lambda: not q.alive(), 10, 0.1):
+            check(q.wait_exit() == 0, 'Escape did not end the saver cleanly: ' + q.error())
+            print('%s: the first Escape ended it' % d.name)
+        else:
+            faults.append('the first Escape did not end the saver (the Overview %s)' % (
+                'closed' if d.shell('OverviewActive') == '(<false>,)' else 'still shows'))
+        report(faults)
+    finally:
+        q.close()
+        inp.close()
+
+
+def case_pointer_rests(d):
+    """The pointer resting over the picture on the second monitor when the
+    saver starts, and never moved: it is hidden within 25 of the saver's
+    frames there (1 s): the saver's surface there gets the pointer's enter,
+    answered with set_cursor without a surface, and the capture (which
+    draws the pointer) shows the frame alone."""
+    inp = d.input()
+    d.at_desktop(inp)
+    out = d.outputs[1]
+    d.point_at(inp, out, out.w // out.scale // 2, out.h // out.scale // 2)
+    q = d.saver()
+    try:
+        sid, = [sid for sid, name, _, _ in shown(d, len(d.outputs)).shown() if name == out.name]
+
+        def frames(s):
+            return [t for t, b, _ in s.surfaces[sid]['commits'] if b and b not in s.see_through]
+        s = poll(lambda: (lambda s: len(frames(s)) > 25 and s)(d.summary()), 30, 0.2)
+        check(s, 'the saver put fewer than 25 frames on %s' % out.name)
+        shown_at = frames(s)
+        enters = [t for t, e in s.pointer_enters if e == sid]
+        if enters:
+            print('%s: the pointer entered the surface on %s %.2f s after its first frame, after %d frames' % (
+                d.name, out.name, enters[0] - shown_at[0], sum(1 for t in shown_at if t < enters[0])))
+        check(enters and enters[0] <= shown_at[24], 'no pointer enter on the surface on %s in its first 25 frames '
+              '(the pointer rests there, unmoved: its image stays over the picture)' % out.name)
+        after = [c for c in s.cursor if c[0] >= enters[0]]
+        check(after and after[0][1] == 0, 'no set_cursor without a surface after the pointer entered')
+        print('%s: with the pointer resting on it, the frame of step %d on %s' % (
+            d.name, frames_on(d, [out], cursor=True)[0], out.name))
+    finally:
+        q.close()
+        inp.close()
+
+
+def held_faults(d, outs, when):
+    """Whether each monitor shows the saver whole: each capture the frame, and
+    on the protocol the newest surface set full screen on each output
+    configured with its size and showing a buffer of its device size."""
+    faults = []
+    try:
+        frames_on(d, outs, same=False)
+    except Failure as e:
+        faults.append('%s: %s' % (when, e))
+    s = d.summary()
+    for out in outs:
+        mine = [sid for sid, sf in sorted(s.surfaces.items()) if s.output_name(sf['output']) == out.name]
+        sf = s.surfaces[mine[-1]] if mine else None
+        sizes = [c for _, c in sf['configures'] if c != (0, 0)] if sf else []
+        last = sf['commits'][-1][2] if sf and sf['commits'] else None
+        print('%s: %s: on %s configured %s, last buffer %s' % (d.name, when, out, sizes[-2:], last))
+        if not sf:
+            faults.append('%s: no surface set full screen on %s' % (when, out.name))
+        elif (sizes and sizes[-1] != (out.w // out.scale, out.h // out.scale)) or last != (out.w, out.h):
+            faults.append('%s: the surface on %s (%dx%d) configured %s, showing a buffer of %s' % (
+                when, out.name, out.w, out.h, sizes[-1] if sizes else None, last))
+    return faults
+
+
+def case_monitor_plugged(d):
+    """A monitor added while the saver runs, then removed: after each change
+    every monitor shows the saver whole, each surface full screen on its own
+    output at its size (the captured ones show the frame)."""
+    inp = d.input()
+    d.at_desktop(inp)
+    q = d.saver()
+    try:
+        shown(d, len(d.outputs))
+        first = list(d.outputs)
+        faults = held_faults(d, first, 'before')
+        added = d.add_monitor(1280, 720)
+        shown(d, len(d.outputs))
+        faults += held_faults(d, d.outputs, '%s added' % added.name)
+        d.remove_monitor()
+        faults += held_faults(d, first, '%s removed' % added.name)
+        check(q.alive(), 'the saver ended: ' + q.error())
+        report(faults)
+    finally:
+        q.close()
+        inp.close()
+
+
+def case_shield(d):
+    """GNOME's own shield at its idle delay (10 s, after the watcher's 5 s)
+    ends the saver the watcher started, and no saver starts beneath it, even
+    after a key at its lock screen."""
+    with open(ARGS.quellora, 'rb') as f:
+        if b'org.gnome.ScreenSaver' not in f.read():
+            raise Skip('the watcher does not follow org.gnome.ScreenSaver yet')
+    sys.path.insert(0, os.path.join(os.path.dirname(HERE), 'idle'))
+    from idle_e2e import Watcher, no_saver, one_saver, savers
+    d.run('gsettings', 'set', 'org.gnome.desktop.session', 'idle-delay', '10')
+    inp = d.input()
+    d.at_desktop(inp)
+    w = Watcher(d, 5, {'WAYLAND_DISPLAY': d.proxy.name})
+    try:
+        pid = one_saver(d, w, 'idle 5 s')
+        print('%s: idle 5 s: saver %d' % (d.name, pid))
+        active = poll(lambda: d.screen_saver('GetActive') == '(true,)' or None, 60, 0.2)
+        check(active, 'GNOME\'s shield did not come')
+        no_saver(d, w, 'the shield came')
+        print('%s: the shield came; the saver ended' % d.name)
+        for label in ('beneath the shield', 'after a key at the lock screen'):
+            if label.startswith('after'):
+                inp.do('key a')
+            end = time.monotonic() + 12
+            while time.monotonic() < end:
+                check(not savers(d, w), 'a saver started %s' % label)
+                time.sleep(0.2)
+            print('%s: no saver in 12 s %s' % (d.name, label))
+        check(w.alive(), 'the watcher ended: ' + w.error())
+    finally:
+        w.close()
+        inp.close()
+
+
+def saver_windows(d):
+    """KWin's windows of the saver (neither Plasma's nor KWin's own) once
+    it shows on every output, and all the windows."""
+    def found():
+        every = d.windows()
+        mine = [w for w in every if w['cls'] not in ('org.kde.plasmashell', 'kwin_wayland')]
+        return len(mine) >= len(d.outputs) and (mine, every)
+    result = poll(found, 30, 0.5)
+    check(result, 'KWin lists no window of the saver on every output: %s' % d.windows())
+    return result
+
+
+def case_above_panels(d):
+    """The saver with Plasma's panels: a window of the saver covers each
+    output whole, stacked above every panel."""
+    q = d.saver()
+    try:
+        shown(d, len(d.outputs))
+        mine, every = saver_windows(d)
+        docks = [w for w in every if w['dock']]
+        print('%s: panels %s; the saver %s' % (d.name, docks, mine))
+        check(docks, 'Plasma shows no panel')
+        faults = ['%s not covered whole' % o for o in d.outputs
+                  if not any((w['x'], w['y'], w['w'], w['h']) == (o.x, o.y, o.w // o.scale, o.h // o.scale)
+                             for w in mine)]
+        faults += ['the saver\'s window %s under the panel %s' % (w, p) for w in mine for p in docks
+                   if w['order'] < p['order']]
+        check(q.alive(), 'the saver ended: ' + q.error())
+        report(faults)
+    finally:
+        q.close()
+
+
+def case_locker(d):
+    """Plasma's screen locker beside the saver: locked while the saver runs,
+    its greeter's windows come above the saver's on every output."""
+    q = d.saver()
+    try:
+        shown(d, len(d.outputs))
+        mine, _ = saver_windows(d)
+        d.screen_saver('Lock')
+        check(poll(lambda: d.screen_saver('GetActive') == '(true,)', 30, 0.5), 'the screen locker did not lock')
+
+        def above():
+            lock = [w for w in d.windows() if w['cls'] == 'kwin_wayland']
+            return len(lock) >= len(d.outputs) and all(w['order'] > m['order'] for w in lock for m in mine) and lock
+        lock = poll(above, 30, 0.5)
+        check(lock, 'the lock screen is not above the saver on every output: %s' % d.windows())
+        print('%s: locked; the lock screen %s above the saver %s' % (d.name, lock, mine))
+    finally:
         q.close()
 
 
@@ -855,16 +1298,17 @@ def main():
 
     def make():
         if not shutil.which(COMMANDS[kind.name]):
-            raise Skip('%s is not installed (apt install %s)' % (kind.name, {'kwin': 'kwin-wayland'}.get(kind.name,
-                                                                                                       kind.name)))
+            raise Skip('%s is not installed (apt install %s)' % (kind.name, PACKAGES.get(kind.name, kind.name)))
         wl.need_test_user()
-        if ARGS.case == 'two_outputs' and kind.name not in TWO:
+        if ARGS.case in ('two_outputs', 'pointer_rests') and kind.name not in TWO:
             raise Skip('%s has one output only' % kind.name)
-        if kind.no_input and ARGS.case in ('key', 'cursor', 'power'):
+        if kind.no_input and ARGS.case in ('key', 'cursor', 'power', 'pointer_rests'):
             raise Skip(kind.no_input)
         if ARGS.case == 'power' and kind.power is Desktop.power:
             raise Skip('%s: no way to switch its outputs off here' % kind.name)
-        return kind(TWO[kind.name] if ARGS.case in ('two_outputs', 'rate', 'power') and kind.name in TWO else
+        if ARGS.case in NEEDS and not hasattr(kind, NEEDS[ARGS.case][0]):
+            raise Skip('%s has no %s' % (kind.name, NEEDS[ARGS.case][1]))
+        return kind(TWO[kind.name] if ARGS.case in TWO_CASES and kind.name in TWO else
                     ONE.get(kind.name, [(1280, 1024, 1)]))
     return wl.run_case(make, CASES[ARGS.case])
 
