@@ -22,13 +22,8 @@ SurfacePlan PlanSurface(const PlanInput& in) {
     const PlanOutput& o = in.output;
     const int scale = std::max(1, o.scale);
     const int deviceW = o.monitor.Width(), deviceH = o.monitor.Height();
-    // The output's size in the surface's own coordinates: its logical size,
-    // except where the compositor lays its outputs out in device pixels (a
-    // scaled output whose logical size is its device size, as Mutter without
-    // fractional scaling does), whose surfaces still count in scaled pixels.
-    const bool deviceLayout = scale > 1 && o.logicalWidth == deviceW && o.logicalHeight == deviceH;
-    const int outputW = o.logicalWidth > 0 && !deviceLayout ? o.logicalWidth : deviceW / scale;
-    const int outputH = o.logicalHeight > 0 && !deviceLayout ? o.logicalHeight : deviceH / scale;
+    int outputW = 0, outputH = 0;
+    OutputSurfaceSize(o, outputW, outputH);
 
     SurfacePlan plan;
     std::vector<Piece> pieces;
@@ -116,6 +111,14 @@ SurfacePlan PlanSurface(const PlanInput& in) {
     plan.bufferScale = in.viewporter ? 1 : scale;
     plan.pieces = std::move(pieces);
     return plan;
+}
+
+void OutputSurfaceSize(const PlanOutput& o, int& width, int& height) {
+    const int scale = std::max(1, o.scale);
+    const int deviceW = o.monitor.Width(), deviceH = o.monitor.Height();
+    const bool deviceLayout = scale > 1 && o.logicalWidth == deviceW && o.logicalHeight == deviceH;
+    width = o.logicalWidth > 0 && !deviceLayout ? o.logicalWidth : deviceW / scale;
+    height = o.logicalHeight > 0 && !deviceLayout ? o.logicalHeight : deviceH / scale;
 }
 
 void SurfaceToWindow(const SurfacePlan& plan, double sx, double sy, int& x, int& y) {

@@ -74,6 +74,12 @@ struct SurfacePlan {
 // over every output) one buffer of the output's size shows it.
 SurfacePlan PlanSurface(const PlanInput& in);
 
+// The output's size in its surfaces' logical pixels: its logical size,
+// except where the compositor lays its outputs out in device pixels (a
+// scaled output whose logical size is its device size, as Mutter without
+// fractional scaling does), whose surfaces still count in scaled pixels.
+void OutputSurfaceSize(const PlanOutput& o, int& width, int& height);
+
 // Where a point of the surface (sx, sy, in its logical pixels) lies in the
 // window.
 void SurfaceToWindow(const SurfacePlan& plan, double sx, double sy, int& x, int& y);

@@ -146,12 +146,12 @@ WlPlatform::WlPlatform(wl_display* display) : display_(display) {
                                 : "no Wayland output named " + onlyOutput_);
     // Mutter offers no power protocol: its display configuration on the
     // session bus says when it has put the monitors to power saving.
-    if (mutterShell_ && !powerManager_ && !dpmsManager_) mutterPower_ = MutterPowerWatch::Open(*this);
+    if (mutterShell_ && !powerManager_ && !dpmsManager_) mutterBus_ = MutterBus::Open(*this);
 }
 
 WlPlatform::~WlPlatform() {
     seat_.reset();
-    mutterPower_.reset();
+    mutterBus_.reset();
     for (auto& o : outputs_) {
         ForgetPower(*o);
         if (o->xdg) zxdg_output_v1_destroy(o->xdg);
@@ -261,7 +261,11 @@ void WlPlatform::PowerChanged() {
     if (window_) window_->PowerChanged();
 }
 
-bool WlPlatform::OutputOn(const WlOutput& o) const { return o.on && !(mutterPower_ && mutterPower_->Off()); }
+void WlPlatform::LeaveOverview() {
+    if (mutterBus_) mutterBus_->LeaveOverview();
+}
+
+bool WlPlatform::OutputOn(const WlOutput& o) const { return o.on && !(mutterBus_ && mutterBus_->Off()); }
 
 std::vector<WlOutput*> WlPlatform::CoveredOutputs() const {
     std::vector<WlOutput*> out;
@@ -346,15 +350,15 @@ void WlPlatform::Poll(const timespec* wait) {
                      {-1, 0, 0}};
     timespec until{};
     const timespec* timeout = wait;
-    if (mutterPower_) {
-        fds[1] = {mutterPower_->Fd(), mutterPower_->Events(), 0};
-        if (const int ms = mutterPower_->TimeoutMs(); ms >= 0) {
+    if (mutterBus_) {
+        fds[1] = {mutterBus_->Fd(), mutterBus_->Events(), 0};
+        if (const int ms = mutterBus_->TimeoutMs(); ms >= 0) {
             until = timespec{ms / 1000, (ms % 1000) * 1000000L};
             if (!wait || until.tv_sec < wait->tv_sec || (until.tv_sec == wait->tv_sec && until.tv_nsec < wait->tv_nsec))
                 timeout = &until;
         }
     }
-    const int ready = ppoll(fds, mutterPower_ ? 2 : 1, timeout, nullptr);
+    const int ready = ppoll(fds, mutterBus_ ? 2 : 1, timeout, nullptr);
     if (ready < 0 && errno != EINTR) {
         wl_display_cancel_read(display_);
         Lost();
@@ -372,7 +376,7 @@ void WlPlatform::Poll(const timespec* wait) {
     } else {
         wl_display_cancel_read(display_);
     }
-    if (mutterPower_) mutterPower_->Process();
+    if (mutterBus_) mutterBus_->Process();
 }
 
 bool WlPlatform::ProcessOneMessage() {

@@ -44,7 +44,7 @@ namespace quellora::wayland {
 class WlWindow;
 class WlSeat;
 class WlPlatform;
-class MutterPowerWatch;
+class MutterBus;
 
 // An output as the compositor has described it so far.
 struct WlOutput {
@@ -100,6 +100,10 @@ public:
     std::vector<WlOutput*> CoveredOutputs() const;
     // Whether the compositor has the output on (its display not in power saving).
     bool OutputOn(const WlOutput& o) const;
+    // GNOME Shell's Overview closed, so that the saver shows whole.
+    void LeaveOverview();
+    // Mutter, which needs telling more than other compositors.
+    bool IsMutter() const { return mutterShell_; }
 
     // Dispatching failed: says why in one line and ends the process.
     [[noreturn]] void Lost();
@@ -150,7 +154,7 @@ private:
     zwlr_output_power_manager_v1* powerManager_ = nullptr;
     org_kde_kwin_dpms_manager* dpmsManager_ = nullptr;
     bool mutterShell_ = false;  // gtk_shell1: Mutter, whose power state is on the session bus
-    std::unique_ptr<MutterPowerWatch> mutterPower_;
+    std::unique_ptr<MutterBus> mutterBus_;
     std::unique_ptr<WlSeat> seat_;
     std::vector<std::unique_ptr<WlOutput>> outputs_;
     WlWindow* window_ = nullptr;

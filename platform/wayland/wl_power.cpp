@@ -80,10 +80,10 @@ namespace {
 constexpr const char* kMutterName = "org.gnome.Mutter.DisplayConfig";
 constexpr const char* kMutterPath = "/org/gnome/Mutter/DisplayConfig";
 
-class SdBusMutterPower final : public MutterPowerWatch {
+class SdBusMutter final : public MutterBus {
 public:
-    SdBusMutterPower(WlPlatform& p, sd_bus* bus) : p_(p), bus_(bus) {}
-    ~SdBusMutterPower() override {
+    SdBusMutter(WlPlatform& p, sd_bus* bus) : p_(p), bus_(bus) {}
+    ~SdBusMutter() override {
         sd_bus_slot_unref(slot_);
         sd_bus_flush_close_unref(bus_);
     }
@@ -91,7 +91,7 @@ public:
     bool Start() {
         // The signal first, then the value, so that no change falls between.
         if (sd_bus_match_signal(bus_, &slot_, kMutterName, kMutterPath, "org.freedesktop.DBus.Properties",
-                                "PropertiesChanged", &SdBusMutterPower::OnChanged, this) < 0)
+                                "PropertiesChanged", &SdBusMutter::OnChanged, this) < 0)
             return false;
         sd_bus_error error = SD_BUS_ERROR_NULL;
         int32_t mode = 0;
@@ -113,6 +113,16 @@ public:
         clock_gettime(CLOCK_MONOTONIC, &now);
         const uint64_t nowUs = static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
         return until <= nowUs ? 0 : static_cast<int>(std::min<uint64_t>((until - nowUs + 999) / 1000, 60000));
+    }
+
+    void LeaveOverview() override {
+        if (!bus_) return;
+        sd_bus_message* m = nullptr;
+        if (sd_bus_message_new_method_call(bus_, &m, "org.gnome.Shell", "/org/gnome/Shell",
+                                           "org.freedesktop.DBus.Properties", "Set") >= 0 &&
+            sd_bus_message_append(m, "ssv", "org.gnome.Shell", "OverviewActive", "b", 0) >= 0)
+            sd_bus_call_async(bus_, nullptr, m, nullptr, nullptr, 0);  // no answer awaited
+        sd_bus_message_unref(m);
     }
 
     void Process() override {
@@ -139,7 +149,7 @@ private:
 
     // PropertiesChanged(s interface, a{sv} changed, as invalidated).
     static int OnChanged(sd_bus_message* m, void* data, sd_bus_error*) {
-        auto* self = static_cast<SdBusMutterPower*>(data);
+        auto* self = static_cast<SdBusMutter*>(data);
         const char* interface = nullptr;
         if (sd_bus_message_read(m, "s", &interface) < 0 || std::strcmp(interface, kMutterName) != 0) return 0;
         if (sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return 0;
@@ -165,17 +175,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<MutterPowerWatch> MutterPowerWatch::Open(WlPlatform& p) {
+std::unique_ptr<MutterBus> MutterBus::Open(WlPlatform& p) {
     sd_bus* bus = nullptr;
     if (sd_bus_open_user(&bus) < 0) return nullptr;
-    auto watch = std::make_unique<SdBusMutterPower>(p, bus);
+    auto watch = std::make_unique<SdBusMutter>(p, bus);
     if (!watch->Start()) return nullptr;
     return watch;
 }
 
 #else
 
-std::unique_ptr<MutterPowerWatch> MutterPowerWatch::Open(WlPlatform&) { return nullptr; }
+std::unique_ptr<MutterBus> MutterBus::Open(WlPlatform&) { return nullptr; }
 
 #endif
 

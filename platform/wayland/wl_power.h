@@ -15,14 +15,15 @@ void WatchWlrPower(zwlr_output_power_manager_v1* manager, WlOutput& o);
 void WatchKdeDpms(org_kde_kwin_dpms_manager* manager, WlOutput& o);
 void ForgetPower(WlOutput& o);
 
-// Mutter's PowerSaveMode (org.gnome.Mutter.DisplayConfig), one for every
-// monitor, followed through its PropertiesChanged signal on one connection.
-class MutterPowerWatch {
+// Mutter and GNOME Shell on the session bus, on one connection: the
+// PowerSaveMode of Mutter's display configuration (one for every monitor),
+// followed through its PropertiesChanged signal; and the Shell's Overview.
+class MutterBus {
 public:
     // nullptr where there is no session bus or no Mutter on it (or the
     // program was built without a D-Bus library).
-    static std::unique_ptr<MutterPowerWatch> Open(WlPlatform& p);
-    virtual ~MutterPowerWatch() = default;
+    static std::unique_ptr<MutterBus> Open(WlPlatform& p);
+    virtual ~MutterBus() = default;
     // Whether Mutter has put its monitors to power saving.
     virtual bool Off() const = 0;
     // For the poll: the descriptor, what to wait for on it, and the
@@ -32,6 +33,10 @@ public:
     virtual int TimeoutMs() const = 0;
     // Handles what arrived; a bus that went away leaves the monitors on.
     virtual void Process() = 0;
+    // Closes GNOME Shell's Overview (OverviewActive, a property it lets any
+    // client set), which would show the saver's windows as thumbnails among
+    // its own and take the first Escape for itself. Not waited for.
+    virtual void LeaveOverview() = 0;
 };
 
 }  // namespace quellora::wayland

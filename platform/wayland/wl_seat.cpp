@@ -139,6 +139,7 @@ void WlSeat::Enter(uint32_t serial, wl_surface* surface, double x, double y) {
     // event).
     const bool moved = left_ != nullptr;
     left_ = nullptr;
+    if (focus_) focus_->pointerCame = true;
     if (focus_) p_.Window()->PointerAt(*focus_, x, y, Shift(), moved);
 }
 

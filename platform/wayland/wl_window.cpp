@@ -89,6 +89,10 @@ const xdg_surface_listener kXdgSurfaceListener = {[](void* data, xdg_surface*, u
     s.window->Configured(s, serial, s.toplevelState.width, s.toplevelState.height);
 }};
 
+const wl_surface_listener kSurfaceListener = {
+    [](void* data, wl_surface*, wl_output* o) { Of(data)->window->SurfaceEntered(*Of(data), o, true); },
+    [](void* data, wl_surface*, wl_output* o) { Of(data)->window->SurfaceEntered(*Of(data), o, false); }};
+
 const wp_fractional_scale_v1_listener kFractionalListener = {[](void* data, wp_fractional_scale_v1*, uint32_t scale) {
     Of(data)->window->ScalePreferred(*Of(data), static_cast<int>(scale));
 }};
@@ -145,6 +149,7 @@ WlWindow::~WlWindow() {
 void WlWindow::Show() {
     if (!visible_) {
         visible_ = true;
+        p_.LeaveOverview();
         SurfacesFollowOutputs();
     }
     dirty_.Mark(nullptr, ClientRect());
@@ -167,8 +172,13 @@ void WlWindow::SurfacesFollowOutputs() {
         const Rect r = monitors[i].rect;
         (*it)->rect = Rect{r.left - x_, r.top - y_, r.right - x_, r.bottom - y_};
     }
-    // Every surface again: a toplevel over every output shows the others' too.
-    for (auto& s : surfaces_) s->replan = true;
+    // Every surface again: a toplevel over every output shows the others' too;
+    // and every toplevel asks again to be full screen on its own output,
+    // which a compositor may have moved it off (Mutter, when a monitor came).
+    for (auto& s : surfaces_) {
+        s->replan = true;
+        s->askBack = s->toplevel != nullptr;
+    }
     dark_ = Dark();
 }
 
@@ -187,7 +197,8 @@ void WlWindow::AddSurface(WlOutput& o) {
     s.output = &o;
     s.on = p_.OutputOn(o);
     s.base.surface = wl_compositor_create_surface(p_.Compositor());
-    wl_surface_set_user_data(s.base.surface, &s);  // the seat finds the surface it is over by it
+    // The seat finds the surface it is over by its user data.
+    wl_surface_add_listener(s.base.surface, &kSurfaceListener, &s);
     if (p_.Viewporter()) s.base.viewport = wp_viewporter_get_viewport(p_.Viewporter(), s.base.surface);
     if (p_.Viewporter() && p_.FractionalScale()) {
         s.fractional = wp_fractional_scale_manager_v1_get_fractional_scale(p_.FractionalScale(), s.base.surface);
@@ -266,6 +277,11 @@ void WlWindow::Configured(OutputSurface& s, uint32_t serial, int width, int heig
     s.configure = OutputSurface::Configure{true, serial, width, height, s.toplevel && s.toplevelState.fullscreen};
 }
 
+void WlWindow::SurfaceEntered(OutputSurface& s, wl_output* o, bool entered) {
+    s.on_.erase(std::remove(s.on_.begin(), s.on_.end(), o), s.on_.end());
+    if (entered) s.on_.push_back(o);
+}
+
 void WlWindow::ScalePreferred(OutputSurface& s, int scale120) {
     if (scale120 == s.preferredScale) return;
     s.preferredScale = scale120;
@@ -306,9 +322,23 @@ bool WlWindow::Dark() const {
 
 void WlWindow::Pass() {
     const uint32_t now = p_.TickCount();
+    // Toplevels that stayed astray, made anew.
+    std::vector<WlOutput*> remake;
+    for (auto& owned : surfaces_)
+        if (owned->toplevel && owned->askedBack > kMostAsksBack) remake.push_back(owned->output);
+    for (WlOutput* o : remake) {
+        const auto it = std::find_if(surfaces_.begin(), surfaces_.end(),
+                                     [o](const std::unique_ptr<OutputSurface>& s) { return s->output == o; });
+        const Rect rect = (*it)->rect;
+        DropSurface(**it);
+        AddSurface(*o);
+        surfaces_.back()->rect = rect;
+        surfaces_.back()->replan = true;
+    }
     for (auto& owned : surfaces_) {
         OutputSurface& s = *owned;
         if (s.configure.pending) ApplyConfigure(s);
+        HoldOutput(s, now);
         if (s.replan && s.stage != Stage::Configuring) Plan(s);
         if (s.stage == Stage::Showing && p_.OutputOn(*s.output)) Present(s, now);
         if (s.mustCommit) {
@@ -318,6 +348,40 @@ void WlWindow::Pass() {
         s.base.pool.Trim(s.base.bufferWidth, s.base.bufferHeight, now);
         if (s.picture) s.picture->pool.Trim(s.picture->bufferWidth, s.picture->bufferHeight, now);
     }
+}
+
+void WlWindow::HoldOutput(OutputSurface& s, uint32_t now) {
+    if (!s.toplevel || s.stage != Stage::Showing) return;
+    auto askBack = [&] {
+        xdg_toplevel_set_fullscreen(s.toplevel, s.output->output);
+        s.mustCommit = true;
+    };
+    if (s.askBack) {
+        s.askBack = false;
+        askBack();
+    }
+    if (s.plan.regions.size() > 1) return;  // one toplevel over every output (cage)
+    // Where it belongs: its own output, at that output's size.
+    const posix::OutputDescription& d = s.output->desc;
+    int w = 0, h = 0;
+    posix::OutputSurfaceSize(posix::PlanOutput{s.rect, d.logicalX, d.logicalY, d.logicalWidth, d.logicalHeight, d.scale},
+                             w, h);
+    const bool own = std::find(s.on_.begin(), s.on_.end(), s.output->output) != s.on_.end();
+    const bool elsewhere = std::any_of(s.on_.begin(), s.on_.end(), [&](wl_output* o) { return o != s.output->output; });
+    const bool resized = s.configWidth > 0 && s.configHeight > 0 && (s.configWidth != w || s.configHeight != h);
+    if (!(elsewhere || resized || (!own && !s.on_.empty()))) {
+        s.astray = false;
+        s.askedBack = 0;
+        return;
+    }
+    if (!s.astray) {
+        s.astray = true;
+        s.astraySince = now;
+    }
+    // Asked back after a second astray, again after another; then made anew (in the next pass).
+    if (!TickReached(now, s.astraySince + 1000)) return;
+    s.astraySince = now;
+    if (++s.askedBack <= kMostAsksBack) askBack();
 }
 
 void WlWindow::ApplyConfigure(OutputSurface& s) {
@@ -463,12 +527,13 @@ void WlWindow::Plan(OutputSurface& s) {
         s.mustCommit = true;
     }
 
-    // A full-screen toplevel that shows the picture itself carries one
-    // transparent pixel in a subsurface: a full-screen surface alone is one a
-    // compositor may put straight on the output, which sway 1.7 does with a
-    // wl_shm buffer on its headless outputs, and then the output stops
-    // following the saver's commits for seconds.
-    const bool marked = s.toplevel && !p.blackPixel && p_.Subcompositor();
+    // A full-screen toplevel carries one transparent pixel in a subsurface:
+    // a full-screen surface alone is one a compositor may put straight on the
+    // output, which sway 1.7 does with a wl_shm buffer on its headless
+    // outputs, and then the output stops following the saver's commits for
+    // seconds; and moved, it makes Mutter look again for the surface under a
+    // pointer that rests (see PresentCanvas).
+    const bool marked = s.toplevel && p_.Subcompositor();
     if (marked && !s.marker) {
         if (!clearPixel_) clearPixel_ = Pixels(p_.Shm(), 1, WL_SHM_FORMAT_ARGB8888, 0);
         if (clearPixel_) {
@@ -546,6 +611,17 @@ void WlWindow::PresentCanvas(OutputSurface& s, Canvas& c, uint32_t now) {
             wp_presentation_feedback_add_listener(feedbacks_.back(), &kFeedbackListener, this);
         }
         c.pool.Committed(*b, now);
+        // Mutter looks for the surface under a pointer that rests only when
+        // something moves on its stage, and a new full-screen window on a
+        // monitor other than the first moves nothing: the pointer's enter
+        // (and with it the hiding of the pointer) would wait until the pointer
+        // moves. The transparent pixel moves to and fro every 5 frames of the
+        // first 2 s, until the pointer has come over the surface.
+        ++s.framesShown;
+        if (p_.IsMutter() && s.markerRole && !s.pointerCame && s.framesShown <= 50 && s.framesShown % 5 == 0) {
+            wl_subsurface_set_position(s.markerRole, (s.framesShown / 5) % 2, 0);
+            s.mustCommit = true;
+        }
     }
     wl_surface_commit(c.surface);
     c.damage.Clear();

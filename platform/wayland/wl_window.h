@@ -96,15 +96,28 @@ struct OutputSurface {
     Canvas base;                     // the surface itself
     std::unique_ptr<Canvas> picture;  // the picture's subsurface, where the plan has one
     wl_subsurface* pictureRole = nullptr;
-    // A toplevel that shows the picture itself carries a subsurface of one
-    // transparent pixel (see Plan).
+    // A toplevel carries a subsurface of one transparent pixel (see Plan).
     wl_surface* marker = nullptr;
     wl_subsurface* markerRole = nullptr;
+    // Holding a toplevel's own output: the outputs its surface is on (the
+    // compositor's enter and leave), since when it is not where it belongs,
+    // and how often it was asked back since.
+    std::vector<wl_output*> on_;
+    uint32_t astraySince = 0;
+    bool astray = false;
+    int askedBack = 0;
+    bool askBack = false;  // the monitors changed: full screen on its own output again
+    // Frames shown, and whether the pointer came over it (see Present).
+    int framesShown = 0;
+    bool pointerCame = false;
     std::unique_ptr<ShmBuffer> placeholder;  // without a viewport: transparent, of the surface's size
 };
 
 class WlWindow final : public quellora::Window {
 public:
+    // How often a toplevel astray is asked back before it is made anew.
+    static constexpr int kMostAsksBack = 2;
+
     WlWindow(WlPlatform& p, const WindowParams& params, WindowEvents& events);
     ~WlWindow() override;
 
@@ -136,6 +149,7 @@ public:
     void Configured(OutputSurface& s, uint32_t serial, int width, int height);
     void Closed(OutputSurface& s);
     void ScalePreferred(OutputSurface& s, int scale120);
+    void SurfaceEntered(OutputSurface& s, wl_output* o, bool entered);
     void Answered(struct wp_presentation_feedback* f);
 
     // Input, from the seat: where the pointer is on one of the surfaces (in
@@ -161,6 +175,9 @@ private:
     void Settle(OutputSurface& s);
     // Works out what `s` shows; a change makes its buffers stale whole.
     void Plan(OutputSurface& s);
+    // A toplevel full screen on an output not its own, or at another size,
+    // is asked back; one that stays astray is made anew.
+    void HoldOutput(OutputSurface& s, uint32_t now);
     void Present(OutputSurface& s, uint32_t now);
     void PresentCanvas(OutputSurface& s, Canvas& c, uint32_t now);
     // Hands the window's changes to every canvas's buffers.
