@@ -380,7 +380,8 @@ def case_names_and_keys(session):
 
 def case_switch(session):
     """The switch writes the autostart entry and starts this session's
-    watcher now; off, it removes the entry and ends the watcher."""
+    watcher now, which follows a new Wait; off, it removes the entry and ends
+    the watcher (and its saver)."""
     entry = os.path.join(session.config, 'autostart', 'quellora-idle.desktop')
     window = session.start()
     switch = window.control('check box', 'Start when idle')
@@ -395,9 +396,15 @@ def case_switch(session):
     check(os.getsid(watcher) != os.getsid(window.proc.pid), 'the watcher is in the window\'s session')
     check(poll(lambda: switch.getState().contains(pyatspi.STATE_CHECKED), 10, 0.1), 'the switch shows off')
     print('on: %s written, watcher %d runs in a session of its own' % (entry, watcher))
-    # HOOK (the watcher following a new Wait): once a running watcher reads
-    # IdleTimeout again when it changes, change Wait here and check that the
-    # watcher starts the saver after the new time.
+    # The running watcher follows a new Wait: from 10 minutes to 1, it starts
+    # the saver once the session has been idle a minute (no input from here).
+    session.key('alt+w', 'ctrl+a')
+    session.type('1')
+    session.key('Tab')
+    check(poll(lambda: b'IdleTimeout=60' in session.read_settings(), 10, 0.1), 'Wait 1: not in the file')
+    saver = poll(lambda: children_of(watcher) or None, 120, 0.5)
+    check(saver, 'the watcher started no saver within 2 minutes of a Wait of 1 minute')
+    print('Wait 1 minute: the running watcher started the saver (%s) after a minute of idle time' % saver)
     window.press('check box', 'Start when idle')
     check(poll(lambda: not os.path.exists(entry), 20, 0.2), 'switched off: %s is still there' % entry)
     check(poll(lambda: not os.path.exists('/proc/%d' % watcher) or
