@@ -19,6 +19,7 @@
 #include <wayland-client.h>
 
 #include "presentation-time-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 #define MAX_OUTPUTS 8
@@ -47,6 +48,7 @@ static struct wl_compositor *compositor;
 static struct wl_shm *shm;
 static struct xdg_wm_base *wm;
 static struct wp_presentation *presentation;
+static struct zxdg_output_manager_v1 *xdg_outputs;
 static struct output outputs[MAX_OUTPUTS];
 static int n_outputs;
 static int counting;
