@@ -101,6 +101,19 @@ static void name(void *data, struct wl_output *o, const char *n) {
 static void description(void *d, struct wl_output *o, const char *s) { (void)d, (void)o, (void)s; }
 static const struct wl_output_listener output_listener = {geometry, mode, output_done, scale, name, description};
 
+/* An output's name from xdg-output, where wl_output gives none (Mutter's). */
+static void xdg_position(void *d, struct zxdg_output_v1 *x, int32_t a, int32_t b) { (void)d, (void)x, (void)a, (void)b; }
+static void xdg_size(void *d, struct zxdg_output_v1 *x, int32_t a, int32_t b) { (void)d, (void)x, (void)a, (void)b; }
+static void xdg_done(void *d, struct zxdg_output_v1 *x) { (void)d, (void)x; }
+static void xdg_name(void *data, struct zxdg_output_v1 *x, const char *n) {
+    struct output *o = data;
+    (void)x;
+    if (!o->name[0]) snprintf(o->name, sizeof o->name, "%s", n);
+}
+static void xdg_description(void *d, struct zxdg_output_v1 *x, const char *s) { (void)d, (void)x, (void)s; }
+static const struct zxdg_output_v1_listener xdg_output_listener = {xdg_position, xdg_size, xdg_done, xdg_name,
+                                                                   xdg_description};
+
 static void ping(void *d, struct xdg_wm_base *b, uint32_t serial) {
     (void)d;
     xdg_wm_base_pong(b, serial);
@@ -118,6 +131,8 @@ static void global(void *d, struct wl_registry *r, uint32_t id, const char *ifac
         xdg_wm_base_add_listener(wm, &wm_listener, NULL);
     } else if (!strcmp(iface, wp_presentation_interface.name))
         presentation = wl_registry_bind(r, id, &wp_presentation_interface, 1);
+    else if (!strcmp(iface, zxdg_output_manager_v1_interface.name))
+        xdg_outputs = wl_registry_bind(r, id, &zxdg_output_manager_v1_interface, 2);
     else if (!strcmp(iface, wl_output_interface.name) && n_outputs < MAX_OUTPUTS) {
         struct output *o = &outputs[n_outputs++];
         o->scale = 1;
@@ -188,6 +203,10 @@ int main(int argc, char **argv) {
     struct wl_registry *registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &registry_listener, NULL);
     wl_display_roundtrip(display);
+    if (xdg_outputs)
+        for (int i = 0; i < n_outputs; ++i)
+            zxdg_output_v1_add_listener(zxdg_output_manager_v1_get_xdg_output(xdg_outputs, outputs[i].output),
+                                        &xdg_output_listener, &outputs[i]);
     wl_display_roundtrip(display);
     if (!compositor || !shm || !wm) {
         fputs("wlcontrol: no wl_compositor, wl_shm or xdg_wm_base\n", stderr);
