@@ -86,7 +86,7 @@ void PreviewPlatform::Refit() {
 std::unique_ptr<Window> PreviewPlatform::CreateWindow(const WindowParams& params, WindowEvents& events) {
     if (window_) return nullptr;  // the preview shows one saver window
     windowRect_ = {params.x, params.y, params.x + params.width, params.y + params.height};
-    invalid_ = {};
+    dirty_.Take();
     picture_ = PreviewPicture{};
     Refit();
     auto window = std::make_unique<PreviewWindow>(*this);
@@ -99,7 +99,7 @@ void PreviewPlatform::Forget(PreviewWindow* window) {
     if (window != window_) return;
     window_ = nullptr;
     events_ = nullptr;
-    invalid_ = {};
+    dirty_.Take();
 }
 
 bool PreviewPlatform::GetWindowRect(WindowHandle window, Rect& out) {
@@ -114,18 +114,13 @@ void PreviewPlatform::Place(const Rect& r) {
 }
 
 void PreviewPlatform::Invalidate(const Rect* r) {
-    const Rect client{0, 0, windowRect_.Width(), windowRect_.Height()};
-    invalid_ = Union(invalid_, r ? Intersect(*r, client) : client);
-    if (!invalid_.Empty()) g_main_context_wakeup(nullptr);
+    dirty_.Mark(r, Client());
+    if (dirty_.Pending(true)) g_main_context_wakeup(nullptr);
 }
 
-void PreviewPlatform::PaintNow(const Rect* r) {
-    const Rect client{0, 0, windowRect_.Width(), windowRect_.Height()};
-    Paint(Union(invalid_, r ? Intersect(*r, client) : client));
-}
+void PreviewPlatform::PaintNow(const Rect* r) { Paint(dirty_.PaintNow(r, Client())); }
 
 void PreviewPlatform::Paint(const Rect& clip) {
-    invalid_ = {};
     if (!events_ || clip.Empty()) return;
     PreviewSurface surface(picture_, clip);
     events_->OnPaint(surface);
@@ -133,15 +128,15 @@ void PreviewPlatform::Paint(const Rect& clip) {
 }
 
 bool PreviewPlatform::ProcessOneMessage() {
-    if (!invalid_.Empty()) {
-        Paint(invalid_);
+    if (dirty_.Pending(true)) {
+        Paint(dirty_.Take());
         return true;
     }
     return g_main_context_iteration(nullptr, FALSE);
 }
 
 void PreviewPlatform::WaitUntil(std::optional<uint32_t> dueTick) {
-    if (quit_ || !invalid_.Empty()) return;
+    if (quit_ || dirty_.Pending(true)) return;
     std::optional<timespec> wait;
     if (dueTick) {
         wait = posix::TimeUntilTick(*dueTick);
@@ -180,9 +175,5 @@ void PreviewPlatform::PostQuit() {
     quit_ = true;
     g_main_context_wakeup(nullptr);
 }
-
-uint32_t PreviewPlatform::TickCount() { return posix::TickCount(); }
-
-std::unique_ptr<LineFile> PreviewPlatform::OpenFrameLog() { return posix::OpenFrameLogOfEnvironment(); }
 
 }  // namespace quellora::settings_window

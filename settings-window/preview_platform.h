@@ -11,12 +11,15 @@
 #include <memory>
 #include <vector>
 
+#include "platform/dirty_region.h"
 #include "platform/platform.h"
+#include "platform/posix/desktop_platform.h"
 #include "settings-window/preview_picture.h"
 
 namespace quellora::settings_window {
 
-class PreviewPlatform : public Platform {
+// What a Linux desktop answers for the rest (posix/desktop_platform.h).
+class PreviewPlatform : public posix::DesktopPlatform {
 public:
     explicit PreviewPlatform(KeyStore& keys);
     ~PreviewPlatform() override;
@@ -31,36 +34,21 @@ public:
     std::function<void()> onPicture;
 
     // --- Platform ----------------------------------------------------------
-    void HideApplicationWindow() override {}
-    void SetApplicationTitle(const std::string&) override {}
     bool ProcessOneMessage() override;
     void WaitUntil(std::optional<uint32_t> dueTick) override;
     void PostQuit() override;
-    bool QuitPosted() const override { return quit_; }
     std::unique_ptr<Window> CreateWindow(const WindowParams& params, WindowEvents& events) override;
     bool GetWindowRect(WindowHandle window, Rect& out) override;
     bool IsWindow(WindowHandle window) override { return window && window == kHandle && window_; }
     bool CanDrawInto(WindowHandle window) override { return IsWindow(window); }
-    WindowHandle ForegroundWindow() override { return 0; }
-    void EnableWindow(WindowHandle, bool) override {}
     int ScreenWidth() override { return Primary().Width(); }
     int ScreenHeight() override { return Primary().Height(); }
     Rect VirtualScreen() override;
     std::vector<Monitor> Monitors() override { return monitors_; }
-    void DialogFrameSize(int& w, int& h) override { w = h = 0; }
-    int ShowModal(ModalDialog&) override { return 0; }
-    int ShowCursor(bool show) override { return cursorCount_ += show ? 1 : -1; }
-    DoubleClickLimits SystemDoubleClickLimits() override { return {}; }
-    uint32_t TickCount() override;
     // Asked like the X11 saver: no host password service.
     std::optional<PlatformFamily> PlatformId() override { return PlatformFamily::X11; }
-    void SetScreenSaverRunning(bool) override {}
-    std::string SystemDirectory() override { return {}; }
-    std::unique_ptr<Library> LoadLibrary(const std::string&) override { return nullptr; }
+    // The settings as the window has them, saved or not.
     KeyStore& Keys() override { return keys_; }
-    // The frame log the measuring scripts ask for (QUELLORA_FRAME_LOG): the
-    // preview's frames.
-    std::unique_ptr<LineFile> OpenFrameLog() override;
 
     // Used by the window object it hands out.
     class PreviewWindow;
@@ -72,8 +60,10 @@ public:
 private:
     static constexpr WindowHandle kHandle = 0x5EE;
     Rect Primary() const;
+    Rect Client() const { return Rect{0, 0, windowRect_.Width(), windowRect_.Height()}; }
     void Refit();
     void Paint(const Rect& clip);
+    void CursorChanged() override {}  // the preview has no pointer of its own
 
     KeyStore& keys_;
     std::vector<Monitor> monitors_;
@@ -82,9 +72,7 @@ private:
     PreviewPicture picture_;
     PreviewWindow* window_ = nullptr;
     WindowEvents* events_ = nullptr;
-    Rect invalid_;
-    bool quit_ = false;
-    int cursorCount_ = 0;
+    DirtyRegion dirty_;  // the preview is always shown
     std::vector<GPollFD> fds_;
 };
 

@@ -110,6 +110,33 @@ def only_black_and_white(img):
     return bool(((img == 0) | (img == 255)).all())
 
 
+SKIP = 77  # the status of a case that cannot run here
+
+
+class Skip(Exception):
+    """A case that cannot run here, with why."""
+
+
+def run_case(make, case):
+    """Makes what the case runs in (make() may give None), runs the case on
+    it and closes it: the exit status, with the failure or the reason to skip
+    in one line."""
+    world = None
+    try:
+        world = make()
+        case(world)
+    except Skip as e:
+        print('%s; skipped' % e)
+        return SKIP
+    except Failure as e:
+        print('FAILED: %s' % e)
+        return 1
+    finally:
+        if world is not None:
+            world.close()
+    return 0
+
+
 def files_under(root):
     """Every file and link under root, by its path relative to root."""
     return {os.path.relpath(os.path.join(folder, name), root)
@@ -117,4 +144,4 @@ def files_under(root):
 
 
 __all__ = ['Failure', 'check', 'poll', 'die_with_parent', 'start_xvfb', 'stop', 'wait_end', 'alive_after',
-           'cpu_seconds', 'black_mask', 'only_black_and_white', 'files_under', 'np']
+           'cpu_seconds', 'black_mask', 'only_black_and_white', 'files_under', 'np', 'SKIP', 'Skip', 'run_case']

@@ -24,20 +24,15 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), 'x11'))
-from e2e_common import (Failure, black_mask, check, die_with_parent, only_black_and_white, poll,  # noqa: E402
-                        start_xvfb, stop)
+from e2e_common import (Failure, Skip, black_mask, check, die_with_parent, only_black_and_white, poll,  # noqa: E402
+                        run_case, start_xvfb, stop)
 import x11_e2e  # noqa: E402  (the renderer's frames, the helper's screen grabs)
 
-SKIP = 77
 SCREEN_W, SCREEN_H = 1280, 1024
 VIEW_W, VIEW_H = 1024, 768
 CARD = (352, 264, 672, 504)  # the title card's place in the viewport: left, top, right, bottom
 ARGS = None
 pyatspi = None  # imported once the test's own buses are set up
-
-
-class Skip(Exception):
-    """A case that cannot run here, with why."""
 
 
 # --- the session: X server, D-Bus, the accessibility bus, the window --------------
@@ -530,8 +525,8 @@ def main():
     ARGS = p.parse_args()
     os.makedirs(ARGS.work, exist_ok=True)
     x11_e2e.ARGS = argparse.Namespace(helper=ARGS.helper, work=ARGS.work, render=ARGS.render, renders=ARGS.renders)
-    session = None
-    try:
+
+    def make():
         for tool in ('Xvfb', 'xdotool', 'dbus-daemon'):
             if not shutil.which(tool):
                 raise Skip('%s is not installed' % tool)
@@ -541,19 +536,8 @@ def main():
             import pyatspi  # noqa: F401
         except ImportError:
             raise Skip('pyatspi is not installed (apt install python3-pyatspi)')
-        session = Session()
-        CASES[ARGS.case](session)
-    except Skip as e:
-        print('%s; skipped' % e)
-        return SKIP
-    except Failure as e:
-        print('FAILED: %s' % e)
-        return 1
-    finally:
-        if session:
-            session.close()
-    return 0
-
+        return Session()
+    return run_case(make, CASES[ARGS.case])
 
 if __name__ == '__main__':
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))

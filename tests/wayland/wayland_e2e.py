@@ -26,18 +26,14 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), 'x11'))
 sys.path.insert(0, HERE)
-from e2e_common import Failure, black_mask, check, die_with_parent, only_black_and_white, poll, stop  # noqa: E402
+from e2e_common import (SKIP, Failure, Skip, black_mask, check, die_with_parent, only_black_and_white, poll,  # noqa: E402, F401
+                        run_case, stop)
 import x11_e2e  # noqa: E402  (the renderer's frames and how a picture matches one)
 from wire import WireProxy  # noqa: E402
 
 VIEW_W, VIEW_H = 1024, 768
-SKIP = 77
 USER = 'qltest'
 ARGS = None
-
-
-class Skip(Exception):
-    """A case that cannot run here, with why."""
 
 
 def need(*tools):
@@ -52,26 +48,6 @@ def need_test_user():
     as the test user (compositors refuse root)."""
     if os.getuid() == 0 and not shutil.which('setpriv'):
         raise Skip('setpriv is missing: the compositor cannot run as the test user')
-
-
-def run_case(make, case):
-    """Makes what the case runs in (make() may give None), runs the case on
-    it and closes it: the exit status, with the failure or the reason to skip
-    in one line."""
-    world = None
-    try:
-        world = make()
-        case(world)
-    except Skip as e:
-        print('%s; skipped' % e)
-        return SKIP
-    except Failure as e:
-        print('FAILED: %s' % e)
-        return 1
-    finally:
-        if world is not None:
-            world.close()
-    return 0
 
 
 def test_user():
