@@ -2,7 +2,6 @@
 #include "platform/posix/settings_file.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <set>
 
 #include "platform/posix/command_line.h"
+#include "platform/posix/user_paths.h"
 #include "platform/text.h"
 #include "settings/display_options.h"
 #include "settings/idle_timeout.h"
@@ -205,11 +205,7 @@ void SayOnce(const std::vector<std::string>& lines) {
 std::string SettingsFile::DefaultFolder() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/') return std::string(xdg) + "/Orvandel";
-    const char* home = std::getenv("HOME");
-    std::string base = home && home[0] == '/' ? home : "";
-    if (base.empty()) {
-        if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') base = pw->pw_dir;
-    }
+    const std::string base = HomeFolder();
     if (base.empty()) return {};
     return base + "/.config/Orvandel";
 }
