@@ -1009,17 +1009,21 @@ def case_rate(d):
         check(fps > 12.5, 'the frame log says %.1f frames/s' % fps)
         for name, r in rates.items():
             full, most, starved = holds[name]
-            early, waited = pacing[name]
+            early, waited, gaps = pacing[name]
             check(early == 0, '%s: %d frames committed before the compositor had shown the last' % (name, early))
+            # Once the compositor has shown a frame, the next goes as soon as
+            # there is one: within a few frames' time of the answer, nearly
+            # always (a saver that waits for something else is slower).
+            late = [g for g in gaps if g > 0.12]
+            check(len(late) <= max(2, len(gaps) // 10), '%s: %d of %d answers waited more than 120 ms for a commit (%s)' % (
+                name, len(late), len(gaps), sorted(round(g * 1000) for g in late)[-5:]))
             check(most <= 3, '%s: the compositor held %d buffers at once' % (name, most))
             # Held that long, a frame fell due meanwhile: the third buffer should have been made.
             check(starved < 0.1, '%s: the compositor held every buffer the saver had for %.0f ms, fewer than three, and no other was made' % (
                 name, 1000 * starved))
             # One commit a frame, however many outputs a surface shows.
             check(r <= 1.15 * fps + 1, '%s: %.1f buffers/s for %.1f frames/s' % (name, r, fps))
-            due = fps * max(0.0, 1 - waited / (t1 - t0))
-            check(r >= 0.9 * due, '%s: %.1f buffers/s for %.1f frames/s, %.1f of them while nothing kept it waiting' % (
-                name, r, fps, due))
+
         if d.capture:
             print('%s: captures (frames before, after, step): %s' % (d.name, samples))
             steps = [st for _, _, st in samples if st is not None]

@@ -421,11 +421,13 @@ class Summary:
         times: (commits of a buffer while an earlier commit's frame callback
         was still unanswered, seconds during which the saver could commit
         nothing: a frame callback or all three buffers outstanding for longer
-        than one frame `interval`)."""
+        than one frame `interval`, and for each answer, the seconds until the
+        next commit of a buffer)."""
         s = self.surfaces[sid]
         events = sorted([(t, 0) for t in s['frames']] + [(t, 1) for t in s['done']] +
                         [(t, 2) for t, b, _ in s['commits'] if b])
         early, outstanding, asked_now, waited_from, stalled = 0, 0, False, None, 0.0
+        gaps, answered = [], None
         for t, kind in events:
             if kind == 0:
                 outstanding += 1
@@ -435,15 +437,22 @@ class Summary:
                 if outstanding == 0 and waited_from is not None:
                     stalled += max(0.0, min(t, until) - max(waited_from, since) - interval)
                     waited_from = None
+                if outstanding == 0 and since <= t <= until:
+                    answered = t
             else:
                 if outstanding - (1 if asked_now else 0) > 0 and since <= t <= until:
                     early += 1
                 asked_now = False
+                if answered is not None:
+                    gaps.append(t - answered)
+                    answered = None
                 if outstanding and waited_from is None:
                     waited_from = t
         if waited_from is not None:
             stalled += max(0.0, until - max(waited_from, since) - interval)
-        return early, stalled + self.holds(sid, since, until)[0]
+        if answered is not None:
+            gaps.append(until - answered)
+        return early, stalled + self.holds(sid, since, until)[0], gaps
 
     def buffers_per_second(self, sid, since, until):
         """Commits of a new buffer on a surface per second between two times."""
